@@ -1,0 +1,29 @@
+// Texts that the whole system shares; built once before the global objects.
+#pragma once
+#include <string>
+
+extern const std::string VersionText;
+extern const std::string ProductName;       // also the default service name
+extern const std::string DefaultDirectory;
+extern const std::string FileBaseName;
+extern const std::string LogExtension, IniExtension, ExeExtension;
+extern const std::string LogFileName, IniFileName, ExeFileName;
+extern const std::string DefaultLogPath, DefaultIniPath, DefaultExePath;
+
+extern const std::string PriorityWords[6];   // in the order they are compared
+extern const std::string DefaultPriorityWord;
+extern const std::string WindowWords[13];
+extern const std::string DefaultWindowWord;
+
+extern const std::string SettingsSection, ProcessSectionPrefix;
+extern const std::string KeyServiceName, KeyUserInterface, KeyRestartInterval;
+extern const std::string KeyNumberOfProcesses, KeyServicePriority, KeyGlobalFileLogging;
+extern const std::string KeyAppName, KeyProcessName, KeyCommandLine, KeyStartDir, KeyPriority,
+    KeyWindow, KeyAutoRestart, KeyPaused, KeyStartPause, KeyStopPause, KeyNumOfRespChecks,
+    KeyPrcFileLogging, KeyMinimize;
+
+extern const std::string ConfirmationText;
+
+extern const std::string OptionInstall, OptionRemove, OptionStart, OptionStop, OptionPause,
+    OptionResume, OptionHide, OptionShow, OptionReal, OptionHigh, OptionAbove, OptionNormal,
+    OptionBelow, OptionLow;

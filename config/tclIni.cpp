@@ -1,0 +1,100 @@
+#include "config/tclIni.h"
+
+#include "config/Constants.h"
+#include "config/Globals.h"
+#include "config/Words.h"
+#include "platform/win.h"
+
+tclIni::tclIni(const std::string& path) : Path(path) {}
+
+void tclIni::SetPath(const std::string& path) { Path = path; }
+
+std::string tclIni::ReadValue(const std::string& section, const std::string& key,
+                              const std::string& defaultValue) {
+  char buffer[SettingsBufferSize];
+  buffer[0] = '\0';
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
+                           SettingsBufferSize, Path.c_str());
+  buffer[SettingsBufferSize - 1] = '\0';
+  std::string value = buffer;
+  Log.FileLine("   " + key + " = " + value, true);
+  return value.empty() ? defaultValue : value;
+}
+
+std::string tclIni::ReadWord(const std::string& section, const std::string& key,
+                             const std::string& defaultValue) {
+  return ToLowerText(ReadValue(section, key, defaultValue));
+}
+
+int32_t tclIni::ReadInteger(const std::string& section, const std::string& key,
+                            int32_t defaultValue) {
+  return DecimalValue(ReadValue(section, key, std::to_string(defaultValue)));
+}
+
+bool tclIni::ReadYesNo(const std::string& section, const std::string& key, bool defaultValue) {
+  return ReadWord(section, key, defaultValue ? "yes" : "no") == "yes";
+}
+
+std::string tclIni::SectionName(int32_t n) { return ProcessSectionPrefix + std::to_string(n); }
+
+std::string tclIni::ReadServiceName() {
+  return ReadValue(SettingsSection, KeyServiceName, ProductName);
+}
+
+bool tclIni::ReadUserInterface() {
+  Log.SetFileEnabled(false);
+  bool interactive = ReadYesNo(SettingsSection, KeyUserInterface, true);
+  Log.SetFileEnabled(true);
+  return interactive;
+}
+
+int32_t tclIni::ReadRestartInterval() {
+  int32_t interval = ReadInteger(SettingsSection, KeyRestartInterval, 1000);
+  return interval < 0 ? 0 : interval;
+}
+
+std::string tclIni::ReadAppName(int32_t n) { return ReadValue(SectionName(n), KeyAppName, ""); }
+
+std::string tclIni::ReadProcessName(int32_t n) {
+  return ReadValue(SectionName(n), KeyProcessName, "");
+}
+
+std::string tclIni::ReadCommandLine(int32_t n) {
+  return ReadValue(SectionName(n), KeyCommandLine, "");
+}
+
+std::string tclIni::ReadStartDir(int32_t n) {
+  std::string dir = ReadValue(SectionName(n), KeyStartDir, "");
+  if (dir.empty()) {
+    Log.SetFileEnabled(false);
+    dir = DirectoryOf(ReadAppName(n));
+    Log.SetFileEnabled(true);
+  }
+  return dir;
+}
+
+uint32_t tclIni::ReadPriority(int32_t n) {
+  return PriorityClassFromWord(ReadWord(SectionName(n), KeyPriority, DefaultPriorityWord));
+}
+
+uint32_t tclIni::ReadWindow(int32_t n) {
+  return ShowCommandFromWord(ReadWord(SectionName(n), KeyWindow, DefaultWindowWord));
+}
+
+bool tclIni::ReadAutoRestart(int32_t n) { return ReadYesNo(SectionName(n), KeyAutoRestart, true); }
+
+bool tclIni::ReadPaused(int32_t n) { return ReadYesNo(SectionName(n), KeyPaused, false); }
+
+int32_t tclIni::ReadStartPause(int32_t n) {
+  return ReadInteger(SectionName(n), KeyStartPause, 1000);
+}
+
+int32_t tclIni::ReadStopPause(int32_t n) { return ReadInteger(SectionName(n), KeyStopPause, 1000); }
+
+int32_t tclIni::ReadNumOfRespChecks(int32_t n) {
+  return ReadInteger(SectionName(n), KeyNumOfRespChecks, 0);
+}
+
+bool tclIni::ReadPrcFileLogging(int32_t n) {
+  return ReadYesNo(SectionName(n), KeyPrcFileLogging, true);
+}

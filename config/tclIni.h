@@ -1,0 +1,45 @@
+// The only reader of the configuration file; every read goes to the file.
+#pragma once
+#include <cstdint>
+#include <string>
+
+class tclIni {
+ public:
+  explicit tclIni(const std::string& path);
+
+  void SetPath(const std::string& path);
+
+  std::string ReadValue(const std::string& section, const std::string& key,
+                        const std::string& defaultValue);
+  std::string ReadWord(const std::string& section, const std::string& key,
+                       const std::string& defaultValue);
+  int32_t ReadInteger(const std::string& section, const std::string& key, int32_t defaultValue);
+  bool ReadYesNo(const std::string& section, const std::string& key, bool defaultValue);
+  static std::string SectionName(int32_t n);
+
+  std::string ReadServiceName();
+  bool ReadUserInterface();
+  int32_t ReadRestartInterval();
+  std::string ReadAppName(int32_t n);
+  std::string ReadProcessName(int32_t n);
+  std::string ReadCommandLine(int32_t n);
+  std::string ReadStartDir(int32_t n);
+  uint32_t ReadPriority(int32_t n);
+  uint32_t ReadWindow(int32_t n);
+  bool ReadAutoRestart(int32_t n);
+  bool ReadPaused(int32_t n);
+  int32_t ReadStartPause(int32_t n);
+  int32_t ReadStopPause(int32_t n);
+  int32_t ReadNumOfRespChecks(int32_t n);
+  bool ReadPrcFileLogging(int32_t n);
+
+  // How many program sections there are, from Process_0 up to the first
+  // without an AppName, at most MaxProcesses.
+  int32_t CountProcesses();
+
+ private:
+  std::string Path;  // set once, before any second thread exists
+};
+
+constexpr int32_t MaxProcesses = 127;
+constexpr unsigned SettingsBufferSize = 500;

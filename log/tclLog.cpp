@@ -1,0 +1,107 @@
+#include "log/tclLog.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* const WeekDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+thread_local bool ThreadFileEnabled = true;
+
+// A line written in pieces (a stamped start, then the rest with its line end)
+// is collected per thread and written in one go, so the other thread's lines
+// can never land in the middle of it.
+thread_local std::string PendingPiece;
+
+}  // namespace
+
+tclLog::tclLog(const std::string& path) : Path(path) {}
+
+tclLog::~tclLog() {
+  Enabled = false;
+  ThreadFileEnabled = false;
+  std::lock_guard<std::mutex> hold(Lock);
+  Path.clear();
+}
+
+void tclLog::SetPath(const std::string& path) {
+  std::lock_guard<std::mutex> hold(Lock);
+  Path = path;
+}
+
+std::string tclLog::GetPath() {
+  std::lock_guard<std::mutex> hold(Lock);
+  return Path;
+}
+
+std::string tclLog::FormatStamp(const SYSTEMTIME& t) {
+  char text[64];
+  snprintf(text, sizeof text, "%s %s %02u %02u:%02u:%02u %04u",
+           WeekDays[t.wDayOfWeek % 7], Months[(t.wMonth + 11) % 12], unsigned(t.wDay),
+           unsigned(t.wHour), unsigned(t.wMinute), unsigned(t.wSecond), unsigned(t.wYear));
+  return text;
+}
+
+std::string tclLog::TimeStamp() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return FormatStamp(now) + " :: ";
+}
+
+void tclLog::ConsoleText(const std::string& text, bool stamp) {
+  std::string out = stamp ? TimeStamp() + text : text;
+  fwrite(out.data(), 1, out.size(), stdout);
+  fflush(stdout);
+}
+
+void tclLog::ConsoleLine(const std::string& text, bool stamp) { ConsoleText(text + "\n", stamp); }
+
+void tclLog::FileText(const std::string& text, bool stamp) {
+  if (!ThreadFileEnabled || !Enabled) {
+    PendingPiece.clear();
+    return;
+  }
+  AppendToFile(text, stamp);
+}
+
+void tclLog::FileLine(const std::string& text, bool stamp) { FileText(text + "\n", stamp); }
+
+void tclLog::AppendToFile(const std::string& text, bool stamp) {
+  PendingPiece += stamp ? TimeStamp() + text : text;
+  if (PendingPiece.empty() || PendingPiece.back() != '\n') return;
+  std::string line;
+  line.swap(PendingPiece);
+
+  std::lock_guard<std::mutex> hold(Lock);
+  FILE* file = OpenFileA(Path.c_str(), "ab");
+  if (!file) {
+    // The console is the only other place the text can go.
+    fwrite(line.data(), 1, line.size(), stdout);
+    fflush(stdout);
+    return;
+  }
+  // The file's lines end in CR LF, as a text-mode write on Windows gives.
+  std::string out;
+  out.reserve(line.size() + 8);
+  for (char c : line) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  fwrite(out.data(), 1, out.size(), file);
+  fclose(file);
+}
+
+void tclLog::BothText(const std::string& text, bool consoleStamp, bool fileStamp) {
+  ConsoleText(text, consoleStamp);
+  FileText(text, fileStamp);
+}
+
+void tclLog::BothLine(const std::string& text, bool consoleStamp, bool fileStamp) {
+  BothText(text + "\n", consoleStamp, fileStamp);
+}
+
+void tclLog::SetFileEnabled(bool enabled) { ThreadFileEnabled = enabled; }
+
+bool tclLog::FileEnabled() const { return ThreadFileEnabled; }

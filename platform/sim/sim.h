@@ -1,0 +1,136 @@
+// Test-side controls of the simulated Windows: tests set up programs, files,
+// services and the clock here, and inspect what the system did to them.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/simwin.h"
+
+namespace sim {
+
+// Puts the whole simulated machine back to its first state: no processes, no
+// windows, no services, no files, clock at its start, module path default,
+// last error 0, administrator rights on, not started by the service manager.
+void Reset();
+
+// --- Virtual clock. Sleep and message time-outs advance it at once. ---
+uint64_t Now();                 // milliseconds since Reset
+void Advance(uint64_t ms);      // let time pass, as if someone slept
+// Local time at Now() == 0; default Mon Mar 05 09:04:05 2007.
+void SetLocalTimeBase(const SYSTEMTIME& t);
+
+// --- Files. Windows paths ("C:\dir\f.ini", case kept) map to host files below
+// a private root folder made by Reset. ---
+std::string HostPath(const std::string& windowsPath);
+void WriteFile(const std::string& windowsPath, const std::string& content);
+std::string ReadFile(const std::string& windowsPath);   // "" when missing
+bool FileExists(const std::string& windowsPath);
+void RemoveFile(const std::string& windowsPath);
+// A file that cannot be opened for writing (as if held without sharing).
+void LockFile(const std::string& windowsPath, bool locked);
+
+// --- Module path returned by GetModuleFileNameA; default
+// "C:\QuarnLoader\QuarnLoader.exe". Empty: the call fails (returns 0). ---
+void SetModulePath(const std::string& path);
+
+// --- Programs that CreateProcessA can start. The command line's program is
+// the quoted first token, or else the shortest blank-separated prefix that
+// names a registered program. Unknown programs fail with error 2. ---
+struct Program {
+  int64_t exitAfterMs = -1;      // exits by itself this long after start; -1 never
+  DWORD exitCode = 0;
+  bool hasWindow = true;         // owns a top-level window from its start
+  int64_t hangAfterMs = -1;      // window stops answering after this; -1 never
+  bool ignoresQuit = false;      // WM_QUIT to its primary thread is ignored
+  int64_t quitTakesMs = 0;       // time from WM_QUIT to its exit
+  DWORD failWithError = 0;       // CreateProcessA fails with this error
+};
+void AddProgram(const std::string& path, const Program& program);
+
+// What one CreateProcessA call was given (failed calls included).
+struct LaunchRecord {
+  bool applicationNameNull = false;
+  std::string commandLine;
+  bool processAttributesInherit = false;
+  bool threadAttributesInherit = false;
+  bool inheritHandles = false;
+  DWORD creationFlags = 0;
+  bool currentDirectoryNull = false;
+  std::string currentDirectory;
+  DWORD startupFlags = 0;
+  WORD startupShowWindow = 0;
+  bool succeeded = false;
+  DWORD processId = 0;
+};
+std::vector<LaunchRecord> Launches();
+
+// A simulated process, by id.
+struct ProcessState {
+  bool exists = false;
+  bool alive = false;
+  DWORD exitCode = 0;
+  DWORD priorityClass = 0;
+  DWORD threadId = 0;
+  HWND window = nullptr;          // null when it has none (or it was destroyed)
+  std::vector<int> showCommands;  // every ShowWindowAsync on its window
+  int quitMessages = 0;           // WM_QUIT messages received
+  bool terminated = false;
+};
+ProcessState Process(DWORD processId);
+std::vector<DWORD> ProcessIds();      // every process ever started, in order
+std::vector<DWORD> LiveProcessIds();
+void KillProcess(DWORD processId, DWORD exitCode);   // dies from outside
+void HangWindow(DWORD processId, bool hung);
+void DestroyWindow(DWORD processId);
+// A process that was not started by the system, owning a top-level window
+// placed before all others; returns its id.
+DWORD AddForeignProcessWithWindow();
+// Number of process and thread handles not yet closed, and how many of the
+// handles CreateProcessA returned were created inheritable.
+int OpenHandleCount();
+int InheritableHandleCount();
+
+// --- Service manager. ---
+void SetAdministrator(bool isAdministrator);   // false: OpenSCManagerA gives 5
+struct ServiceConfig {
+  std::string name, displayName, binaryPath, account;
+  DWORD desiredAccess = 0, serviceType = 0, startType = 0, errorControl = 0;
+  bool loadOrderGroupNull = true, tagNull = true, dependenciesNull = true, passwordNull = true;
+  DWORD managerAccess = 0;   // access the manager handle was opened with
+};
+bool ServiceExists(const std::string& name);
+ServiceConfig Service(const std::string& name);
+void AddService(const std::string& name, DWORD state);    // installed, in that state
+// Successive states that QueryServiceStatus reports for a service that has no
+// live simulated dispatcher; the last one repeats.
+void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& states);
+// Error that the next call of that function gives ("StartServiceA",
+// "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
+// "CreateServiceA", "SetServiceStatus", "RegisterServiceCtrlHandlerA",
+// "StartServiceCtrlDispatcherA"); 0 clears.
+void FailNext(const std::string& function, DWORD error);
+// Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",
+// "ControlService 129", "QueryServiceStatus", "CloseServiceHandle service",
+// "CloseServiceHandle manager", "Sleep 1000".
+std::vector<std::string> ScmCalls();
+int OpenScHandleCount();
+// Every control code given to ControlService, in order, delivered or not.
+std::vector<DWORD> ControlsSent();
+
+// Makes StartServiceCtrlDispatcherA behave as in a process that the service
+// manager started: it runs the service main on a thread of its own and
+// delivers controls (from DeliverControl or ControlService) to the registered
+// handler on the calling thread, one at a time, until the service reports
+// stopped; then it returns TRUE. Otherwise it fails with 1063.
+void SetStartedByServiceManager(bool started);
+// Delivers one control to the running simulated service and waits until its
+// handler has returned. False when no handler is registered.
+bool DeliverControl(DWORD control);
+// Every SERVICE_STATUS the service reported with SetServiceStatus, in order.
+std::vector<SERVICE_STATUS> StatusReports();
+// Waits (really, bounded) until the service main thread has returned.
+bool WaitServiceMainReturned(int realTimeoutMs);
+
+}  // namespace sim

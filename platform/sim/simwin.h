@@ -1,0 +1,233 @@
+// The subset of the Windows API that the system uses, declared as Windows
+// declares it, implemented in memory by the simulated platform (see sim.h).
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+#define WINAPI
+#define CALLBACK
+
+typedef int BOOL;
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef uint8_t BYTE;
+typedef unsigned int UINT;
+typedef int32_t LONG;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+typedef DWORD* LPDWORD;
+typedef intptr_t LPARAM;
+typedef uintptr_t WPARAM;
+typedef intptr_t LRESULT;
+typedef uintptr_t DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
+
+struct SimObject;
+typedef SimObject* HANDLE;
+struct SimWindow;
+typedef SimWindow* HWND;
+typedef HANDLE HMODULE;
+struct SimScObject;
+typedef SimScObject* SC_HANDLE;
+typedef SimScObject* SERVICE_STATUS_HANDLE;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+#ifndef NULL
+#define NULL nullptr
+#endif
+
+// Error codes.
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_DIRECTORY 267
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_INVALID_THREAD_ID 1444
+#define ERROR_TIMEOUT 1460
+#define ERROR_INVALID_SERVICE_CONTROL 1052
+#define ERROR_SERVICE_REQUEST_TIMEOUT 1053
+#define ERROR_SERVICE_ALREADY_RUNNING 1056
+#define ERROR_SERVICE_DISABLED 1058
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061
+#define ERROR_SERVICE_NOT_ACTIVE 1062
+#define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072
+#define ERROR_SERVICE_EXISTS 1073
+
+// Processes and waits.
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 258u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 259u
+#define PROCESS_SET_INFORMATION 0x0200u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define NORMAL_PRIORITY_CLASS 0x20u
+#define IDLE_PRIORITY_CLASS 0x40u
+#define HIGH_PRIORITY_CLASS 0x80u
+#define REALTIME_PRIORITY_CLASS 0x100u
+#define BELOW_NORMAL_PRIORITY_CLASS 0x4000u
+#define ABOVE_NORMAL_PRIORITY_CLASS 0x8000u
+#define STARTF_USESHOWWINDOW 0x1u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define FILE_ATTRIBUTE_DIRECTORY 0x10u
+
+// Windows and messages.
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOWMAXIMIZED 3
+#define SW_MAXIMIZE 3
+#define SW_SHOWNOACTIVATE 4
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
+#define SW_SHOWNA 8
+#define SW_RESTORE 9
+#define SW_SHOWDEFAULT 10
+#define SW_FORCEMINIMIZE 11
+#define GW_HWNDNEXT 2u
+#define WM_NULL 0x0000u
+#define WM_QUIT 0x0012u
+#define SMTO_BLOCK 0x0001u
+#define SMTO_ABORTIFHUNG 0x0002u
+
+// Services.
+#define SC_MANAGER_CREATE_SERVICE 0x0002u
+#define SC_MANAGER_ALL_ACCESS 0xF003Fu
+#define SERVICE_ALL_ACCESS 0xF01FFu
+#define SERVICE_WIN32_OWN_PROCESS 0x10u
+#define SERVICE_WIN32_SHARE_PROCESS 0x20u
+#define SERVICE_INTERACTIVE_PROCESS 0x100u
+#define SERVICE_AUTO_START 2u
+#define SERVICE_DEMAND_START 3u
+#define SERVICE_ERROR_NORMAL 1u
+#define SERVICE_STOPPED 1u
+#define SERVICE_START_PENDING 2u
+#define SERVICE_STOP_PENDING 3u
+#define SERVICE_RUNNING 4u
+#define SERVICE_CONTINUE_PENDING 5u
+#define SERVICE_PAUSE_PENDING 6u
+#define SERVICE_PAUSED 7u
+#define SERVICE_ACCEPT_STOP 0x1u
+#define SERVICE_ACCEPT_PAUSE_CONTINUE 0x2u
+#define SERVICE_CONTROL_STOP 1u
+#define SERVICE_CONTROL_PAUSE 2u
+#define SERVICE_CONTROL_CONTINUE 3u
+#define SERVICE_CONTROL_INTERROGATE 4u
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+struct STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  BYTE* lpReserved2;
+  HANDLE hStdInput, hStdOutput, hStdError;
+};
+typedef STARTUPINFOA* LPSTARTUPINFOA;
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
+
+struct SYSTEMTIME {
+  WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+};
+
+struct SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+};
+typedef SERVICE_STATUS* LPSERVICE_STATUS;
+
+typedef void (WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR*);
+typedef void (WINAPI* LPHANDLER_FUNCTION)(DWORD);
+
+struct SERVICE_TABLE_ENTRYA {
+  LPSTR lpServiceName;
+  LPSERVICE_MAIN_FUNCTIONA lpServiceProc;
+};
+
+// kernel32
+DWORD GetLastError();
+void SetLastError(DWORD error);
+void Sleep(DWORD milliseconds);
+void GetLocalTime(SYSTEMTIME* time);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD GetFileAttributesA(LPCSTR path);
+BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                    LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                    DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
+                    LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
+BOOL CloseHandle(HANDLE handle);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+BOOL SetPriorityClass(HANDLE process, DWORD priorityClass);
+DWORD GetPriorityClass(HANDLE process);
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                               LPSTR buffer, DWORD size, LPCSTR fileName);
+
+// user32
+DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds);
+HWND FindWindowA(LPCSTR className, LPCSTR windowName);
+HWND GetWindow(HWND window, UINT command);
+HWND GetParent(HWND window);
+BOOL IsWindow(HWND window);
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
+BOOL ShowWindowAsync(HWND window, int command);
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                            UINT flags, UINT timeout, PDWORD_PTR result);
+
+// advapi32
+SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess);
+SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess);
+SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
+                         DWORD desiredAccess, DWORD serviceType, DWORD startType,
+                         DWORD errorControl, LPCSTR binaryPathName, LPCSTR loadOrderGroup,
+                         LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
+                         LPCSTR password);
+BOOL DeleteService(SC_HANDLE service);
+BOOL StartServiceA(SC_HANDLE service, DWORD argumentCount, LPCSTR* arguments);
+BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+BOOL CloseServiceHandle(SC_HANDLE handle);
+BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler);
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+
+// The seam's own file opener: maps Windows paths into the simulated drives.
+FILE* OpenFileA(const char* path, const char* mode);

@@ -1,0 +1,84 @@
+#include "config/Globals.h"
+#include "service/ControlCodes.h"
+#include "service/Service.h"
+
+int32_t PendingCommand = 0;
+
+namespace {
+
+std::string StatusError() {
+  return "Error (" + std::to_string(int32_t(GetLastError())) +
+         "): The service status could not be set.";
+}
+
+void StopService(std::string& message) {
+  PrcList.StartsBlocked = true;
+  Service.Status.dwWin32ExitCode = 0;
+  Service.SetState(SERVICE_STOPPED);
+  while (PrcList.StartingAll) Sleep(1000);
+  PrcList.StopAll(true);
+  if (!Service.ReportCurrent()) message = StatusError();
+}
+
+// The second code of a pair names the process; the first, kept pending,
+// names what to do with it.
+std::string CarryOut(DWORD operation, DWORD processCode) {
+  int32_t n = int32_t(processCode) - int32_t(ProcessCodeBase);
+  switch (operation) {
+    case OpStop:
+      return PrcList.Stop(n, false) ? "" : "The process could not be stopped.";
+    case OpStart:
+      return PrcList.Start(n) ? "" : "The process could not be started.";
+    case OpPause:
+      return PrcList.Pause(n) ? "" : "The process could not be paused.";
+    case OpResume:
+      return PrcList.Resume(n) ? "" : "The process could not be resumed.";
+    case OpHide:
+      return PrcList.ShowHide(n, true) ? "" : "The process window could not be hidden.";
+    case OpShow:
+      return PrcList.ShowHide(n, false) ? "" : "The process window could not be shown.";
+    default:
+      break;
+  }
+  if (uint32_t priorityClass = PriorityClassOfOperation(operation))
+    return PrcList.SetPriority(n, priorityClass) ? "The process priority was set."
+                                                 : "The process priority could not be set.";
+  return "Error: Unrecognized service control code (" + std::to_string(int32_t(processCode)) +
+         ").";
+}
+
+}  // namespace
+
+void WINAPI ControlHandler(DWORD control) {
+  std::string message;
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+      StopService(message);
+      break;
+    case SERVICE_CONTROL_PAUSE:
+      PrcList.StartsBlocked = true;
+      Service.SetState(SERVICE_PAUSED);
+      message = Service.ReportCurrent() ? "The service has been paused." : StatusError();
+      break;
+    case SERVICE_CONTROL_CONTINUE:
+      PrcList.StartsBlocked = false;
+      Service.SetState(SERVICE_RUNNING);
+      message = Service.ReportCurrent() ? "The service has been resumed." : StatusError();
+      break;
+    case SERVICE_CONTROL_INTERROGATE:
+      if (!Service.ReportCurrent()) message = StatusError();
+      break;
+    default:
+      if (Service.CurrentState() == SERVICE_STOPPED) {
+        if (PendingCommand == 0) message = "The service is not running.";
+      } else if (PendingCommand == 0) {
+        PendingCommand = int32_t(control);
+      } else {
+        DWORD operation = DWORD(PendingCommand);
+        PendingCommand = 0;
+        message = CarryOut(operation, control);
+      }
+      break;
+  }
+  if (!message.empty()) Log.FileLine(message, true);
+}

@@ -1,0 +1,70 @@
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "config/Globals.h"
+#include "service/Service.h"
+
+namespace {
+std::mutex MainLock;
+std::condition_variable MainReturned;
+bool MainRunning = false;
+
+void SetMainRunning(bool running) {
+  std::lock_guard<std::mutex> hold(MainLock);
+  MainRunning = running;
+  if (!running) MainReturned.notify_all();
+}
+
+std::string ErrorText(DWORD error, const char* text) {
+  return "Error (" + std::to_string(int32_t(error)) + "): " + text;
+}
+
+void Supervise() {
+  Log.FileLine("The service is now running the main thread.", true);
+  Log.FileLine("Attempting to start processes ...", true);
+  PrcList.StartAll();
+  Sleep(1000);
+  for (DWORD state = Service.CurrentState(); state != SERVICE_STOPPED;
+       state = Service.CurrentState()) {
+    if (state == SERVICE_RUNNING)
+      PrcList.CheckAll();
+    else
+      Sleep(1000);
+  }
+}
+}  // namespace
+
+bool WaitForServiceMainToReturn(unsigned milliseconds) {
+  std::unique_lock<std::mutex> hold(MainLock);
+  return MainReturned.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                               [] { return !MainRunning; });
+}
+
+void WINAPI ServiceMain(DWORD, LPSTR*) {
+  SetMainRunning(true);
+  Service.Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
+  Service.Status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+  Service.Status.dwWin32ExitCode = 0;
+  Service.Status.dwServiceSpecificExitCode = 0;
+  Service.SetState(SERVICE_START_PENDING);
+
+  Service.StatusHandle = RegisterServiceCtrlHandlerA(Service.NameBuffer, ControlHandler);
+  if (Service.StatusHandle == nullptr) {
+    Log.FileLine(ErrorText(GetLastError(), "The service could not be registered."), true);
+    SetMainRunning(false);
+    return;
+  }
+  Log.FileLine("   ServiceName = " + Service.Name, true);
+  Log.FileLine(std::string("   UserInterface = ") + (Service.Interactive ? "Yes" : "No"), true);
+
+  if (!PrcList.LoadFromIni()) {
+    Service.ReportStopped(1, 0x0FFFFFFF);
+    SetMainRunning(false);
+    return;
+  }
+  if (!Service.ReportState(SERVICE_RUNNING))
+    Log.FileLine(ErrorText(GetLastError(), "The service status could not be set."), true);
+  Supervise();
+  SetMainRunning(false);
+}

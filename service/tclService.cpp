@@ -1,0 +1,47 @@
+#include "service/tclService.h"
+
+#include <cstring>
+
+#include "config/Constants.h"
+
+tclService::tclService()
+    : Name(ProductName), Directory(DefaultDirectory), ExecutablePath(DefaultExePath) {
+  memset(NameBuffer, 0, sizeof NameBuffer);
+  memcpy(NameBuffer, Name.data(), Name.size());
+  memset(&Status, 0, sizeof Status);
+}
+
+DWORD tclService::CurrentState() {
+  std::lock_guard<std::mutex> hold(StatusLock);
+  return Status.dwCurrentState;
+}
+
+void tclService::SetState(DWORD state) {
+  std::lock_guard<std::mutex> hold(StatusLock);
+  Status.dwCurrentState = state;
+  Status.dwCheckPoint = 0;
+  Status.dwWaitHint = 0;
+}
+
+bool tclService::ReportState(DWORD state) {
+  std::lock_guard<std::mutex> hold(StatusLock);
+  Status.dwCurrentState = state;
+  Status.dwCheckPoint = 0;
+  Status.dwWaitHint = 0;
+  return SetServiceStatus(StatusHandle, &Status) != 0;
+}
+
+bool tclService::ReportStopped(DWORD win32ExitCode, DWORD specificExitCode) {
+  std::lock_guard<std::mutex> hold(StatusLock);
+  Status.dwCurrentState = SERVICE_STOPPED;
+  Status.dwCheckPoint = 0;
+  Status.dwWaitHint = 0;
+  Status.dwWin32ExitCode = win32ExitCode;
+  Status.dwServiceSpecificExitCode = specificExitCode;
+  return SetServiceStatus(StatusHandle, &Status) != 0;
+}
+
+bool tclService::ReportCurrent() {
+  std::lock_guard<std::mutex> hold(StatusLock);
+  return SetServiceStatus(StatusHandle, &Status) != 0;
+}

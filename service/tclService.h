@@ -1,0 +1,46 @@
+// The one service descriptor: its name and paths, and the status that both
+// the service's own reports and the console's control calls use.
+#pragma once
+#include <mutex>
+#include <string>
+
+#include "platform/win.h"
+
+constexpr size_t MaxServiceNameLength = 500;
+
+class tclService {
+ public:
+  tclService();
+
+  // Start-up of both roles.
+  void SetUpPaths();
+  void LoadServiceSettings();
+
+  // Console side.
+  bool SendControl(DWORD code);
+  bool Install();
+  bool Remove();
+  bool Start();
+  bool Stop();
+
+  // Service side: the run state is read by the supervision loop while the
+  // control handler changes it, so every access to Status takes StatusLock.
+  DWORD CurrentState();
+  void SetState(DWORD state);
+  // Sets the state (and exit codes) and reports the whole status; false with
+  // the error in GetLastError when the report fails.
+  bool ReportState(DWORD state);
+  bool ReportStopped(DWORD win32ExitCode, DWORD specificExitCode);
+  bool ReportCurrent();
+
+  std::string Name;
+  char NameBuffer[MaxServiceNameLength + 1];
+  bool Interactive = true;
+  std::string Directory;
+  std::string ExecutablePath;
+  SERVICE_STATUS Status;
+  SERVICE_STATUS_HANDLE StatusHandle = nullptr;
+
+ private:
+  std::mutex StatusLock;
+};

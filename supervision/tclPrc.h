@@ -1,0 +1,61 @@
+// One configured program that the service keeps alive, and the child process
+// that currently runs it.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/win.h"
+
+class tclPrc {
+ public:
+  tclPrc();
+  tclPrc(const tclPrc&) = delete;
+  tclPrc& operator=(const tclPrc&) = delete;
+
+  bool Launch();
+  bool Stop(bool wait);
+  bool IsRunning();
+  bool IsNotResponding();
+  bool SetPriority(uint32_t priorityClass);
+  bool ShowHide(bool hide);
+  bool ApplyShowCommand(int32_t showCommand);
+
+  // Set by the loader before any second thread exists, read-only afterwards.
+  std::string AppName;
+  std::string ProcessName;
+  std::string CommandLine;
+  std::string FullCommandLine;
+  std::string StartDir;
+  std::atomic<uint32_t> PriorityClass{NORMAL_PRIORITY_CLASS};
+  int32_t ShowCommand = SW_SHOWNA;
+  uint32_t StartPause = 1000;
+  uint32_t StopPause = 1000;
+  bool PrcFileLogging = true;
+  std::atomic<bool> Paused{false};
+  bool AutoRestart = false;
+  int32_t NumOfRespChecks = 0;
+
+  // Held by a launch or a stop from its first step to its last; whoever
+  // fails to claim it gives up (or, stopping with wait, waits).
+  std::atomic<bool> Busy{false};
+
+ private:
+  bool ClaimBusy() { bool expected = false; return Busy.compare_exchange_strong(expected, true); }
+  bool IsRunningLocked();
+  HWND LiveMainWindowLocked();
+  bool ShowMainWindow(int32_t showCommand);
+  void LogLine(const std::string& text);
+
+  // Guards the child's handles and what is known about it, which both the
+  // supervision pass and the control handler read.
+  std::mutex Guard;
+  PROCESS_INFORMATION ProcessInfo;
+  HWND MainWindow = nullptr;
+  bool Running = false;
+  int32_t UnresponsiveCount = 0;
+};
+
+HWND FindMainWindow(DWORD processId);
+DWORD WindowProcessId(HWND window);

@@ -1,0 +1,84 @@
+#include "supervision/tclPrcList.h"
+
+#include <new>
+
+#include "config/tclIni.h"
+
+tclPrcList::~tclPrcList() {
+  Clear();
+  StartingAll = false;
+}
+
+std::string tclPrcList::AppName(int32_t n) const {
+  return IsValidIndex(n) ? Records[n].AppName : std::string();
+}
+
+bool tclPrcList::IsRunning(int32_t n) { return IsValidIndex(n) && Records[n].IsRunning(); }
+
+bool tclPrcList::IsNotResponding(int32_t n) {
+  return IsValidIndex(n) && Records[n].IsNotResponding();
+}
+
+bool tclPrcList::IsPaused(int32_t n) const { return IsValidIndex(n) && Records[n].Paused; }
+
+bool tclPrcList::IsAutoRestart(int32_t n) const {
+  return IsValidIndex(n) && Records[n].AutoRestart;
+}
+
+bool tclPrcList::IsLogging(int32_t n) const {
+  return IsValidIndex(n) && Records[n].PrcFileLogging;
+}
+
+bool tclPrcList::Start(int32_t n) {
+  if (StartsBlocked) return false;
+  return IsValidIndex(n) && Records[n].Launch();
+}
+
+bool tclPrcList::Stop(int32_t n, bool wait) { return IsValidIndex(n) && Records[n].Stop(wait); }
+
+bool tclPrcList::SetPriority(int32_t n, uint32_t priorityClass) {
+  return IsValidIndex(n) && Records[n].SetPriority(priorityClass);
+}
+
+bool tclPrcList::Pause(int32_t n) {
+  if (!IsValidIndex(n)) return false;
+  Records[n].Paused = true;
+  return true;
+}
+
+bool tclPrcList::Resume(int32_t n) {
+  if (!IsValidIndex(n)) return false;
+  Records[n].Paused = false;
+  return true;
+}
+
+bool tclPrcList::ShowHide(int32_t n, bool hide) {
+  return IsValidIndex(n) && Records[n].ShowHide(hide);
+}
+
+bool tclPrcList::Allocate(int32_t n) {
+  Clear();
+  if (n <= 0) return true;
+  if (n > MaxProcesses) n = MaxProcesses;
+  Records.reset(new (std::nothrow) tclPrc[n]);
+  if (!Records) return false;
+  Count = n;
+  return true;
+}
+
+void tclPrcList::Clear() {
+  Records.reset();
+  Count = 0;
+}
+
+void tclPrcList::StartAll() {
+  if (StartsBlocked || StartingAll) return;
+  StartingAll = true;
+  for (int32_t n = 0; n < Count && !StartsBlocked; ++n)
+    if (!IsPaused(n)) Start(n);
+  StartingAll = false;
+}
+
+void tclPrcList::StopAll(bool wait) {
+  for (int32_t n = 0; n < Count; ++n) Stop(n, wait);
+}

@@ -1,0 +1,187 @@
+// Test child for the supervisor: a windowed (or window-less) program whose
+// lifetime, exit code and reaction to WM_QUIT are chosen on its command line.
+// It can append what happens to it to a record file that tests read back.
+//
+//   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
+//          [--no-window] [--record FILE] [anything else is ignored]
+//
+// Record lines: "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
+// "quit ignored", "show 1", "show 0", "hang", "exit <code>".
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Options {
+    long ExitAfter = -1;
+    int ExitCode = 0;
+    long HangAfter = -1;
+    bool IgnoreQuit = false;
+    bool NoWindow = false;
+    std::string RecordFile;
+};
+
+Options gOpt;
+
+// Opened and closed per line so that tests can read (and the supervisor can
+// kill us) at any moment without losing lines or holding the file.
+void Record(const std::string& line)
+{
+    if (gOpt.RecordFile.empty()) {
+        return;
+    }
+    std::string text = line + "\n";
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        HANDLE h = CreateFileA(gOpt.RecordFile.c_str(), FILE_APPEND_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            FlushFileBuffers(h);
+            CloseHandle(h);
+            return;
+        }
+        Sleep(20);
+    }
+}
+
+std::string Hex(unsigned long v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%lx", v);
+    return buf;
+}
+
+DWORD WINAPI ExitThreadProc(LPVOID)
+{
+    Sleep(static_cast<DWORD>(gOpt.ExitAfter));
+    Record("exit " + std::to_string(gOpt.ExitCode));
+    ExitProcess(static_cast<UINT>(gOpt.ExitCode));
+    return 0;
+}
+
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_SHOWWINDOW:
+        Record(wp ? "show 1" : "show 0");
+        break;
+    case WM_DESTROY:
+        PostQuitMessage(gOpt.ExitCode);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+void ParseArgs(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        bool hasNext = i + 1 < argc;
+        if (a == "--exit-after" && hasNext) {
+            gOpt.ExitAfter = std::strtol(argv[++i], nullptr, 10);
+        } else if (a == "--exit-code" && hasNext) {
+            gOpt.ExitCode = static_cast<int>(std::strtol(argv[++i], nullptr, 0));
+        } else if (a == "--hang-after" && hasNext) {
+            gOpt.HangAfter = std::strtol(argv[++i], nullptr, 10);
+        } else if (a == "--record" && hasNext) {
+            gOpt.RecordFile = argv[++i];
+        } else if (a == "--ignore-quit") {
+            gOpt.IgnoreQuit = true;
+        } else if (a == "--no-window") {
+            gOpt.NoWindow = true;
+        }
+    }
+}
+
+HWND MakeWindow()
+{
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = inst;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = "qtprogWindow";
+    RegisterClassA(&wc);
+    std::string title = "qtprog " + std::to_string(GetCurrentProcessId());
+    HWND hwnd = CreateWindowExA(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, 240, 120, nullptr, nullptr, inst,
+                                nullptr);
+    if (!hwnd) {
+        Record("window error=" + std::to_string(GetLastError()));
+        return nullptr;
+    }
+    // Honour the show command the parent put into STARTUPINFO.
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    GetStartupInfoA(&si);
+    int show = (si.dwFlags & STARTF_USESHOWWINDOW) ? si.wShowWindow : SW_SHOWNORMAL;
+    ShowWindow(hwnd, show);
+    UpdateWindow(hwnd);
+    return hwnd;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ParseArgs(argc, argv);
+
+    // Create the thread's message queue before announcing ourselves, so a
+    // WM_QUIT posted right after "start" is not lost.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+    char cwd[MAX_PATH + 1] = "";
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    Record("start pid=" + std::to_string(GetCurrentProcessId()) + " cwd=" + cwd +
+           " priority=" + Hex(GetPriorityClass(GetCurrentProcess())) +
+           " cmd=" + GetCommandLineA());
+
+    if (gOpt.ExitAfter >= 0) {
+        HANDLE t = CreateThread(nullptr, 0, ExitThreadProc, nullptr, 0, nullptr);
+        if (t) {
+            CloseHandle(t);
+        }
+    }
+
+    if (!gOpt.NoWindow) {
+        MakeWindow();
+    }
+
+    DWORD startTick = GetTickCount();
+    for (;;) {
+        DWORD wait = INFINITE;
+        if (gOpt.HangAfter >= 0) {
+            DWORD elapsed = GetTickCount() - startTick;
+            if (elapsed >= static_cast<DWORD>(gOpt.HangAfter)) {
+                Record("hang");
+                Sleep(INFINITE);
+            }
+            wait = static_cast<DWORD>(gOpt.HangAfter) - elapsed;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                Record("quit");
+                if (gOpt.IgnoreQuit) {
+                    Record("quit ignored");
+                    continue;
+                }
+                Record("exit " + std::to_string(gOpt.ExitCode));
+                return gOpt.ExitCode;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
