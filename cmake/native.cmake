@@ -1,5 +1,12 @@
 # Native build: the system's code against the simulated platform, for tests.
 find_package(GTest REQUIRED)
+
+# QL_SANITIZE=address,undefined or thread builds everything instrumented.
+set(QL_SANITIZE "" CACHE STRING "Sanitizers for the native build")
+if(QL_SANITIZE)
+  add_compile_options(-fsanitize=${QL_SANITIZE} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${QL_SANITIZE})
+endif()
 find_package(Threads REQUIRED)
 
 set(QL_SIM_SOURCES
@@ -18,14 +25,14 @@ add_library(qlcore STATIC ${QL_SOURCES})
 target_include_directories(qlcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qlcore PUBLIC qlsim)
 
-file(GLOB_RECURSE QL_UNIT_TESTS CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/platform/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/log/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/config/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/supervision/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/service/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/scm_client/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/entry/*_test.cpp)
+# Tests live beside the code they test.
+set(QL_TEST_DIRS platform log config supervision service scm_client entry
+  CACHE STRING "Folders whose *_test.cpp files make up the unit tests")
+set(QL_UNIT_TESTS)
+foreach(dir ${QL_TEST_DIRS})
+  file(GLOB_RECURSE found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
+  list(APPEND QL_UNIT_TESTS ${found})
+endforeach()
 add_executable(unit_tests ${QL_UNIT_TESTS} tests/unit/test_main.cpp)
 target_link_libraries(unit_tests PRIVATE qlcore GTest::gtest)
 

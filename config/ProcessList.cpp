@@ -48,6 +48,8 @@ bool tclPrcList::LoadFromIni() {
       Log.FileLine("The process list could not be successfully loaded.", true);
       return false;
     }
+  } else {
+    Clear();  // no sections: the table is empty, whatever an earlier load left
   }
   Log.FileLine("", true);
   Log.FileLine("Load completed.", true);

@@ -30,6 +30,9 @@ bool FileExists(const std::string& windowsPath);
 void RemoveFile(const std::string& windowsPath);
 // A file that cannot be opened for writing (as if held without sharing).
 void LockFile(const std::string& windowsPath, bool locked);
+// Creates a folder (and the folders above it). Reset creates only the module's
+// folder; WriteFile creates the folders of the files it writes.
+void MakeDirectory(const std::string& windowsPath);
 
 // --- Module path returned by GetModuleFileNameA; default
 // "C:\QuarnLoader\QuarnLoader.exe". Empty: the call fails (returns 0). ---
@@ -48,6 +51,9 @@ struct Program {
   DWORD failWithError = 0;       // CreateProcessA fails with this error
 };
 void AddProgram(const std::string& path, const Program& program);
+// A working directory that CreateProcessA rejects with 267, as a missing one;
+// any other non-empty directory is accepted.
+void SetMissingDirectory(const std::string& windowsPath);
 
 // What one CreateProcessA call was given (failed calls included).
 struct LaunchRecord {

@@ -6,7 +6,9 @@
 //          [--no-window] [--record FILE] [anything else is ignored]
 //
 // Record lines: "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
-// "quit ignored", "show 1", "show 0", "hang", "exit <code>".
+// "startup flags=0x.. show=<n>" (STARTUPINFO as seen, before the first
+// ShowWindow), "quit", "quit ignored", "show 1", "show 0", "hang",
+// "exit <code>".
 
 #include <windows.h>
 
@@ -125,6 +127,10 @@ HWND MakeWindow()
     si.cb = sizeof si;
     GetStartupInfoA(&si);
     int show = (si.dwFlags & STARTF_USESHOWWINDOW) ? si.wShowWindow : SW_SHOWNORMAL;
+    char line[80];
+    std::snprintf(line, sizeof line, "startup flags=0x%lx show=%d",
+                  static_cast<unsigned long>(si.dwFlags), show);
+    Record(line);
     ShowWindow(hwnd, show);
     UpdateWindow(hwnd);
     return hwnd;

@@ -6,11 +6,12 @@
 //   control NAME CODE            query NAME        config NAME
 //   wait NAME STATE TIMEOUT_MS   exists NAME
 //   priority PID   kill PID   alive PID   mem PID
-//   visible PID [WINSTA\\DESKTOP]   probe PID [WINSTA\\DESKTOP]   image PID
-//   exec COMMANDLINE...   crash
+//   visible PID [WINSTA\DESKTOP]   probe PID [WINSTA\DESKTOP]   image PID
+//   quit PID   exec COMMANDLINE...   crash
 
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +29,7 @@ int Fail()
 int Usage()
 {
     std::printf("usage: scmtool create|delete|start|control|query|config|wait|exists|"
-                "priority|kill|alive|mem|visible|probe|image|exec|crash ...\n");
+                "priority|kill|alive|mem|visible|probe|image|quit|exec|crash ...\n");
     return 1;
 }
 
@@ -300,8 +301,8 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM lp)
 }
 
 // Without DESK the windows of our own desktop are searched. Services that
-// are not interactive run on another window station ("__wineservice_winstation\\Default"
-// under Wine); DESK "WINSTA\\DESKTOP" reaches those.
+// are not interactive run on another window station ("__wineservice_winstation\Default"
+// under Wine); DESK "WINSTA\DESKTOP" reaches those.
 HWND MainWindowOf(DWORD pid, const char* desk)
 {
     FindCtx ctx = {pid, nullptr};
@@ -356,6 +357,35 @@ int CmdProbe(DWORD pid, const char* desk)
         return Fail();
     }
     std::printf("ok\n");
+    return 0;
+}
+
+// Posts WM_QUIT to the process's first thread, as the supervisor does to
+// the primary thread of its children.
+int CmdQuit(DWORD pid)
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) {
+        return Fail();
+    }
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof te;
+    DWORD tid = 0;
+    for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te)) {
+        if (te.th32OwnerProcessID == pid) {
+            tid = te.th32ThreadID;
+            break;
+        }
+    }
+    CloseHandle(snap);
+    if (!tid) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return Fail();
+    }
+    if (!PostThreadMessageA(tid, WM_QUIT, 0, 0)) {
+        return Fail();
+    }
+    std::printf("ok tid=%lu\n", static_cast<unsigned long>(tid));
     return 0;
 }
 
@@ -475,6 +505,9 @@ int main(int argc, char** argv)
     }
     if (cmd == "visible") {
         return CmdVisible(pid, argc >= 4 ? argv[3] : nullptr);
+    }
+    if (cmd == "quit") {
+        return CmdQuit(pid);
     }
     if (cmd == "image") {
         return CmdImage(pid);

@@ -1,0 +1,310 @@
+// The entry function: start-up, banner, usage, the argument-count rules, the
+// command tables, the result message and the exit status, in both roles.
+#include <gtest/gtest.h>
+
+#include "entry/Entry.h"
+#include "service/test_support.h"
+
+using qltest::Console;
+using qltest::LogMessages;
+using Lines = std::vector<std::string>;
+using Codes = std::vector<DWORD>;
+
+namespace {
+
+const std::string Name = "(Quarn) Server Loader";
+const std::string Issued = "The command was issued - see log entry to see if it succeeded.";
+
+const Lines Usage = {
+    "",
+    "Usage: quarnloader < command >",
+    "",
+    " Service Commands",
+    "       -install    installs the service",
+    "       -remove     removes the service",
+    "       -start      starts the service",
+    "       -stop       stops the service",
+    "       -pause      pauses the service if running",
+    "       -resume     resumes the service if paused",
+    "",
+    " Process Commands, n = process number from INI file",
+    "       -stop n     stops process",
+    "       -start n    starts process",
+    "       -pause n    pauses auto restart",
+    "       -resume n   resumes auto restart",
+    "       -hide n     hides process window",
+    "       -show n     unhides process window",
+    "       -real n     sets priority to realtime",
+    "       -high n     sets priority to high",
+    "       -above n    sets priority to above normal",
+    "       -normal n   sets priority to normal",
+    "       -below n    sets priority to below normal",
+    "       -low n      sets priority to low",
+};
+
+Lines Join(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class EntryTest : public testing::Test {
+ protected:
+  void SetUp() override { qltest::FreshGlobals(); }
+
+  // Runs the entry with the program path and the given arguments; the
+  // console lines after the banner land in output_.
+  int Run(const Lines& arguments) {
+    std::vector<std::string> texts = {"C:\\QuarnLoader\\QuarnLoader.exe"};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& t : texts) argv.push_back(&t[0]);
+    argv.push_back(nullptr);
+    Console console;
+    int status = Entry(int(texts.size()), argv.data());
+    Lines all = console.Lines();
+    banner_.assign(all.begin(), all.begin() + std::min<size_t>(4, all.size()));
+    output_.assign(all.begin() + std::min<size_t>(4, all.size()), all.end());
+    return status;
+  }
+
+  Lines banner_, output_;
+};
+
+TEST_F(EntryTest, BannerIsFourLinesWithTheVersion) {
+  Run({"-bogus"});
+  ASSERT_EQ(banner_.size(), 4u);
+  EXPECT_EQ(banner_[0], "###");
+  EXPECT_EQ(banner_[1], "### (Quarn) Server Loader version " + VersionText);
+  EXPECT_EQ(banner_[2].compare(0, 4, "### "), 0) << banner_[2];
+  EXPECT_GT(banner_[2].size(), 4u);
+  EXPECT_EQ(banner_[3], "###");
+}
+
+TEST_F(EntryTest, NoArgumentFromAConsoleShowsTheUsageAndLogsNothing) {
+  EXPECT_EQ(Run({}), -1);
+  EXPECT_EQ(output_, Usage);
+  EXPECT_EQ(sim::ReadFile(qltest::LogPath), "");
+}
+
+TEST_F(EntryTest, DispatcherFailingOtherwiseIsReportedWithoutUsage) {
+  sim::FailNext("StartServiceCtrlDispatcherA", ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Run({}), -1);
+  const Lines expected = {"Error (87): The services event dispatcher could not be started."};
+  EXPECT_EQ(output_, expected);
+  EXPECT_EQ(LogMessages(), expected);
+}
+
+TEST_F(EntryTest, ThreeOrMoreArgumentsAreTooManyOnTheConsoleOnly) {
+  for (const Lines& args : {Lines{"-stop", "1", "2"}, Lines{"-install", "a", "b", "c"}}) {
+    sim::Reset();
+    qltest::FreshGlobals();
+    sim::AddService(Name, SERVICE_RUNNING);
+    EXPECT_EQ(Run(args), -1);
+    EXPECT_EQ(output_, Join({"Too many command options."}, Usage));
+    EXPECT_EQ(sim::ReadFile(qltest::LogPath), "");
+    EXPECT_EQ(sim::ScmCalls(), Lines{});
+  }
+}
+
+TEST_F(EntryTest, OptionsOutsideTheTableForTheirCountAreInvalid) {
+  const Lines invalid[] = {{"-bogus"},  {""},         {"install"},     {"-instal"},
+                           {"-install "}, {"--install"}, {"-install", "now"}, {"-remove", "1"},
+                           {"-hide"},   {"-real"},    {"-bogus", "1"}, {"", ""},
+                           {"stop", "1"}};
+  for (const Lines& args : invalid) {
+    sim::Reset();
+    qltest::FreshGlobals();
+    sim::AddService(Name, SERVICE_RUNNING);
+    EXPECT_EQ(Run(args), -1) << args[0];
+    EXPECT_EQ(output_, Join({"Invalid command option."}, Usage)) << args[0];
+    EXPECT_EQ(LogMessages(), Lines{"Invalid command option."}) << args[0];
+    EXPECT_EQ(sim::ScmCalls(), Lines{}) << args[0];
+  }
+}
+
+TEST_F(EntryTest, ArgumentsAreLowerCasedBeforeComparison) {
+  EXPECT_EQ(Run({"-INSTALL"}), 0);
+  EXPECT_TRUE(sim::ServiceExists(Name));
+
+  sim::Reset();
+  qltest::FreshGlobals();
+  sim::AddService(Name, SERVICE_RUNNING);
+  EXPECT_EQ(Run({"-Stop", "2"}), 0);
+  EXPECT_EQ(sim::ControlsSent(), (Codes{129, 130}));
+
+  sim::Reset();
+  qltest::FreshGlobals();
+  sim::AddService(Name, SERVICE_RUNNING);
+  sim::WriteFile(qltest::IniPath,
+                 "[Process_0]\r\nAppName=C:\\a.exe\r\nProcessName=web\r\n");
+  EXPECT_EQ(Run({"-HIDE", "WEB"}), 0);
+  EXPECT_EQ(output_, (Lines{"Attempting to hide process web ... ", Issued}));
+  EXPECT_EQ(sim::ControlsSent(), (Codes{139, 128}));
+}
+
+// Letters beyond A to Z (here Latin capital A with grave, 0xC0) stay as they
+// are, whatever the C library's locale would make of them.
+TEST_F(EntryTest, OnlyAToZAreLowerCased) {
+  sim::AddService(Name, SERVICE_RUNNING);
+  sim::WriteFile(qltest::IniPath,
+                 "[Process_0]\r\nAppName=C:\\a.exe\r\nProcessName=x\r\n"
+                 "[Process_1]\r\nAppName=C:\\b.exe\r\nProcessName=\xC0z\r\n");
+  EXPECT_EQ(Run({"-show", "\xC0Z"}), 0);
+  EXPECT_EQ(sim::ControlsSent(), (Codes{140, 129}));
+  EXPECT_EQ(Run({"-show", "\xE0z"}), -1);
+}
+
+TEST_F(EntryTest, ServiceCommandsAnnounceThemselvesAndMapTheirResult) {
+  sim::AddService(Name, SERVICE_STOPPED);
+  EXPECT_EQ(Run({"-remove"}), 0);
+  EXPECT_EQ(output_, (Lines{"Attempting to remove service (Quarn) Server Loader ....",
+                            "The service (Quarn) Server Loader was successfully removed."}));
+  EXPECT_EQ(Run({"-remove"}), -1);
+  EXPECT_EQ(output_, (Lines{"Attempting to remove service (Quarn) Server Loader ....",
+                            "Error (1060) Could not open the Service."}));
+
+  sim::AddService(Name, SERVICE_RUNNING);
+  EXPECT_EQ(Run({"-start"}), 0);
+  EXPECT_EQ(output_, (Lines{"Attempting to start the service ...", "The service is running."}));
+  EXPECT_EQ(Run({"-stop"}), 0);
+  EXPECT_EQ(output_,
+            (Lines{"Attempting to stop the service ...", "The service was successfully stopped."}));
+  sim::ScriptServiceStates(Name, {SERVICE_STOPPED, SERVICE_START_PENDING});
+  EXPECT_EQ(Run({"-start"}), -1);
+  EXPECT_EQ(output_, (Lines{"Attempting to start the service ...",
+                            "The service failed to start within the allowed time interval."}));
+}
+
+TEST_F(EntryTest, InstallWritesTheVersionToTheLogOnlyAndRereadsTheUserInterface) {
+  sim::WriteFile(qltest::IniPath, "[Settings]\r\nUserInterface=no\r\n");
+  EXPECT_EQ(Run({"-install"}), 0);
+  EXPECT_EQ(output_, (Lines{"", "Attempting to install the service ...", "",
+                            "*** The service will not be interactive ***", "",
+                            "The service (Quarn) Server Loader was successfully installed."}));
+  EXPECT_EQ(LogMessages(), (Lines{"Attempting to install the service ...",
+                                  "Version is " + VersionText,
+                                  "*** The service will not be interactive ***",
+                                  "The service (Quarn) Server Loader was successfully installed."}));
+  EXPECT_EQ(sim::Service(Name).serviceType, 0x10u);
+
+  EXPECT_EQ(Run({"-install"}), -1);
+  EXPECT_EQ(output_.back(), "The service is already installed.");
+}
+
+TEST_F(EntryTest, PauseAndResumeGiveTheHintOnTheConsoleOnly) {
+  sim::AddService(Name, SERVICE_RUNNING);
+  EXPECT_EQ(Run({"-pause"}), 0);
+  EXPECT_EQ(output_, (Lines{"Attempting to pause the service ...", Issued}));
+  EXPECT_EQ(LogMessages(), Lines{"Attempting to pause the service ..."});
+  EXPECT_EQ(sim::ControlsSent(), Codes{SERVICE_CONTROL_PAUSE});
+
+  size_t from = qltest::LogLines().size();
+  EXPECT_EQ(Run({"-resume"}), 0);
+  EXPECT_EQ(output_, (Lines{"Attempting to resume the service ...", Issued}));
+  EXPECT_EQ(LogMessages(from), Lines{"Attempting to resume the service ..."});
+  EXPECT_EQ(sim::ControlsSent(), (Codes{SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE}));
+}
+
+TEST_F(EntryTest, PauseAndResumeFailuresAreReportedToBoth) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"-pause", "The service could not be paused."},
+      {"-resume", "The service could not be resumed."}};
+  for (const auto& c : cases) {
+    sim::Reset();
+    qltest::FreshGlobals();
+    EXPECT_EQ(Run({c.first}), -1);
+    Lines expected = {std::string("Attempting to ") + (c.first + 1) + " the service ...",
+                      "Error (1060): The service could not be opened.", c.second};
+    EXPECT_EQ(output_, expected);
+    EXPECT_EQ(LogMessages(), expected);
+  }
+}
+
+TEST_F(EntryTest, ProcessCommandsMapTheirResultToTheExitStatus) {
+  sim::AddService(Name, SERVICE_RUNNING);
+  EXPECT_EQ(Run({"-low", "4"}), 0);
+  EXPECT_EQ(Run({"-low", "-4"}), -1);
+  EXPECT_EQ(output_, (Lines{"Attempting to set priority to low on process -4 ... ",
+                            "Invalid process number or name: -4"}));
+  EXPECT_EQ(sim::ControlsSent(), (Codes{137, 132}));
+}
+
+TEST_F(EntryTest, FilesLieBesideTheExecutableAndTheSettingsAreReadSilently) {
+  sim::SetModulePath("D:\\Srv Dir\\QuarnLoader.exe");
+  sim::WriteFile("D:\\Srv Dir\\QuarnLoader.ini", "[Settings]\r\nServiceName=My Service\r\n");
+  sim::AddService("My Service", SERVICE_PAUSED);
+  EXPECT_EQ(Run({"-resume"}), 0);
+  EXPECT_EQ(Service.Directory, "D:\\Srv Dir\\");
+  EXPECT_EQ(Service.Name, "My Service");
+  EXPECT_STREQ(Service.NameBuffer, "My Service");
+  Lines lines = qltest::Split(sim::ReadFile("D:\\Srv Dir\\QuarnLoader.log"), "\r\n");
+  ASSERT_EQ(lines.size(), 1u) << "no echo of the service settings";
+  EXPECT_TRUE(qltest::HasStamp(lines[0]));
+  EXPECT_EQ(lines[0].substr(28), "Attempting to resume the service ...");
+  EXPECT_FALSE(sim::FileExists(qltest::LogPath));
+}
+
+// --- Service role ---
+
+class EntryServiceRole : public EntryTest {
+ protected:
+  void StartEntry() {
+    sim::SetStartedByServiceManager(true);
+    thread_ = std::thread([this] {
+      char path[] = "C:\\QuarnLoader\\QuarnLoader.exe";
+      char* argv[] = {path, nullptr};
+      status_ = Entry(1, argv);
+      mainReturnedFirst_ = sim::WaitServiceMainReturned(0);
+      done_ = true;
+    });
+  }
+  void TearDown() override {
+    if (thread_.joinable()) {
+      sim::DeliverControl(SERVICE_CONTROL_STOP);
+      thread_.join();
+    }
+    sim::Reset();   // joins the simulated service main's thread
+  }
+  std::thread thread_;
+  std::atomic<bool> done_{false};
+  int status_ = 99;
+  bool mainReturnedFirst_ = false;
+};
+
+TEST_F(EntryServiceRole, RunsTheServiceUntilItStopsThenExitsZero) {
+  Console console;
+  StartEntry();
+  ASSERT_TRUE(qltest::WaitUntil([] { return qltest::ReportsWithState(SERVICE_RUNNING) > 0; }));
+  EXPECT_FALSE(done_);
+  ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_STOP));
+  thread_.join();
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(sim::StatusReports().back().dwCurrentState, DWORD(SERVICE_STOPPED));
+  Lines out = console.Lines();
+  ASSERT_EQ(out.size(), 4u) << "the banner, and nothing else";
+}
+
+// The stop reports stopped while the supervision pass is still going; the
+// entry must not return (and the globals go away) before the service main has.
+TEST_F(EntryServiceRole, WaitsForTheServiceMainBeforeReturning) {
+  std::string ini;
+  for (int i = 0; i < 60; ++i) {
+    std::string app = "C:\\Apps\\p" + std::to_string(i) + ".exe";
+    sim::Program program;
+    program.exitAfterMs = 1;   // dies at once: every pass tries to restart it
+    sim::AddProgram(app, program);
+    ini += "[Process_" + std::to_string(i) + "]\r\nAppName=" + app + "\r\nStartPause=0\r\n";
+  }
+  sim::WriteFile(qltest::IniPath, ini);
+  Console console;
+  StartEntry();
+  ASSERT_TRUE(qltest::WaitUntil([] {
+    return qltest::CountPrefix(LogMessages(), "Process (59): Attempting to restart program") > 0;
+  }));
+  ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_STOP));
+  thread_.join();
+  EXPECT_EQ(status_, 0);
+  EXPECT_TRUE(mainReturnedFirst_);
+}
+
+}  // namespace

@@ -1,0 +1,331 @@
+#include "log/tclLog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/Globals.h"
+#include "platform/sim/sim.h"
+
+namespace {
+
+const std::string LogPath = "C:\\QL\\QuarnLoader.log";
+// The simulated clock starts at Mon Mar 05 09:04:05 2007 local time.
+const std::string Stamp = "Mon Mar 05 09:04:05 2007 :: ";
+
+class LogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    sim::MakeDirectory("C:\\QL");
+    Log.SetPath(LogPath);
+    Log.SetFileEnabled(true);
+  }
+  void TearDown() override { Log.SetFileEnabled(true); }
+};
+
+SYSTEMTIME LocalTime(int year, int month, int day, int hour, int minute, int second) {
+  SYSTEMTIME t = {};
+  t.wYear = WORD(year);
+  t.wMonth = WORD(month);
+  t.wDay = WORD(day);
+  t.wHour = WORD(hour);
+  t.wMinute = WORD(minute);
+  t.wSecond = WORD(second);
+  return t;
+}
+
+// Splits the file at CR LF; any LF without its CR is a fault of its own.
+std::vector<std::string> CrLfLines(const std::string& content) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "file does not end in CR LF: " << content.substr(start);
+      break;
+    }
+    std::string line = content.substr(start, end - start);
+    EXPECT_EQ(line.find('\n'), std::string::npos) << "bare LF in " << line;
+    EXPECT_EQ(line.find('\r'), std::string::npos) << "bare CR in " << line;
+    lines.push_back(line);
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace
+
+// ---- Line format ----------------------------------------------------------
+
+TEST_F(LogTest, BothLineShowsPlainConsoleCopyAndStampedFileLineWithCrLf) {
+  testing::internal::CaptureStdout();
+  Log.BothLine("Attempting to start the service ...", false, true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Attempting to start the service ...\n");
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "Attempting to start the service ...\r\n");
+}
+
+TEST_F(LogTest, StampFlagsChooseEachDestinationsForm) {
+  testing::internal::CaptureStdout();
+  Log.ConsoleLine("console stamped", true);
+  Log.ConsoleLine("console plain", false);
+  Log.ConsoleText("no end", false);
+  Log.BothLine("both reversed", true, false);
+  std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(console, Stamp + "console stamped\nconsole plain\nno end" + Stamp + "both reversed\n");
+
+  Log.FileLine("file stamped", true);
+  Log.FileLine("file plain", false);
+  EXPECT_EQ(sim::ReadFile(LogPath), "both reversed\r\n" + Stamp + "file stamped\r\nfile plain\r\n");
+}
+
+TEST_F(LogTest, EmptyStampedLineIsTheStampAlone) {
+  Log.FileLine("", true);
+  Log.FileLine("", false);
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "\r\n\r\n");
+}
+
+TEST_F(LogTest, EveryLineFeedOfAMessageBecomesCrLf) {
+  Log.FileLine("first\nsecond", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "first\r\nsecond\r\n");
+}
+
+TEST_F(LogTest, PercentSignsAndFormatDirectivesAreWrittenUnchanged) {
+  const std::string text = "cmd.exe /c %TEMP%\\run.bat 100% %s %d %n %%";
+  testing::internal::CaptureStdout();
+  Log.BothLine(text, false, true);
+  Log.ConsoleLine(text, true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), text + "\n" + Stamp + text + "\n");
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + text + "\r\n");
+}
+
+TEST_F(LogTest, BytesOutsideAsciiAndEmbeddedNulReachTheFileUnchanged) {
+  const std::string text = std::string("M\xFC" "ller \x80\xFF") + std::string(1, '\0') + "end";
+  Log.FileLine(text, false);
+  EXPECT_EQ(sim::ReadFile(LogPath), text + "\r\n");
+}
+
+TEST_F(LogTest, StampFormatPadsDayAndTimeWithZeros) {
+  sim::SetLocalTimeBase(LocalTime(2007, 3, 5, 9, 4, 5));
+  EXPECT_EQ(Log.TimeStamp(), "Mon Mar 05 09:04:05 2007 :: ");
+  sim::SetLocalTimeBase(LocalTime(2024, 2, 29, 0, 0, 0));
+  EXPECT_EQ(Log.TimeStamp(), "Thu Feb 29 00:00:00 2024 :: ");
+  sim::SetLocalTimeBase(LocalTime(1999, 12, 31, 23, 59, 59));
+  EXPECT_EQ(Log.TimeStamp(), "Fri Dec 31 23:59:59 1999 :: ");
+  sim::Advance(1000);
+  EXPECT_EQ(Log.TimeStamp(), "Sat Jan 01 00:00:00 2000 :: ");
+}
+
+TEST_F(LogTest, StampNamesEveryWeekdayAndMonthInEnglish) {
+  // 1 January 2007 was a Monday; walk a whole year a day at a time.
+  const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+  const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  sim::SetLocalTimeBase(LocalTime(2007, 1, 1, 12, 30, 0));
+  int weekday = 0;
+  for (int m = 0; m < 12; ++m) {
+    for (int d = 1; d <= monthDays[m]; ++d) {
+      char expected[64];
+      snprintf(expected, sizeof expected, "%s %s %02d 12:30:00 2007 :: ", days[weekday],
+               months[m], d);
+      ASSERT_EQ(Log.TimeStamp(), expected);
+      weekday = (weekday + 1) % 7;
+      sim::Advance(24u * 3600u * 1000u);
+    }
+  }
+}
+
+TEST_F(LogTest, EachStampedCopyTakesItsOwnTime) {
+  Log.FileLine("before", true);
+  sim::Advance(61 * 1000);
+  Log.FileLine("after", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "before\r\nMon Mar 05 09:05:06 2007 :: after\r\n");
+}
+
+// ---- The file: append, recreate, two-piece lines ---------------------------
+
+TEST_F(LogTest, LinesAreAppendedToAnExistingFileNeverTruncated) {
+  sim::WriteFile(LogPath, "old line\r\n");
+  Log.FileLine("new line", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), "old line\r\n" + Stamp + "new line\r\n");
+}
+
+TEST_F(LogTest, DeletedFileIsRecreatedByTheNextLine) {
+  Log.FileLine("one", true);
+  sim::RemoveFile(LogPath);
+  Log.FileLine("two", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "two\r\n");
+}
+
+TEST_F(LogTest, FileIsClosedBetweenWrites) {
+  Log.FileLine("one", true);
+  // Another program may replace the file between two lines.
+  sim::WriteFile(LogPath, "replaced\r\n");
+  Log.FileLine("two", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), "replaced\r\n" + Stamp + "two\r\n");
+}
+
+TEST_F(LogTest, StampedPieceAndUnstampedRestMakeOneLine) {
+  Log.FileText("Stopped process ", true);
+  Log.FileLine("C:\\Tools\\srv.exe", false);
+  Log.FileLine("next", true);
+  EXPECT_EQ(sim::ReadFile(LogPath),
+            Stamp + "Stopped process C:\\Tools\\srv.exe\r\n" + Stamp + "next\r\n");
+}
+
+TEST_F(LogTest, PathChangeTakesEffectForTheNextLine) {
+  Log.FileLine("first", true);
+  Log.SetPath("C:\\QL\\other.log");
+  EXPECT_EQ(Log.GetPath(), "C:\\QL\\other.log");
+  Log.FileLine("second", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "first\r\n");
+  EXPECT_EQ(sim::ReadFile("C:\\QL\\other.log"), Stamp + "second\r\n");
+}
+
+// ---- FileEnabled -----------------------------------------------------------
+
+TEST_F(LogTest, FileSwitchOffDropsFileCopiesOnlyAndLeavesNoTrace) {
+  Log.SetFileEnabled(false);
+  EXPECT_FALSE(Log.FileEnabled());
+  testing::internal::CaptureStdout();
+  Log.BothLine("console only", false, true);
+  Log.FileLine("dropped", true);
+  Log.FileText("dropped piece ", true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "console only\n");
+  EXPECT_FALSE(sim::FileExists(LogPath));
+
+  Log.SetFileEnabled(true);
+  EXPECT_TRUE(Log.FileEnabled());
+  Log.FileLine("back", true);
+  // The piece written while off must not stick to the next line.
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "back\r\n");
+}
+
+TEST_F(LogTest, SwitchingOnIsAbsoluteAndDoesNotCountNesting) {
+  Log.SetFileEnabled(false);
+  Log.SetFileEnabled(false);
+  Log.SetFileEnabled(true);
+  Log.FileLine("on after two offs and one on", false);
+  EXPECT_EQ(sim::ReadFile(LogPath), "on after two offs and one on\r\n");
+}
+
+TEST_F(LogTest, SwitchOffOnOneThreadDoesNotSilenceAnother) {
+  Log.SetFileEnabled(false);
+  std::thread other([] {
+    EXPECT_TRUE(Log.FileEnabled());
+    Log.FileLine("from the other thread", true);
+  });
+  other.join();
+  Log.FileLine("silenced", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "from the other thread\r\n");
+}
+
+TEST_F(LogTest, SwitchSetOnAnotherThreadLeavesThisThreadsSwitchAlone) {
+  std::thread other([] {
+    Log.SetFileEnabled(false);
+    Log.FileLine("silenced", true);
+  });
+  other.join();
+  EXPECT_TRUE(Log.FileEnabled());
+  Log.FileLine("still written", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "still written\r\n");
+}
+
+// ---- Console fallback --------------------------------------------------------
+
+TEST_F(LogTest, LockedFileSendsFileCopyToConsoleSoBothLineShowsTwice) {
+  sim::WriteFile(LogPath, "kept\r\n");
+  sim::LockFile(LogPath, true);
+  testing::internal::CaptureStdout();
+  Log.BothLine("Error (5) opening the service manager.", false, true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error (5) opening the service manager.\n" + Stamp +
+                "Error (5) opening the service manager.\n");
+  EXPECT_EQ(sim::ReadFile(LogPath), "kept\r\n");
+}
+
+TEST_F(LogTest, FallbackKeepsTheFileStampChoice) {
+  sim::LockFile(LogPath, true);
+  testing::internal::CaptureStdout();
+  Log.FileLine("unstamped", false);
+  Log.BothLine("both stamped", true, true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "unstamped\n" + Stamp + "both stamped\n" + Stamp + "both stamped\n");
+}
+
+TEST_F(LogTest, MissingDirectorySendsTheLineToTheConsole) {
+  Log.SetPath("C:\\NoSuchFolder\\QuarnLoader.log");
+  testing::internal::CaptureStdout();
+  Log.FileLine("nowhere else to go", true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), Stamp + "nowhere else to go\n");
+  EXPECT_FALSE(sim::FileExists("C:\\NoSuchFolder\\QuarnLoader.log"));
+}
+
+TEST_F(LogTest, TwoPieceLineFallsBackWhole) {
+  sim::LockFile(LogPath, true);
+  testing::internal::CaptureStdout();
+  Log.FileText("Stopped process ", true);
+  Log.FileLine("srv.exe", false);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), Stamp + "Stopped process srv.exe\n");
+}
+
+TEST_F(LogTest, FallbackIsNotStickyTheNextWriteTriesTheFileAgain) {
+  sim::LockFile(LogPath, true);
+  testing::internal::CaptureStdout();
+  Log.FileLine("to console", true);
+  sim::LockFile(LogPath, false);
+  Log.FileLine("to file", true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), Stamp + "to console\n");
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "to file\r\n");
+}
+
+TEST_F(LogTest, SwitchOffWinsOverFallback) {
+  sim::LockFile(LogPath, true);
+  Log.SetFileEnabled(false);
+  testing::internal::CaptureStdout();
+  Log.FileLine("gone", true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+// ---- Two threads ---------------------------------------------------------------
+
+// The service's two threads write at once: one the two-piece stop lines while
+// switching its file switch around silent stretches, the other plain lines.
+// Every line must arrive whole, and only the silenced ones may be missing.
+TEST_F(LogTest, TwoThreadsHammeringTheLogKeepEveryLineWhole) {
+  const int rounds = 400;
+  std::thread stopper([&] {
+    for (int i = 0; i < rounds; ++i) {
+      Log.FileText("Stopped process ", true);
+      Log.FileLine("C:\\Apps\\worker " + std::to_string(i) + ".exe", false);
+      Log.SetFileEnabled(false);
+      Log.FileLine("silenced " + std::to_string(i), true);
+      Log.SetFileEnabled(true);
+    }
+  });
+  std::thread handler([&] {
+    for (int i = 0; i < rounds; ++i) {
+      Log.FileLine("Control code " + std::to_string(i) + " received.", true);
+    }
+  });
+  stopper.join();
+  handler.join();
+
+  std::vector<std::string> lines = CrLfLines(sim::ReadFile(LogPath));
+  ASSERT_EQ(lines.size(), size_t(2 * rounds));
+  int nextStop = 0, nextControl = 0;
+  for (const std::string& line : lines) {
+    ASSERT_EQ(line.compare(0, Stamp.size(), Stamp), 0) << line;
+    std::string message = line.substr(Stamp.size());
+    if (message == "Stopped process C:\\Apps\\worker " + std::to_string(nextStop) + ".exe")
+      ++nextStop;
+    else if (message == "Control code " + std::to_string(nextControl) + " received.")
+      ++nextControl;
+    else
+      FAIL() << "torn or foreign line: " << line;
+  }
+  EXPECT_EQ(nextStop, rounds);
+  EXPECT_EQ(nextControl, rounds);
+}

@@ -1,0 +1,119 @@
+// Virtual clock, local time, last error, and the reset of the whole machine.
+#include <atomic>
+#include <ctime>
+#include <thread>
+
+#include "platform/sim/sim_internal.h"
+
+namespace {
+
+std::atomic<uint64_t> g_now{0};
+thread_local DWORD t_lastError = 0;
+thread_local bool t_serviceSide = false;
+
+SYSTEMTIME DefaultBase() {
+  SYSTEMTIME t = {};
+  t.wYear = 2007;
+  t.wMonth = 3;
+  t.wDayOfWeek = 1;
+  t.wDay = 5;
+  t.wHour = 9;
+  t.wMinute = 4;
+  t.wSecond = 5;
+  return t;
+}
+
+SYSTEMTIME g_base = DefaultBase();   // guarded by Mu()
+
+}  // namespace
+
+namespace sim {
+namespace detail {
+
+std::mutex& Mu() {
+  static std::mutex mu;
+  return mu;
+}
+
+void AdvanceTo(uint64_t t) {
+  uint64_t now = g_now.load();
+  while (now < t && !g_now.compare_exchange_weak(now, t)) {
+  }
+}
+
+bool OnServiceSide() { return t_serviceSide; }
+void SetServiceSide(bool serviceSide) { t_serviceSide = serviceSide; }
+
+std::string Lower(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return out;
+}
+
+void ResetClock() {
+  g_now.store(0);
+  std::lock_guard<std::mutex> hold(Mu());
+  g_base = DefaultBase();
+}
+
+}  // namespace detail
+
+uint64_t Now() { return g_now.load(); }
+
+void Advance(uint64_t ms) { g_now.fetch_add(ms); }
+
+void SetLocalTimeBase(const SYSTEMTIME& t) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  g_base = t;
+}
+
+// Service threads first: they must be gone before the state they use is.
+void Reset() {
+  detail::ResetServices();
+  detail::ResetProcesses();
+  detail::ResetWindows();
+  detail::ResetFiles();
+  detail::ResetClock();
+  t_lastError = 0;
+}
+
+}  // namespace sim
+
+DWORD GetLastError() { return t_lastError; }
+
+void SetLastError(DWORD error) { t_lastError = error; }
+
+void Sleep(DWORD milliseconds) {
+  if (milliseconds > 0) g_now.fetch_add(milliseconds);
+  sim::detail::NoteSleep(milliseconds);
+  std::this_thread::yield();
+}
+
+void GetLocalTime(SYSTEMTIME* time) {
+  if (time == nullptr) return;
+  SYSTEMTIME base;
+  {
+    std::lock_guard<std::mutex> hold(sim::detail::Mu());
+    base = g_base;
+  }
+  std::tm tm = {};
+  tm.tm_year = base.wYear - 1900;
+  tm.tm_mon = base.wMonth - 1;
+  tm.tm_mday = base.wDay;
+  tm.tm_hour = base.wHour;
+  tm.tm_min = base.wMinute;
+  tm.tm_sec = base.wSecond;
+  int64_t totalMs = int64_t(timegm(&tm)) * 1000 + base.wMilliseconds + int64_t(g_now.load());
+  time_t seconds = time_t(totalMs / 1000);
+  std::tm out = {};
+  gmtime_r(&seconds, &out);
+  time->wYear = WORD(out.tm_year + 1900);
+  time->wMonth = WORD(out.tm_mon + 1);
+  time->wDayOfWeek = WORD(out.tm_wday);
+  time->wDay = WORD(out.tm_mday);
+  time->wHour = WORD(out.tm_hour);
+  time->wMinute = WORD(out.tm_min);
+  time->wSecond = WORD(out.tm_sec);
+  time->wMilliseconds = WORD(totalMs % 1000);
+}

@@ -1,0 +1,211 @@
+// Simulated drives: Windows paths map to host files below a private root.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "platform/sim/sim_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const DefaultModulePath = "C:\\QuarnLoader\\QuarnLoader.exe";
+
+// All guarded by Mu().
+std::string g_root;
+std::set<std::string> g_locked;   // host paths
+std::string g_modulePath = DefaultModulePath;
+
+// Removes the last root when the test program ends.
+struct RootCleaner {
+  ~RootCleaner() {
+    if (!g_root.empty()) {
+      std::error_code ec;
+      fs::remove_all(g_root, ec);
+    }
+  }
+} g_rootCleaner;
+
+void MakeRootLocked() {
+  char pattern[] = "/tmp/qlsim.XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) {
+    std::perror("qlsim: mkdtemp");
+    std::abort();
+  }
+  g_root = made;
+}
+
+const std::string& RootLocked() {
+  if (g_root.empty()) MakeRootLocked();
+  return g_root;
+}
+
+// Drive-less paths ("\x", "x") count as being on drive C.
+std::string HostPathLocked(const std::string& windowsPath) {
+  std::string rest = windowsPath;
+  char drive = 'c';
+  if (rest.size() >= 2 && rest[1] == ':' &&
+      ((rest[0] >= 'a' && rest[0] <= 'z') || (rest[0] >= 'A' && rest[0] <= 'Z'))) {
+    drive = char(rest[0] | 0x20);
+    rest = rest.substr(2);
+  }
+  for (char& c : rest)
+    if (c == '\\') c = '/';
+  if (rest.empty() || rest[0] != '/') rest = "/" + rest;
+  return RootLocked() + "/" + drive + rest;
+}
+
+// The module's own folder exists, as it would on the machine it runs on.
+void MakeModuleFolderLocked() {
+  std::string host = HostPathLocked(g_modulePath);
+  std::error_code ec;
+  fs::create_directories(fs::path(host).parent_path(), ec);
+}
+
+bool WritesTo(const char* mode) {
+  return std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr ||
+         std::strchr(mode, '+') != nullptr;
+}
+
+}  // namespace
+
+namespace sim {
+namespace detail {
+
+void ResetFiles() {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (!g_root.empty()) {
+    std::error_code ec;
+    fs::remove_all(g_root, ec);
+    g_root.clear();
+  }
+  MakeRootLocked();
+  g_locked.clear();
+  g_modulePath = DefaultModulePath;
+  MakeModuleFolderLocked();
+}
+
+}  // namespace detail
+
+std::string HostPath(const std::string& windowsPath) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  return HostPathLocked(windowsPath);
+}
+
+void WriteFile(const std::string& windowsPath, const std::string& content) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::string host = HostPathLocked(windowsPath);
+  std::error_code ec;
+  fs::create_directories(fs::path(host).parent_path(), ec);
+  std::ofstream out(host, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string ReadFile(const std::string& windowsPath) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::ifstream in(HostPathLocked(windowsPath), std::ios::binary);
+  if (!in) return "";
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool FileExists(const std::string& windowsPath) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::error_code ec;
+  return fs::is_regular_file(HostPathLocked(windowsPath), ec);
+}
+
+void RemoveFile(const std::string& windowsPath) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::error_code ec;
+  fs::remove(HostPathLocked(windowsPath), ec);
+}
+
+void MakeDirectory(const std::string& windowsPath) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::error_code ec;
+  fs::create_directories(HostPathLocked(windowsPath), ec);
+}
+
+void LockFile(const std::string& windowsPath, bool locked) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::string host = HostPathLocked(windowsPath);
+  if (locked)
+    g_locked.insert(host);
+  else
+    g_locked.erase(host);
+}
+
+void SetModulePath(const std::string& path) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  g_modulePath = path;
+}
+
+}  // namespace sim
+
+FILE* OpenFileA(const char* path, const char* mode) {
+  if (path == nullptr || mode == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::string host;
+  {
+    std::lock_guard<std::mutex> hold(sim::detail::Mu());
+    host = HostPathLocked(path);
+    if (WritesTo(mode) && g_locked.count(host) != 0) {
+      errno = EACCES;
+      return nullptr;
+    }
+  }
+  return std::fopen(host.c_str(), mode);
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  std::string host = sim::HostPath(path);
+  std::error_code ec;
+  fs::file_status status = fs::status(host, ec);
+  if (fs::is_directory(status)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (fs::exists(status)) return FILE_ATTRIBUTE_NORMAL;
+  bool parentThere = fs::is_directory(fs::path(host).parent_path(), ec);
+  SetLastError(parentThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+  return INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+  if (module != nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  std::string path;
+  {
+    std::lock_guard<std::mutex> hold(sim::detail::Mu());
+    path = g_modulePath;
+  }
+  if (path.empty()) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  if (buffer == nullptr || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (path.size() < size) {
+    std::memcpy(buffer, path.data(), path.size());
+    buffer[path.size()] = '\0';
+    return DWORD(path.size());
+  }
+  std::memcpy(buffer, path.data(), size - 1);
+  buffer[size - 1] = '\0';
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return size;
+}

@@ -1,0 +1,414 @@
+// Simulated processes: programs, launches, handles, waits and exit codes.
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_set>
+
+#include "platform/sim/sim_internal.h"
+
+struct SimObject {
+  enum Kind { ProcessHandle, ThreadHandle } kind = ProcessHandle;
+  sim::detail::ProcRec* process = nullptr;
+  bool closed = false;
+};
+
+namespace {
+
+using sim::detail::ProcRec;
+
+const DWORD FirstProcessId = 1000;
+const DWORD FirstThreadId = 1002;
+const DWORD IdStep = 4;
+
+// All guarded by Mu(). Records and handles live until Reset, so that a stale
+// handle is found closed instead of pointing at freed memory.
+std::map<std::string, sim::Program> g_programs;   // by lower-cased path
+std::set<std::string> g_missingDirectories;        // lower-cased
+std::vector<sim::LaunchRecord> g_launches;
+std::vector<std::unique_ptr<ProcRec>> g_processes;
+std::vector<std::unique_ptr<SimObject>> g_handles;
+std::unordered_set<SimObject*> g_handleSet;
+DWORD g_nextProcessId = FirstProcessId;
+DWORD g_nextThreadId = FirstThreadId;
+int g_inheritableHandles = 0;
+
+std::string Trimmed(const std::string& path) {
+  std::string p = path;
+  while (!p.empty() && (p.back() == '\\' || p.back() == '/')) p.pop_back();
+  return sim::detail::Lower(p);
+}
+
+// Like Windows, a program named without an extension may be meant with ".exe".
+const sim::Program* LookupProgramLocked(const std::string& name) {
+  auto it = g_programs.find(sim::detail::Lower(name));
+  if (it != g_programs.end()) return &it->second;
+  size_t slash = name.find_last_of('\\');
+  size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    it = g_programs.find(sim::detail::Lower(name + ".exe"));
+    if (it != g_programs.end()) return &it->second;
+  }
+  return nullptr;
+}
+
+// A quoted first token names the program; otherwise the shortest prefix that
+// ends before a blank (or the whole line) and names a registered program.
+const sim::Program* ProgramOfLocked(const char* applicationName, const std::string& commandLine) {
+  if (applicationName != nullptr) return LookupProgramLocked(applicationName);
+  if (!commandLine.empty() && commandLine[0] == '"') {
+    size_t close = commandLine.find('"', 1);
+    return LookupProgramLocked(commandLine.substr(1, close == std::string::npos
+                                                         ? std::string::npos
+                                                         : close - 1));
+  }
+  for (size_t i = 0; i < commandLine.size(); ++i) {
+    if (commandLine[i] != ' ' && commandLine[i] != '\t') continue;
+    if (const sim::Program* p = LookupProgramLocked(commandLine.substr(0, i))) return p;
+  }
+  return LookupProgramLocked(commandLine);
+}
+
+// With several class bits, the lowest class named wins.
+DWORD PriorityFromFlags(DWORD flags) {
+  const DWORD order[] = {IDLE_PRIORITY_CLASS, BELOW_NORMAL_PRIORITY_CLASS,
+                         NORMAL_PRIORITY_CLASS, ABOVE_NORMAL_PRIORITY_CLASS,
+                         HIGH_PRIORITY_CLASS, REALTIME_PRIORITY_CLASS};
+  for (DWORD c : order)
+    if (flags & c) return c;
+  return NORMAL_PRIORITY_CLASS;
+}
+
+bool IsPriorityClass(DWORD c) {
+  return c == IDLE_PRIORITY_CLASS || c == BELOW_NORMAL_PRIORITY_CLASS ||
+         c == NORMAL_PRIORITY_CLASS || c == ABOVE_NORMAL_PRIORITY_CLASS ||
+         c == HIGH_PRIORITY_CLASS || c == REALTIME_PRIORITY_CLASS;
+}
+
+ProcRec* NewProcessLocked(const sim::Program& program) {
+  auto record = std::make_unique<ProcRec>();
+  record->pid = g_nextProcessId;
+  g_nextProcessId += IdStep;
+  record->tid = g_nextThreadId;
+  g_nextThreadId += IdStep;
+  record->program = program;
+  record->startMs = sim::Now();
+  ProcRec* p = record.get();
+  g_processes.push_back(std::move(record));
+  if (program.hasWindow) p->window = sim::detail::NewWindowLocked(p);
+  return p;
+}
+
+HANDLE NewHandleLocked(SimObject::Kind kind, ProcRec* process) {
+  auto object = std::make_unique<SimObject>();
+  object->kind = kind;
+  object->process = process;
+  SimObject* h = object.get();
+  g_handles.push_back(std::move(object));
+  g_handleSet.insert(h);
+  return h;
+}
+
+SimObject* ValidHandleLocked(HANDLE handle) {
+  if (handle == nullptr || g_handleSet.count(handle) == 0 || handle->closed) return nullptr;
+  return handle;
+}
+
+ProcRec* ValidProcessHandleLocked(HANDLE handle) {
+  SimObject* h = ValidHandleLocked(handle);
+  if (h == nullptr || h->kind != SimObject::ProcessHandle) return nullptr;
+  return h->process;
+}
+
+}  // namespace
+
+namespace sim {
+namespace detail {
+
+void ResetProcesses() {
+  std::lock_guard<std::mutex> hold(Mu());
+  g_programs.clear();
+  g_missingDirectories.clear();
+  g_launches.clear();
+  g_handleSet.clear();
+  g_handles.clear();
+  g_processes.clear();
+  g_nextProcessId = FirstProcessId;
+  g_nextThreadId = FirstThreadId;
+  g_inheritableHandles = 0;
+}
+
+int64_t NextDeathLocked(const ProcRec& p) {
+  if (p.dead) return -1;
+  int64_t next = -1;
+  if (p.program.exitAfterMs >= 0) next = int64_t(p.startMs) + p.program.exitAfterMs;
+  if (p.quitExitAt >= 0 && (next < 0 || p.quitExitAt < next)) next = p.quitExitAt;
+  return next;
+}
+
+bool AliveLocked(ProcRec& p) {
+  if (p.dead) return false;
+  int64_t now = int64_t(Now());
+  int64_t natural = p.program.exitAfterMs >= 0 ? int64_t(p.startMs) + p.program.exitAfterMs : -1;
+  bool naturalDue = natural >= 0 && natural <= now;
+  bool quitDue = p.quitExitAt >= 0 && p.quitExitAt <= now;
+  if (naturalDue && (!quitDue || natural <= p.quitExitAt))
+    DieLocked(p, p.program.exitCode);
+  else if (quitDue)
+    DieLocked(p, 0);
+  return !p.dead;
+}
+
+void DieLocked(ProcRec& p, DWORD exitCode) {
+  if (p.dead) return;
+  p.dead = true;
+  p.exitCode = exitCode;
+}
+
+ProcRec* FindProcessLocked(DWORD processId) {
+  for (auto& p : g_processes)
+    if (p->pid == processId) return p.get();
+  return nullptr;
+}
+
+ProcRec* FindThreadLocked(DWORD threadId) {
+  for (auto& p : g_processes)
+    if (p->tid == threadId) return p.get();
+  return nullptr;
+}
+
+}  // namespace detail
+
+void AddProgram(const std::string& path, const Program& program) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  g_programs[detail::Lower(path)] = program;
+}
+
+void SetMissingDirectory(const std::string& windowsPath) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  g_missingDirectories.insert(Trimmed(windowsPath));
+}
+
+std::vector<LaunchRecord> Launches() {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  return g_launches;
+}
+
+ProcessState Process(DWORD processId) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  ProcessState state;
+  detail::ProcRec* p = detail::FindProcessLocked(processId);
+  if (p == nullptr) return state;
+  state.exists = true;
+  state.alive = detail::AliveLocked(*p);
+  state.exitCode = state.alive ? STILL_ACTIVE : p->exitCode;
+  state.priorityClass = p->priorityClass;
+  state.threadId = p->tid;
+  state.window = detail::WindowLiveLocked(p->window) ? p->window : nullptr;
+  state.showCommands = p->showCommands;
+  state.quitMessages = p->quitMessages;
+  state.terminated = p->terminated;
+  return state;
+}
+
+std::vector<DWORD> ProcessIds() {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::vector<DWORD> ids;
+  for (auto& p : g_processes) ids.push_back(p->pid);
+  return ids;
+}
+
+std::vector<DWORD> LiveProcessIds() {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::vector<DWORD> ids;
+  for (auto& p : g_processes)
+    if (detail::AliveLocked(*p)) ids.push_back(p->pid);
+  return ids;
+}
+
+void KillProcess(DWORD processId, DWORD exitCode) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  detail::ProcRec* p = detail::FindProcessLocked(processId);
+  if (p != nullptr && detail::AliveLocked(*p)) detail::DieLocked(*p, exitCode);
+}
+
+DWORD AddForeignProcessWithWindow() {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  Program program;
+  program.hasWindow = true;
+  return NewProcessLocked(program)->pid;
+}
+
+int OpenHandleCount() {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  int open = 0;
+  for (auto& h : g_handles)
+    if (!h->closed) ++open;
+  return open;
+}
+
+int InheritableHandleCount() {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  return g_inheritableHandles;
+}
+
+}  // namespace sim
+
+BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                    LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                    DWORD creationFlags, LPVOID /*environment*/, LPCSTR currentDirectory,
+                    LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  sim::LaunchRecord record;
+  record.applicationNameNull = applicationName == nullptr;
+  record.commandLine = commandLine != nullptr ? commandLine : "";
+  record.processAttributesInherit = processAttributes != nullptr && processAttributes->bInheritHandle;
+  record.threadAttributesInherit = threadAttributes != nullptr && threadAttributes->bInheritHandle;
+  record.inheritHandles = inheritHandles != FALSE;
+  record.creationFlags = creationFlags;
+  record.currentDirectoryNull = currentDirectory == nullptr;
+  record.currentDirectory = currentDirectory != nullptr ? currentDirectory : "";
+  if (startupInfo != nullptr) {
+    record.startupFlags = startupInfo->dwFlags;
+    record.startupShowWindow = startupInfo->wShowWindow;
+  }
+  g_launches.push_back(record);
+  sim::LaunchRecord& stored = g_launches.back();
+
+  DWORD error = 0;
+  const sim::Program* program = nullptr;
+  if (startupInfo == nullptr || processInformation == nullptr ||
+      (applicationName == nullptr && commandLine == nullptr)) {
+    error = ERROR_INVALID_PARAMETER;
+  } else if (currentDirectory != nullptr &&
+             (*currentDirectory == '\0' || g_missingDirectories.count(Trimmed(currentDirectory)))) {
+    error = ERROR_DIRECTORY;
+  } else if ((program = ProgramOfLocked(applicationName, stored.commandLine)) == nullptr) {
+    error = ERROR_FILE_NOT_FOUND;
+  } else if (program->failWithError != 0) {
+    error = program->failWithError;
+  }
+  if (error != 0) {
+    SetLastError(error);
+    return FALSE;
+  }
+
+  ProcRec* p = NewProcessLocked(*program);
+  p->priorityClass = PriorityFromFlags(creationFlags);
+  processInformation->hProcess = NewHandleLocked(SimObject::ProcessHandle, p);
+  processInformation->hThread = NewHandleLocked(SimObject::ThreadHandle, p);
+  processInformation->dwProcessId = p->pid;
+  processInformation->dwThreadId = p->tid;
+  if (stored.processAttributesInherit) ++g_inheritableHandles;
+  if (stored.threadAttributesInherit) ++g_inheritableHandles;
+  stored.succeeded = true;
+  stored.processId = p->pid;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  SimObject* h = ValidHandleLocked(handle);
+  if (h == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  h->closed = true;
+  return TRUE;
+}
+
+// Time passes in the wait: up to the process's end or the whole time-out.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  SimObject* h = ValidHandleLocked(handle);
+  if (h == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  ProcRec& p = *h->process;
+  if (!sim::detail::AliveLocked(p)) return WAIT_OBJECT_0;
+  if (milliseconds == 0) return WAIT_TIMEOUT;
+  int64_t death = sim::detail::NextDeathLocked(p);
+  uint64_t now = sim::Now();
+  if (death >= 0 && (milliseconds == INFINITE || uint64_t(death) - now <= milliseconds)) {
+    sim::detail::AdvanceTo(uint64_t(death));
+    sim::detail::AliveLocked(p);
+    return WAIT_OBJECT_0;
+  }
+  // Nothing would ever end an endless wait here; it returns as if timed out.
+  if (milliseconds != INFINITE) sim::detail::AdvanceTo(now + milliseconds);
+  return WAIT_TIMEOUT;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  ProcRec* p = ValidProcessHandleLocked(process);
+  if (p == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (exitCode == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *exitCode = sim::detail::AliveLocked(*p) ? STILL_ACTIVE : p->exitCode;
+  return TRUE;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  ProcRec* p = ValidProcessHandleLocked(process);
+  if (p == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!sim::detail::AliveLocked(*p)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  sim::detail::DieLocked(*p, exitCode);
+  p->terminated = true;
+  return TRUE;
+}
+
+BOOL SetPriorityClass(HANDLE process, DWORD priorityClass) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  ProcRec* p = ValidProcessHandleLocked(process);
+  if (p == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!IsPriorityClass(priorityClass)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!sim::detail::AliveLocked(*p)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  p->priorityClass = priorityClass;
+  return TRUE;
+}
+
+DWORD GetPriorityClass(HANDLE process) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  ProcRec* p = ValidProcessHandleLocked(process);
+  if (p == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  if (!sim::detail::AliveLocked(*p)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  return p->priorityClass;
+}
+
+DWORD WaitForInputIdle(HANDLE process, DWORD /*milliseconds*/) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  if (ValidProcessHandleLocked(process) == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  return 0;
+}

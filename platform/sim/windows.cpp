@@ -1,0 +1,171 @@
+// Simulated top-level windows and the messages the system sends to them.
+#include <memory>
+#include <unordered_set>
+
+#include "platform/sim/sim_internal.h"
+
+namespace {
+
+using sim::detail::ProcRec;
+
+// Guarded by Mu(). Windows live until Reset, like handles.
+std::vector<std::unique_ptr<SimWindow>> g_windows;
+std::vector<SimWindow*> g_zOrder;   // front is the top
+std::unordered_set<SimWindow*> g_windowSet;
+
+bool IsHungLocked(const SimWindow* window) {
+  const ProcRec& p = *window->owner;
+  if (p.hungByTest) return true;
+  return p.program.hangAfterMs >= 0 &&
+         sim::Now() >= p.startMs + uint64_t(p.program.hangAfterMs);
+}
+
+SimWindow* LiveWindowLocked(HWND window) {
+  if (window == nullptr || g_windowSet.count(window) == 0) return nullptr;
+  return sim::detail::WindowLiveLocked(window) ? window : nullptr;
+}
+
+HWND FirstLiveFromLocked(size_t index) {
+  for (; index < g_zOrder.size(); ++index)
+    if (sim::detail::WindowLiveLocked(g_zOrder[index])) return g_zOrder[index];
+  return nullptr;
+}
+
+BOOL RecordShowLocked(HWND window, int command) {
+  SimWindow* w = LiveWindowLocked(window);
+  if (w == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  w->owner->showCommands.push_back(command);
+  return TRUE;
+}
+
+}  // namespace
+
+namespace sim {
+namespace detail {
+
+void ResetWindows() {
+  std::lock_guard<std::mutex> hold(Mu());
+  g_zOrder.clear();
+  g_windowSet.clear();
+  g_windows.clear();
+}
+
+SimWindow* NewWindowLocked(ProcRec* owner) {
+  auto window = std::make_unique<SimWindow>();
+  window->owner = owner;
+  SimWindow* w = window.get();
+  g_windows.push_back(std::move(window));
+  g_windowSet.insert(w);
+  g_zOrder.insert(g_zOrder.begin(), w);
+  return w;
+}
+
+// A window goes with its process.
+bool WindowLiveLocked(SimWindow* window) {
+  return window != nullptr && !window->destroyed && AliveLocked(*window->owner);
+}
+
+void DestroyWindowLocked(ProcRec& owner) {
+  if (owner.window != nullptr) owner.window->destroyed = true;
+}
+
+}  // namespace detail
+
+void HangWindow(DWORD processId, bool hung) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  if (ProcRec* p = detail::FindProcessLocked(processId)) p->hungByTest = hung;
+}
+
+void DestroyWindow(DWORD processId) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  if (ProcRec* p = detail::FindProcessLocked(processId)) detail::DestroyWindowLocked(*p);
+}
+
+}  // namespace sim
+
+// Only the walk over all top-level windows is simulated: class and title are
+// not, so a search by either finds nothing.
+HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  if (className != nullptr || windowName != nullptr) return nullptr;
+  return FirstLiveFromLocked(0);
+}
+
+HWND GetWindow(HWND window, UINT command) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  if (LiveWindowLocked(window) == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  if (command != GW_HWNDNEXT) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  for (size_t i = 0; i < g_zOrder.size(); ++i)
+    if (g_zOrder[i] == window) return FirstLiveFromLocked(i + 1);
+  return nullptr;
+}
+
+HWND GetParent(HWND window) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  if (LiveWindowLocked(window) == nullptr) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return nullptr;
+}
+
+BOOL IsWindow(HWND window) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  return LiveWindowLocked(window) != nullptr;
+}
+
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  SimWindow* w = LiveWindowLocked(window);
+  if (w == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  if (processId != nullptr) *processId = w->owner->pid;
+  return w->owner->tid;
+}
+
+BOOL ShowWindowAsync(HWND window, int command) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  return RecordShowLocked(window, command);
+}
+
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM, LPARAM) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  ProcRec* p = sim::detail::FindThreadLocked(threadId);
+  if (p == nullptr || !sim::detail::AliveLocked(*p)) {
+    SetLastError(ERROR_INVALID_THREAD_ID);
+    return FALSE;
+  }
+  if (message != WM_QUIT) return TRUE;
+  ++p->quitMessages;
+  if (!p->program.ignoresQuit) {
+    int64_t exitAt = int64_t(sim::Now()) + p->program.quitTakesMs;
+    if (p->quitExitAt < 0 || exitAt < p->quitExitAt) p->quitExitAt = exitAt;
+  }
+  return TRUE;
+}
+
+// A hung window costs the caller the whole time-out.
+LRESULT SendMessageTimeoutA(HWND window, UINT, WPARAM, LPARAM, UINT, UINT timeout,
+                            PDWORD_PTR result) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  SimWindow* w = LiveWindowLocked(window);
+  if (w == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  if (IsHungLocked(w)) {
+    sim::Advance(timeout);
+    SetLastError(ERROR_TIMEOUT);
+    return 0;
+  }
+  if (result != nullptr) *result = 0;
+  return 1;
+}

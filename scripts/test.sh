@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds, and runs every test: the native unit tests
+# and the end-to-end tests of the real executable under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+bash scripts/build.sh native win32
+
+# shellcheck source=wine_env.sh
+source scripts/wine_env.sh
+ql_pick_wine "$root/build/win32/QuarnLoader.exe"
+if [ "$QL_WINE32_OK" = 1 ]; then
+  e2e=win32
+  bash scripts/build.sh win32 -- -DQL_WINE="$QL_WINE"
+else
+  echo "== this machine cannot run 32-bit Wine: end-to-end tests use the 64-bit build of the same sources"
+  e2e=win64
+  bash scripts/build.sh win64 -- -DQL_WINE="$QL_WINE"
+fi
+
+status=0
+echo "== unit tests"
+ctest --test-dir build/native -j 2 --output-on-failure || status=1
+echo "== end-to-end tests ($e2e, $QL_WINE)"
+ctest --test-dir "build/$e2e" -j 2 --output-on-failure || status=1
+exit $status

@@ -1,0 +1,294 @@
+// One supervision pass over the table, on the virtual clock.
+#include <gtest/gtest.h>
+
+#include "supervision/SupervisionTestKit.h"
+#include "supervision/tclPrcList.h"
+
+namespace {
+
+using kit::Lines;
+using kit::LogMessages;
+
+std::string AppOf(int n) { return "C:\\Srv\\prog" + std::to_string(n) + ".exe"; }
+
+class CheckAllTest : public testing::Test {
+ protected:
+  void SetUp() override { kit::FreshLog(); }
+
+  void Table(int32_t n, const sim::Program& program = sim::Program()) {
+    kit::FreshTable(n);
+    for (int32_t i = 0; i < n; ++i) kit::Configure(PrcList.Records[i], AppOf(i), program);
+  }
+
+  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].FullCommandLine); }
+
+  // Virtual time one pass takes.
+  uint64_t Pass() {
+    uint64_t before = sim::Now();
+    PrcList.CheckAll();
+    return sim::Now() - before;
+  }
+
+  // Log messages written since the last call.
+  Lines NewLines() {
+    Lines all = LogMessages();
+    Lines fresh(all.begin() + std::min(seen_, all.size()), all.end());
+    seen_ = all.size();
+    return fresh;
+  }
+
+ private:
+  size_t seen_ = 0;
+};
+
+// --- Time budget of a pass ---
+
+TEST_F(CheckAllTest, PassSleepsRestartIntervalSpreadOverTheProcesses) {
+  Table(3);
+  PrcList.StartAll();
+  EXPECT_EQ(Pass(), 999u);  // 3 x 333
+
+  sim::Reset();
+  kit::FreshLog();
+  Table(4);
+  PrcList.Records[1].AutoRestart = false;  // skipped ones are waited for too
+  PrcList.Records[2].Paused = true;
+  PrcList.StartAll();
+  EXPECT_EQ(Pass(), 1000u);
+  EXPECT_EQ(LogMessages().size(), 3u);  // StartAll's lines only
+}
+
+TEST_F(CheckAllTest, PassWithoutProcessesSleepsTheWholeInterval) {
+  kit::FreshTable(0);
+  EXPECT_EQ(Pass(), 1000u);
+  PrcList.RestartInterval = 250;
+  EXPECT_EQ(Pass(), 250u);
+  PrcList.RestartInterval = 0;
+  EXPECT_EQ(Pass(), 0u);
+}
+
+TEST_F(CheckAllTest, ShortIntervalsGiveZeroDelay) {
+  Table(2);
+  PrcList.StartAll();
+  PrcList.RestartInterval = 0;
+  EXPECT_EQ(Pass(), 0u);
+
+  sim::Reset();
+  Table(127);
+  for (int n = 0; n < 127; ++n) PrcList.Records[n].AutoRestart = false;
+  PrcList.RestartInterval = 100;
+  EXPECT_EQ(Pass(), 0u);
+  EXPECT_TRUE(sim::Launches().empty());
+}
+
+TEST_F(CheckAllTest, PassDuringStartAllReturnsAtOnce) {
+  Table(2);
+  PrcList.StartingAll = true;
+  EXPECT_EQ(Pass(), 0u);
+  EXPECT_TRUE(sim::Launches().empty());
+  EXPECT_TRUE(LogMessages().empty());
+  PrcList.StartingAll = false;
+}
+
+// --- Restarts ---
+
+TEST_F(CheckAllTest, ExitedProcessIsRestartedInTheNextPass) {
+  Table(3);
+  PrcList.StartAll();
+  NewLines();
+  sim::KillProcess(ChildOf(1), 1);
+  DWORD old = ChildOf(1);
+
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (1): Attempting to restart program: " + AppOf(1),
+                               "Started program " + AppOf(1)}));
+  EXPECT_NE(ChildOf(1), old);
+  EXPECT_TRUE(sim::Process(ChildOf(1)).alive);
+  EXPECT_EQ(sim::LiveProcessIds().size(), 3u);
+
+  Pass();  // all alive: nothing to do
+  EXPECT_TRUE(NewLines().empty());
+}
+
+TEST_F(CheckAllTest, RestartWhileStartsAreBlockedIsReportedAndRetried) {
+  Table(1);
+  PrcList.StartsBlocked = true;
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (0): Attempting to restart program: " + AppOf(0),
+                               "The program could not be restarted at this time."}));
+  EXPECT_TRUE(sim::Launches().empty());
+
+  PrcList.StartsBlocked = false;
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (0): Attempting to restart program: " + AppOf(0),
+                               "Started program " + AppOf(0)}));
+}
+
+TEST_F(CheckAllTest, FailedRestartShowsTheLaunchErrorAndIsRetriedEveryPass) {
+  kit::FreshTable(1);
+  tclPrc& r = PrcList.Records[0];
+  r.AppName = "C:\\Srv\\nothere.exe";
+  r.FullCommandLine = "C:\\Srv\\nothere.exe ";
+  r.AutoRestart = true;
+  r.StartPause = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    Pass();
+    EXPECT_EQ(NewLines(), (Lines{"Process (0): Attempting to restart program: C:\\Srv\\nothere.exe",
+                                 "Error ( 2 ): Failed to start program C:\\Srv\\nothere.exe",
+                                 "The program could not be restarted at this time."}));
+  }
+  EXPECT_EQ(sim::Launches().size(), 2u);
+}
+
+TEST_F(CheckAllTest, ProcessThatExitedWith259IsRestarted) {
+  sim::Program p;
+  p.exitAfterMs = 100;
+  p.exitCode = STILL_ACTIVE;
+  Table(1, p);
+  PrcList.StartAll();
+  sim::Advance(200);
+  NewLines();
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (0): Attempting to restart program: " + AppOf(0),
+                               "Started program " + AppOf(0)}));
+}
+
+// --- Hung windows ---
+
+TEST_F(CheckAllTest, HungProcessIsStoppedAfterItsChecksAndRestartedInThePassAfter) {
+  sim::Program p;
+  p.ignoresQuit = true;
+  Table(2, p);
+  PrcList.Records[1].NumOfRespChecks = 2;
+  PrcList.StartAll();
+  NewLines();
+  DWORD hung = ChildOf(1);
+  sim::HangWindow(hung, true);
+
+  EXPECT_EQ(Pass(), 1000u + 1000u);  // the interval plus one timed-out probe
+  EXPECT_TRUE(NewLines().empty());
+
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (1): Program is not responding: " + AppOf(1),
+                               "Terminated process " + AppOf(1)}));
+  EXPECT_TRUE(sim::Process(hung).terminated);
+  EXPECT_FALSE(PrcList.IsRunning(1));
+  EXPECT_EQ(kit::LaunchCountOf(PrcList.Records[1].FullCommandLine), 1);  // not in this pass
+
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (1): Attempting to restart program: " + AppOf(1),
+                               "Started program " + AppOf(1)}));
+  EXPECT_NE(ChildOf(1), hung);
+  EXPECT_TRUE(sim::Process(ChildOf(0)).alive);  // the other one untouched
+  EXPECT_EQ(sim::Process(ChildOf(0)).quitMessages, 0);
+}
+
+TEST_F(CheckAllTest, SingleCheckStopsAtTheFirstFailedProbe) {
+  Table(1);
+  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.StartAll();
+  NewLines();
+  sim::HangWindow(ChildOf(0), true);
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (0): Program is not responding: " + AppOf(0),
+                               "Stopped process " + AppOf(0)}));
+}
+
+TEST_F(CheckAllTest, WindowThatAnswersAgainIsNotStopped) {
+  Table(1);
+  PrcList.Records[0].NumOfRespChecks = 2;
+  PrcList.StartAll();
+  NewLines();
+  DWORD child = ChildOf(0);
+  for (int i = 0; i < 3; ++i) {
+    sim::HangWindow(child, true);
+    Pass();
+    sim::HangWindow(child, false);
+    Pass();
+  }
+  EXPECT_TRUE(NewLines().empty());
+  EXPECT_TRUE(sim::Process(child).alive);
+}
+
+TEST_F(CheckAllTest, ChildThatClosedItsWindowIsNotKilledAsHung) {
+  Table(1);
+  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.StartAll();
+  NewLines();
+  DWORD child = ChildOf(0);
+  sim::DestroyWindow(child);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Pass(), 1000u);
+  EXPECT_TRUE(NewLines().empty());
+  EXPECT_TRUE(sim::Process(child).alive);
+}
+
+// --- Processes left alone ---
+
+TEST_F(CheckAllTest, NoAutoRestartOrPausedMeansNeitherProbedNorRestarted) {
+  Table(4);
+  for (int n = 0; n < 4; ++n) PrcList.Records[n].NumOfRespChecks = 1;
+  PrcList.Records[0].AutoRestart = false;
+  PrcList.Records[1].AutoRestart = false;
+  PrcList.StartAll();
+  PrcList.Pause(2);
+  PrcList.Pause(3);
+  NewLines();
+  sim::HangWindow(ChildOf(0), true);
+  sim::KillProcess(ChildOf(1), 0);
+  sim::HangWindow(ChildOf(2), true);
+  sim::KillProcess(ChildOf(3), 0);
+
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Pass(), 1000u);  // no probe time-outs
+  EXPECT_TRUE(NewLines().empty());
+  EXPECT_EQ(sim::Launches().size(), 4u);
+  EXPECT_TRUE(sim::Process(ChildOf(0)).alive);
+  EXPECT_TRUE(sim::Process(ChildOf(2)).alive);
+}
+
+TEST_F(CheckAllTest, ResumedProcessIsRestartedByTheNextPass) {
+  Table(2);
+  PrcList.StartAll();
+  PrcList.Pause(1);
+  sim::KillProcess(ChildOf(1), 0);
+  NewLines();
+  Pass();
+  EXPECT_TRUE(NewLines().empty());
+
+  PrcList.Resume(1);
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (1): Attempting to restart program: " + AppOf(1),
+                               "Started program " + AppOf(1)}));
+}
+
+TEST_F(CheckAllTest, PausedHungProcessKeepsItsCountUntouched) {
+  Table(1);
+  PrcList.Records[0].NumOfRespChecks = 2;
+  PrcList.StartAll();
+  NewLines();
+  sim::HangWindow(ChildOf(0), true);
+  Pass();  // 1
+  PrcList.Pause(0);
+  Pass();
+  Pass();
+  PrcList.Resume(0);
+  EXPECT_TRUE(NewLines().empty());
+  Pass();  // 2
+  EXPECT_EQ(NewLines().at(0), "Process (0): Program is not responding: " + AppOf(0));
+}
+
+TEST_F(CheckAllTest, LinesOfAProcessWithLoggingOffAreDropped) {
+  Table(2);
+  PrcList.Records[0].PrcFileLogging = false;
+  PrcList.StartsBlocked = true;
+  Pass();
+  PrcList.StartsBlocked = false;
+  Pass();
+  EXPECT_EQ(LogMessages(), (Lines{"Process (1): Attempting to restart program: " + AppOf(1),
+                                  "The program could not be restarted at this time.",
+                                  "Process (1): Attempting to restart program: " + AppOf(1),
+                                  "Started program " + AppOf(1)}));
+  EXPECT_EQ(sim::LiveProcessIds().size(), 2u);
+  EXPECT_TRUE(Log.FileEnabled());
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+// The process table: sizing, addressing by process number, and starting and
+// stopping everything.
+#include "supervision/tclPrcList.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <thread>
+
+#include "supervision/SupervisionTestKit.h"
+
+namespace {
+
+using kit::Lines;
+using kit::LogMessages;
+
+std::string AppOf(int n) { return "C:\\Srv\\prog" + std::to_string(n) + ".exe"; }
+
+class PrcListTest : public testing::Test {
+ protected:
+  void SetUp() override { kit::FreshLog(); }
+
+  // n records, each for its own never-ending program.
+  void Table(int32_t n) {
+    kit::FreshTable(n);
+    for (int32_t i = 0; i < n; ++i) kit::Configure(PrcList.Records[i], AppOf(i), sim::Program());
+  }
+
+  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].FullCommandLine); }
+};
+
+TEST_F(PrcListTest, AllocateSizesTheTable) {
+  EXPECT_TRUE(PrcList.Allocate(0));
+  EXPECT_EQ(PrcList.Count, 0);
+  EXPECT_TRUE(PrcList.Allocate(-5));
+  EXPECT_EQ(PrcList.Count, 0);
+  EXPECT_FALSE(PrcList.IsValidIndex(0));
+
+  EXPECT_TRUE(PrcList.Allocate(200));
+  EXPECT_EQ(PrcList.Count, 127);
+  EXPECT_TRUE(PrcList.IsValidIndex(126));
+  EXPECT_FALSE(PrcList.IsValidIndex(127));
+}
+
+TEST_F(PrcListTest, AllocateReplacesEveryRecordByADefaultOne) {
+  Table(3);
+  PrcList.Records[1].Paused = true;
+  PrcList.Records[1].NumOfRespChecks = 4;
+  ASSERT_TRUE(PrcList.Allocate(2));
+  ASSERT_EQ(PrcList.Count, 2);
+  for (int n = 0; n < 2; ++n) {
+    const tclPrc& r = PrcList.Records[n];
+    EXPECT_TRUE(r.AppName.empty());
+    EXPECT_EQ(r.PriorityClass, DWORD(NORMAL_PRIORITY_CLASS));
+    EXPECT_EQ(r.ShowCommand, SW_SHOWNA);
+    EXPECT_EQ(r.StartPause, 1000u);
+    EXPECT_EQ(r.StopPause, 1000u);
+    EXPECT_TRUE(r.PrcFileLogging);
+    EXPECT_FALSE(r.Paused);
+    EXPECT_FALSE(r.AutoRestart);
+    EXPECT_EQ(r.NumOfRespChecks, 0);
+    EXPECT_FALSE(r.Busy);
+  }
+}
+
+TEST_F(PrcListTest, ClearingTheTableLeavesChildrenRunning) {
+  Table(1);
+  ASSERT_TRUE(PrcList.Start(0));
+  DWORD child = ChildOf(0);
+  PrcList.Clear();
+  EXPECT_EQ(PrcList.Count, 0);
+  EXPECT_TRUE(sim::Process(child).alive);
+}
+
+TEST_F(PrcListTest, NumbersOutsideTheTableAreRefusedWithoutTouchingAnything) {
+  Table(3);
+  ASSERT_TRUE(PrcList.Start(0));
+  PrcList.Records[0].NumOfRespChecks = 1;
+  sim::HangWindow(ChildOf(0), true);
+  std::string before = sim::ReadFile(kit::LogPath);
+
+  for (int32_t n : {3, 127, 128, 1000, INT32_MAX, -1, -127, INT32_MIN}) {
+    SCOPED_TRACE(n);
+    EXPECT_FALSE(PrcList.IsValidIndex(n));
+    EXPECT_EQ(PrcList.AppName(n), "");
+    EXPECT_FALSE(PrcList.IsRunning(n));
+    EXPECT_FALSE(PrcList.IsNotResponding(n));
+    EXPECT_FALSE(PrcList.IsPaused(n));
+    EXPECT_FALSE(PrcList.IsAutoRestart(n));
+    EXPECT_FALSE(PrcList.IsLogging(n));
+    EXPECT_FALSE(PrcList.Start(n));
+    EXPECT_FALSE(PrcList.Stop(n, false));
+    EXPECT_FALSE(PrcList.Stop(n, true));
+    EXPECT_FALSE(PrcList.SetPriority(n, IDLE_PRIORITY_CLASS));
+    EXPECT_FALSE(PrcList.Pause(n));
+    EXPECT_FALSE(PrcList.Resume(n));
+    EXPECT_FALSE(PrcList.ShowHide(n, true));
+  }
+  EXPECT_EQ(sim::Launches().size(), 1u);
+  EXPECT_TRUE(sim::Process(ChildOf(0)).alive);
+  EXPECT_TRUE(sim::Process(ChildOf(0)).showCommands.empty());
+  EXPECT_EQ(sim::Process(ChildOf(0)).priorityClass, DWORD(NORMAL_PRIORITY_CLASS));
+  EXPECT_EQ(sim::Now(), 0u);  // no probe, no stop wait
+  EXPECT_EQ(sim::ReadFile(kit::LogPath), before);
+  for (int n = 0; n < 3; ++n) EXPECT_FALSE(PrcList.IsPaused(n));
+}
+
+TEST_F(PrcListTest, ValidNumbersReachTheirOwnRecord) {
+  Table(3);
+  PrcList.Records[1].AutoRestart = false;
+  PrcList.Records[2].PrcFileLogging = false;
+  EXPECT_EQ(PrcList.AppName(2), AppOf(2));
+  EXPECT_TRUE(PrcList.IsAutoRestart(0));
+  EXPECT_FALSE(PrcList.IsAutoRestart(1));
+  EXPECT_TRUE(PrcList.IsLogging(1));
+  EXPECT_FALSE(PrcList.IsLogging(2));
+
+  ASSERT_TRUE(PrcList.Start(1));
+  EXPECT_EQ(sim::Launches().back().commandLine, PrcList.Records[1].FullCommandLine);
+  EXPECT_FALSE(PrcList.IsRunning(0));
+  EXPECT_TRUE(PrcList.IsRunning(1));
+  EXPECT_TRUE(PrcList.SetPriority(1, HIGH_PRIORITY_CLASS));
+  EXPECT_EQ(sim::Process(ChildOf(1)).priorityClass, DWORD(HIGH_PRIORITY_CLASS));
+  EXPECT_TRUE(PrcList.ShowHide(1, true));
+  EXPECT_EQ(sim::Process(ChildOf(1)).showCommands, std::vector<int>{SW_HIDE});
+  EXPECT_TRUE(PrcList.Stop(1, false));
+  EXPECT_FALSE(PrcList.IsRunning(1));
+}
+
+TEST_F(PrcListTest, PauseAndResumeOnlyFlipTheFlag) {
+  Table(2);
+  ASSERT_TRUE(PrcList.Start(0));
+  DWORD child = ChildOf(0);
+  for (int n = 0; n < 2; ++n) {
+    EXPECT_TRUE(PrcList.Pause(n));
+    EXPECT_TRUE(PrcList.IsPaused(n));
+    EXPECT_TRUE(PrcList.Pause(n));  // again: still fine
+    EXPECT_TRUE(PrcList.Resume(n));
+    EXPECT_FALSE(PrcList.IsPaused(n));
+  }
+  EXPECT_EQ(sim::Launches().size(), 1u);
+  EXPECT_TRUE(sim::Process(child).alive);
+  EXPECT_EQ(sim::Process(child).quitMessages, 0);
+}
+
+TEST_F(PrcListTest, StartFailsWhileStartsAreBlockedOrTheChildIsAlive) {
+  Table(2);
+  PrcList.StartsBlocked = true;
+  EXPECT_FALSE(PrcList.Start(0));
+  EXPECT_TRUE(sim::Launches().empty());
+  PrcList.StartsBlocked = false;
+
+  EXPECT_TRUE(PrcList.Start(0));
+  EXPECT_FALSE(PrcList.Start(0));
+  EXPECT_EQ(sim::Launches().size(), 1u);
+}
+
+TEST_F(PrcListTest, StartAllStartsTheUnpausedInOrder) {
+  Table(4);
+  PrcList.Records[1].Paused = true;
+  PrcList.Records[2].AutoRestart = false;  // started once all the same
+  PrcList.StartAll();
+
+  auto launches = sim::Launches();
+  ASSERT_EQ(launches.size(), 3u);
+  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].FullCommandLine);
+  EXPECT_EQ(launches[1].commandLine, PrcList.Records[2].FullCommandLine);
+  EXPECT_EQ(launches[2].commandLine, PrcList.Records[3].FullCommandLine);
+  EXPECT_EQ(LogMessages(), (Lines{"Started program " + AppOf(0), "Started program " + AppOf(2),
+                                  "Started program " + AppOf(3)}));
+  EXPECT_FALSE(PrcList.StartingAll);
+}
+
+TEST_F(PrcListTest, StartAllOneAfterTheOtherWithEachStartPause) {
+  Table(3);
+  for (int n = 0; n < 3; ++n) PrcList.Records[n].StartPause = 400;
+  PrcList.StartAll();
+  EXPECT_GE(sim::Now(), 1200u);
+  EXPECT_EQ(sim::LiveProcessIds().size(), 3u);
+}
+
+TEST_F(PrcListTest, StartAllDoesNothingWhenBlockedOrAlreadyStarting) {
+  Table(2);
+  PrcList.StartsBlocked = true;
+  PrcList.StartAll();
+  EXPECT_TRUE(sim::Launches().empty());
+  EXPECT_FALSE(PrcList.StartingAll);
+
+  PrcList.StartsBlocked = false;
+  PrcList.StartingAll = true;
+  PrcList.StartAll();
+  EXPECT_TRUE(sim::Launches().empty());
+  EXPECT_TRUE(PrcList.StartingAll);  // the other caller's flag is left alone
+  PrcList.StartingAll = false;
+}
+
+TEST_F(PrcListTest, StartAllStopsStartingOnceStartsAreBlocked) {
+  Table(3);
+  std::thread starter;
+  {
+    kit::FrozenMachine frozen;
+    starter = std::thread([] { PrcList.StartAll(); });
+    // Process 0's launch has begun and waits to create its child.
+    ASSERT_TRUE(kit::SpinUntil([] { return PrcList.Records[0].Busy.load(); }));
+    EXPECT_TRUE(PrcList.StartingAll);
+    PrcList.StartsBlocked = true;
+    frozen.Release();
+  }
+  starter.join();
+
+  auto launches = sim::Launches();
+  ASSERT_EQ(launches.size(), 1u);
+  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].FullCommandLine);
+  EXPECT_FALSE(PrcList.StartingAll);
+  PrcList.StartsBlocked = false;
+}
+
+TEST_F(PrcListTest, StopAllStopsEveryLiveProcessInOrder) {
+  Table(3);
+  PrcList.Start(0);
+  PrcList.Start(2);
+  PrcList.Records[2].StopPause = 0;
+
+  PrcList.StopAll(false);
+  EXPECT_TRUE(sim::LiveProcessIds().empty());
+  Lines log = LogMessages();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2], "Stopped process " + AppOf(0));
+  EXPECT_EQ(log[3], "Terminated process " + AppOf(2));
+  EXPECT_EQ(sim::OpenHandleCount(), 0);
+}
+
+TEST_F(PrcListTest, StopAllWithWaitWaitsForABusyRecord) {
+  Table(2);
+  PrcList.Start(0);
+  PrcList.Start(1);
+  PrcList.Records[1].Busy = true;
+
+  std::thread stopper([] { PrcList.StopAll(true); });
+  ASSERT_TRUE(kit::SpinUntil([] { return sim::Now() >= 2000; }));
+  EXPECT_FALSE(sim::Process(ChildOf(0)).alive);  // stopped before the wait
+  EXPECT_TRUE(sim::Process(ChildOf(1)).alive);
+  PrcList.Records[1].Busy = false;
+  stopper.join();
+  EXPECT_TRUE(sim::LiveProcessIds().empty());
+
+  // Without wait the busy one is given up.
+  Table(1);
+  PrcList.Start(0);
+  PrcList.Records[0].Busy = true;
+  PrcList.StopAll(false);
+  EXPECT_TRUE(sim::Process(ChildOf(0)).alive);
+  PrcList.Records[0].Busy = false;
+  PrcList.StopAll(false);
+}
+
+}  // namespace
