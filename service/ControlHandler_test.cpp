@@ -276,6 +276,8 @@ TEST(ControlHandlerStartUp, StopDuringStartAllStartsNothingNewAndStopsWhatWasSta
   ExpectStatus(reports[0], SERVICE_RUNNING);
   ExpectStatus(reports[1], SERVICE_STOPPED);
   EXPECT_TRUE(sim::WaitServiceMainReturned(10000));
+  // How far the start-up got: on an idle machine a handful of the 120; under
+  // heavy load it may finish first, which the checks above also hold for.
   RecordProperty("launchedBeforeStop", int(launched));
 }
 

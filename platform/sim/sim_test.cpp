@@ -159,7 +159,8 @@ TEST(SimWindowTest, NewWindowsComeFirstAndGoWithTheirProcess) {
   for (HWND w = FindWindowA(nullptr, nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
     EXPECT_EQ(GetParent(w), nullptr);
     DWORD pid = 0;
-    EXPECT_EQ(GetWindowThreadProcessId(w, &pid), sim::Process(pid).threadId);
+    DWORD thread = GetWindowThreadProcessId(w, &pid);
+    EXPECT_EQ(thread, sim::Process(pid).threadId);
     order.push_back(pid);
   }
   EXPECT_EQ(order, (std::vector<DWORD>{second, foreign, first}));
@@ -483,11 +484,11 @@ TEST(SimDispatcher, DeliversControlsOnTheCallingThreadUntilStopped) {
     returned = StartServiceCtrlDispatcherA(table);
   });
 
+  while (sim::StatusReports().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   SC_HANDLE s = OpenServiceA(m, "Svc", SERVICE_ALL_ACCESS);
+  ASSERT_NE(s, nullptr);
   SERVICE_STATUS status = {};
-  for (int i = 0; i < 10000 && sim::StatusReports().empty(); ++i) std::this_thread::yield();
-  while (sim::StatusReports().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   EXPECT_TRUE(sim::DeliverControl(SERVICE_CONTROL_INTERROGATE));
   EXPECT_TRUE(ControlService(s, 129, &status));

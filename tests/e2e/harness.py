@@ -601,6 +601,9 @@ def _display_free(n):
     return not (os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n))
 
 
+_xvfb_procs = []
+
+
 def start_xvfb(log_path, first=60, last=250):
     """Start Xvfb on the first free display. Returns (":N", pid)."""
     for n in range(first, last):
@@ -616,6 +619,7 @@ def start_xvfb(log_path, first=60, last=250):
             if proc.poll() is not None:
                 break  # lost a race for this display: try the next one
             if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                _xvfb_procs.append(proc)  # outlives this call on purpose
                 return ":%d" % n, proc.pid
             time.sleep(0.1)
         if proc.poll() is None:
@@ -663,12 +667,11 @@ REG_SETTINGS = [
 
 def boot_prefix(wine):
     """Create and configure the prefix; verify that a crash does not stall."""
-    os.makedirs(wine.prefix, exist_ok=True)
-    rc, _ = wine.run("wineboot", ["-i"], timeout=BOOT_TIMEOUT)
-    if rc != 0:
-        raise HarnessError("wineboot failed (%d): %s" % (rc, wine.last_stderr))
-    for args in REG_SETTINGS:
-        rc, out = wine.run("reg", args, timeout=DEFAULT_TIMEOUT)
+    # The loader boots a new prefix by itself before the first command; an
+    # explicit "wineboot -i" on top of that leaves two service managers
+    # running, each with its own service database.
+    for i, args in enumerate(REG_SETTINGS):
+        rc, out = wine.run("reg", args, timeout=BOOT_TIMEOUT if i == 0 else DEFAULT_TIMEOUT)
         if rc != 0:
             raise HarnessError("reg %s failed: %s %s" % (args, out, wine.last_stderr))
     scmtool = wine.bin("scmtool.exe")

@@ -10,5 +10,7 @@ class FreshMachine : public testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new FreshMachine);
-  return RUN_ALL_TESTS();
+  int failed = RUN_ALL_TESTS();
+  sim::Reset();  // ends a simulated service left running by the last test
+  return failed;
 }

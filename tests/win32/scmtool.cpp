@@ -310,10 +310,10 @@ HWND MainWindowOf(DWORD pid, const char* desk)
         EnumWindows(FindProc, reinterpret_cast<LPARAM>(&ctx));
         return ctx.Found;
     }
-    std::string spec = desk;
-    std::string::size_type sep = spec.find('\\');
-    std::string staName = sep == std::string::npos ? spec : spec.substr(0, sep);
-    std::string deskName = sep == std::string::npos ? "Default" : spec.substr(sep + 1);
+    std::string where = desk;
+    std::string::size_type sep = where.find('\\');
+    std::string staName = sep == std::string::npos ? where : where.substr(0, sep);
+    std::string deskName = sep == std::string::npos ? "Default" : where.substr(sep + 1);
     HWINSTA sta = OpenWindowStationA(staName.c_str(), FALSE, WINSTA_ALL_ACCESS);
     if (!sta) {
         return nullptr;
@@ -360,24 +360,44 @@ int CmdProbe(DWORD pid, const char* desk)
     return 0;
 }
 
-// Posts WM_QUIT to the process's first thread, as the supervisor does to
-// the primary thread of its children.
+// Posts WM_QUIT to the primary thread, as the supervisor does: the thread
+// of the main window if there is one, else the oldest thread (the order of
+// a thread snapshot under Wine is no guide).
 int CmdQuit(DWORD pid)
 {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) {
-        return Fail();
-    }
-    THREADENTRY32 te = {};
-    te.dwSize = sizeof te;
     DWORD tid = 0;
-    for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te)) {
-        if (te.th32OwnerProcessID == pid) {
-            tid = te.th32ThreadID;
-            break;
+    HWND hwnd = MainWindowOf(pid, nullptr);
+    if (hwnd) {
+        tid = GetWindowThreadProcessId(hwnd, nullptr);
+    } else {
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        if (snap == INVALID_HANDLE_VALUE) {
+            return Fail();
         }
+        THREADENTRY32 te = {};
+        te.dwSize = sizeof te;
+        ULONGLONG oldest = ~0ULL;
+        for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te)) {
+            if (te.th32OwnerProcessID != pid) {
+                continue;
+            }
+            HANDLE th = OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
+            FILETIME created, ended, kernel, user;
+            ULONGLONG t = ~0ULL - 1;
+            if (th && GetThreadTimes(th, &created, &ended, &kernel, &user)) {
+                t = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) |
+                    created.dwLowDateTime;
+            }
+            if (th) {
+                CloseHandle(th);
+            }
+            if (t < oldest) {
+                oldest = t;
+                tid = te.th32ThreadID;
+            }
+        }
+        CloseHandle(snap);
     }
-    CloseHandle(snap);
     if (!tid) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return Fail();

@@ -1,0 +1,167 @@
+// The service main: its order of steps, the status it reports, the start of
+// the programs and the supervision loop it then runs until the stop.
+#include <gtest/gtest.h>
+
+#include "service/ControlCodes.h"
+#include "service/test_support.h"
+
+using qltest::IndexOf;
+using qltest::LogMessages;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const char* const App0 = "C:\\Apps\\p0.exe";
+const char* const App1 = "C:\\Apps\\p1.exe";
+
+class ServiceMainTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    qltest::FreshGlobals();
+    sim::AddProgram(App0, sim::Program());
+    sim::AddProgram(App1, sim::Program());
+  }
+  size_t LaunchesOf(const std::string& app) {
+    size_t n = 0;
+    for (const sim::LaunchRecord& l : sim::Launches())
+      n += l.commandLine.compare(0, app.size(), app) == 0;
+    return n;
+  }
+  bool WaitStarted(size_t programs) {
+    return qltest::WaitUntil([programs] {
+      return qltest::CountPrefix(LogMessages(), "Started program ") >= programs &&
+             !PrcList.StartingAll;
+    });
+  }
+  // Lets the supervision loop run for a stretch of simulated time.
+  bool LetTimePass(uint64_t ms) {
+    uint64_t until = sim::Now() + ms;
+    return qltest::WaitUntil([until] { return sim::Now() >= until; });
+  }
+};
+
+TEST_F(ServiceMainTest, StepsComeInOrderAndTheFirstReportIsRunning) {
+  Service.Interactive = false;
+  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
+  qltest::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(WaitStarted(1));
+  Lines log = LogMessages();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[0], "   ServiceName = (Quarn) Server Loader") << "nothing before registration";
+  EXPECT_EQ(log[1], "   UserInterface = No");
+  int loading = IndexOf(log, "Loading process values from ini file ...");
+  int loaded = IndexOf(log, "Load completed.");
+  int running = IndexOf(log, "The service is now running the main thread.");
+  int starting = IndexOf(log, "Attempting to start processes ...");
+  int started = IndexOf(log, std::string("Started program ") + App0);
+  EXPECT_TRUE(1 < loading && loading < loaded && loaded < running && running + 1 == starting &&
+              starting < started)
+      << loading << " " << loaded << " " << running << " " << starting << " " << started;
+
+  std::vector<SERVICE_STATUS> reports = sim::StatusReports();
+  ASSERT_EQ(reports.size(), 1u);
+  const SERVICE_STATUS& s = reports[0];
+  EXPECT_EQ(s.dwServiceType, 0x30u);
+  EXPECT_EQ(s.dwCurrentState, DWORD(SERVICE_RUNNING));
+  EXPECT_EQ(s.dwControlsAccepted, 3u);
+  EXPECT_EQ(s.dwWin32ExitCode, 0u);
+  EXPECT_EQ(s.dwServiceSpecificExitCode, 0u);
+  EXPECT_EQ(s.dwCheckPoint, 0u);
+  EXPECT_EQ(s.dwWaitHint, 0u);
+
+  ASSERT_TRUE(run.Stop());
+  EXPECT_TRUE(sim::WaitServiceMainReturned(10000));
+  EXPECT_TRUE(run.Result());
+}
+
+TEST_F(ServiceMainTest, InteractiveIsEchoedAsYes) {
+  qltest::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(qltest::WaitUntil(
+      [] { return IndexOf(LogMessages(), "Attempting to start processes ...") >= 0; }));
+  EXPECT_EQ(LogMessages()[1], "   UserInterface = Yes");
+}
+
+TEST_F(ServiceMainTest, WithoutProgramsTheServiceRunsAndStartsNothing) {
+  qltest::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(qltest::WaitUntil([] { return qltest::ReportsWithState(SERVICE_RUNNING) == 1; }));
+  ASSERT_TRUE(LetTimePass(10000));
+  EXPECT_EQ(sim::Launches().size(), 0u);
+  EXPECT_EQ(PrcList.Count, 0);
+  Lines log = LogMessages();
+  EXPECT_EQ(log.back(), "Attempting to start processes ...") << "the empty loop logs nothing";
+  ASSERT_TRUE(run.Stop());
+  EXPECT_TRUE(sim::WaitServiceMainReturned(10000));
+}
+
+TEST_F(ServiceMainTest, AFailedRegistrationReturnsAtOnceWithoutAReport) {
+  sim::FailNext("RegisterServiceCtrlHandlerA", ERROR_ACCESS_DENIED);
+  ServiceMain(0, nullptr);
+  EXPECT_EQ(LogMessages(), Lines{"Error (5): The service could not be registered."});
+  EXPECT_EQ(sim::StatusReports().size(), 0u);
+
+  sim::Reset();
+  qltest::FreshGlobals();
+  ServiceMain(0, nullptr);   // no dispatcher at all
+  EXPECT_EQ(LogMessages(), Lines{"Error (1063): The service could not be registered."});
+}
+
+TEST_F(ServiceMainTest, AFailedRunningReportIsLoggedAndTheServiceCarriesOn) {
+  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
+  sim::FailNext("SetServiceStatus", ERROR_INVALID_HANDLE);
+  qltest::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(WaitStarted(1));
+  Lines log = LogMessages();
+  int error = IndexOf(log, "Error (6): The service status could not be set.");
+  EXPECT_GT(error, IndexOf(log, "Load completed."));
+  EXPECT_EQ(error + 1, IndexOf(log, "The service is now running the main thread."));
+  EXPECT_EQ(LaunchesOf(App0), 1u);
+  ASSERT_TRUE(run.Stop());
+  EXPECT_EQ(qltest::ReportsWithState(SERVICE_STOPPED), 1u);
+}
+
+TEST_F(ServiceMainTest, APausedProgramIsStartedNeitherWithTheServiceNorByTheLoop) {
+  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 +
+                                      "\r\nPaused=yes\r\n[Process_1]\r\nAppName=" + App1 + "\r\n");
+  qltest::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(WaitStarted(1));
+  ASSERT_TRUE(LetTimePass(20000));
+  EXPECT_EQ(LaunchesOf(App0), 0u);
+  EXPECT_EQ(LaunchesOf(App1), 1u);
+}
+
+TEST_F(ServiceMainTest, WhilePausedTheLoopRestartsNothing) {
+  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
+  qltest::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(WaitStarted(1));
+  ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_PAUSE));
+  sim::KillProcess(sim::Launches()[0].processId, 1);
+  ASSERT_TRUE(LetTimePass(20000));
+  EXPECT_EQ(LaunchesOf(App0), 1u);
+
+  ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_CONTINUE));
+  ASSERT_TRUE(qltest::WaitUntil([this] { return LaunchesOf(App0) == 2; }));
+  ASSERT_TRUE(WaitStarted(2));
+  EXPECT_GE(IndexOf(LogMessages(), std::string("Process (0): Attempting to restart program: ") + App0),
+            0);
+}
+
+TEST_F(ServiceMainTest, AStopWhilePausedEndsTheLoop) {
+  qltest::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(qltest::WaitUntil([] { return qltest::ReportsWithState(SERVICE_RUNNING) == 1; }));
+  ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_PAUSE));
+  ASSERT_TRUE(run.Stop());
+  EXPECT_TRUE(sim::WaitServiceMainReturned(10000));
+  std::vector<SERVICE_STATUS> reports = sim::StatusReports();
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_EQ(reports[1].dwCurrentState, DWORD(SERVICE_PAUSED));
+  EXPECT_EQ(reports[2].dwCurrentState, DWORD(SERVICE_STOPPED));
+}
+
+}  // namespace
