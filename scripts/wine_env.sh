@@ -2,8 +2,8 @@
 #
 #   ql_pick_wine I686_EXE
 #
-# runs I686_EXE (a 32-bit console program; the i686 holdfile.exe prints its
-# usage when given no arguments) under `wine` and exports
+# runs I686_EXE (any 32-bit console program, without arguments, bounded by
+# 60 s) under `wine` and exports
 #   QL_WINE32_OK  1 when 32-bit programs run, else 0
 #   QL_WINE       the loader to use: `wine` when 32-bit works, else the
 #                 64-bit loader (/usr/lib/wine/wine64, or wine64 on PATH)
@@ -21,12 +21,13 @@ ql_pick_wine() {
     fi
     if [ -f "$exe" ] && command -v wine >/dev/null 2>&1; then
         out="$(WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-            timeout 60 wine "$exe" </dev/null 2>&1)"
-        rc=$?
-        # Our programs print their usage and exit 0 or 1; a loader that
-        # cannot run them fails otherwise (for example "Exec format error").
-        if { [ "$rc" -eq 0 ] || [ "$rc" -eq 1 ]; } && printf '%s' "$out" | grep -q usage; then
-            QL_WINE32_OK=1
+            timeout 60 wine "$exe" </dev/null 2>&1)" && rc=0 || rc=$?
+        # Whatever the program itself answers counts; a loader that cannot
+        # run it ends with 126 ("Exec format error") or names the failure.
+        if [ "$rc" -lt 124 ] || [ "$rc" -gt 127 ]; then
+            if ! printf '%s' "$out" | grep -qiE 'exec format error|bad exe format|could not load'; then
+                QL_WINE32_OK=1
+            fi
         fi
     fi
     if [ "$own_prefix" -eq 1 ]; then
