@@ -38,10 +38,14 @@ target_link_libraries(unit_tests PRIVATE qlcore GTest::gtest)
 
 enable_testing()
 include(GoogleTest)
-gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 # Fuzz targets need clang's libFuzzer; they are built only when asked for.
 option(QL_FUZZ "Build the libFuzzer targets" OFF)
 if(QL_FUZZ)
   add_subdirectory(fuzz)
 endif()
+
+# The simulated profile reader on real files, for the differential reader test.
+add_executable(profdump_native tests/profile/profdump_native.cpp)
+target_link_libraries(profdump_native PRIVATE qlsim)

@@ -14,7 +14,7 @@ class tclPrcList {
   tclPrcList(const tclPrcList&) = delete;
   tclPrcList& operator=(const tclPrcList&) = delete;
 
-  bool IsValidIndex(int32_t n) const { return n < Count; }
+  bool IsValidIndex(int32_t n) const { return n >= 0 && n < Count; }
   std::string AppName(int32_t n) const;
   bool IsRunning(int32_t n);
   bool IsNotResponding(int32_t n);

@@ -1,13 +1,93 @@
 // The profile-file reader over the simulated drives. Each rule of the file
-// format sits in one small function so that it can be matched to the real
-// reader's behaviour rule by rule.
+// format sits in one small function; every rule that is not obvious says how
+// the real reader behaves, as observed by running it on a corpus of files.
+#include <cstdint>
 #include <cstring>
 
 #include "platform/sim/sim_internal.h"
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// --- Text of the file ---
+
+// Windows-1252, the ANSI code page the real reader converts through: code
+// points of the bytes 0x80 to 0x9F. The five bytes the page leaves undefined
+// stand for the code points of the same number, both ways.
+const char16_t HighAnsi[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// A code point as an ANSI byte; one the page cannot show becomes '?'.
+char AnsiByte(uint32_t codePoint) {
+  if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) return char(codePoint);
+  for (int i = 0; i < 32; ++i)
+    if (HighAnsi[i] == codePoint) return char(0x80 + i);
+  return '?';
+}
+
+// UTF-16 after its byte-order mark. An odd last byte is a code unit of its
+// own, the byte's code point, in either byte order, as the real reader takes
+// it.
+std::string FromUtf16(const std::string& bytes, bool bigEndian) {
+  std::string text;
+  for (size_t i = 2; i < bytes.size(); i += 2) {
+    unsigned first = (unsigned char)bytes[i];
+    if (i + 1 == bytes.size()) {
+      text += AnsiByte(first);
+      break;
+    }
+    unsigned second = (unsigned char)bytes[i + 1];
+    text += AnsiByte(bigEndian ? (first << 8 | second) : (second << 8 | first));
+  }
+  return text;
+}
+
+// UTF-8 after its byte-order mark; a broken sequence gives '?' per byte.
+std::string FromUtf8(const std::string& bytes) {
+  std::string text;
+  size_t i = 3;
+  while (i < bytes.size()) {
+    unsigned char c = bytes[i];
+    int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+    uint32_t cp = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
+    bool ok = more >= 0 && i + more < bytes.size();
+    for (int k = 1; ok && k <= more; ++k) {
+      unsigned char next = bytes[i + k];
+      ok = (next & 0xC0) == 0x80;
+      cp = cp << 6 | (next & 0x3F);
+    }
+    if (!ok) {
+      text += '?';
+      ++i;
+      continue;
+    }
+    // Beyond the 16-bit range a code point takes two units, each a '?'.
+    text += cp > 0xFFFF ? std::string("??") : std::string(1, AnsiByte(cp));
+    i += more + 1;
+  }
+  return text;
+}
+
+bool StartsWith(const std::string& bytes, const char* mark) {
+  return bytes.compare(0, std::strlen(mark), mark) == 0;
+}
+
+// The file as ANSI text. Only a byte-order mark makes it Unicode; without
+// one even UTF-16 text is read byte by byte, as the real reader does.
+std::string AnsiText(const std::string& bytes) {
+  if (StartsWith(bytes, "\xEF\xBB\xBF")) return FromUtf8(bytes);
+  if (StartsWith(bytes, "\xFF\xFE")) return FromUtf16(bytes, false);
+  if (StartsWith(bytes, "\xFE\xFF")) return FromUtf16(bytes, true);
+  return bytes;
+}
+
+// --- Lines, names and values ---
+
+// Blanks are tab, LF, VT, FF, CR, space and ^Z (the old end-of-file mark);
+// the real reader trims no other byte, the no-break space included.
+bool IsBlank(char c) { return (c >= '\t' && c <= '\r') || c == ' ' || c == '\x1a'; }
 
 std::string Trim(const std::string& text) {
   size_t begin = 0, end = text.size();
@@ -16,90 +96,128 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// Names match without regard to ASCII letter case.
-bool SameName(const std::string& a, const std::string& b) {
-  return sim::detail::Lower(a) == sim::detail::Lower(b);
-}
+// A name or value ends at its first NUL; this comes after trimming, so
+// blanks before the NUL stay, as with the real reader.
+std::string UpToNul(const std::string& text) { return text.substr(0, text.find('\0')); }
 
-// Splits the file into lines: LF or CR LF ends a line (the CR is trimmed as a
-// blank), a missing final line end is fine, and a NUL ends the line's text.
-std::vector<std::string> Lines(const std::string& bytes) {
+// Every CR and every LF ends a line, also a lone CR in a file whose other
+// lines end in LF (CR LF leaves an empty line between, which is skipped).
+// A NUL does not end a line; the last line needs no line end.
+std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    size_t nul = line.find('\0');
-    if (nul != std::string::npos) line.resize(nul);
-    lines.push_back(line);
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
   return lines;
 }
 
-bool IsComment(const std::string& trimmed) { return !trimmed.empty() && trimmed[0] == ';'; }
+// Names match with only A to Z folded: the real reader treats other letters
+// (bytes from 0x80) as distinct in each case.
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; }
 
-// "[name]": the text up to the first ']'; a line without ']' is no header.
-bool SectionHeader(const std::string& trimmed, std::string* name) {
-  if (trimmed.empty() || trimmed[0] != '[') return false;
-  size_t close = trimmed.find(']');
-  if (close == std::string::npos) return false;
-  *name = Trim(trimmed.substr(1, close - 1));
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
   return true;
 }
 
-// "key=value" at the first '='; lines without one are ignored.
-bool KeyValue(const std::string& trimmed, std::string* key, std::string* value) {
-  size_t eq = trimmed.find('=');
-  if (eq == std::string::npos) return false;
-  *key = Trim(trimmed.substr(0, eq));
-  *value = Trim(trimmed.substr(eq + 1));
+// "[name]": a trimmed line that starts with '['; the name runs to the LAST
+// ']' on the line ("[a]b]" is "a]b", "[x] text" is "x") and is trimmed. A
+// line without ']' is no header but an entry.
+bool SectionHeader(const std::string& line, std::string* name) {
+  if (line.empty() || line[0] != '[') return false;
+  size_t close = line.rfind(']');
+  if (close == 0 || close == std::string::npos) return false;
+  *name = UpToNul(Trim(line.substr(1, close - 1)));
   return true;
 }
 
-// A value wrapped in a matching pair of double or single quotes loses them.
-std::string Unquoted(const std::string& value) {
-  if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-    return value.substr(1, value.size() - 2);
-  return value;
-}
+// One entry of a section: every other non-blank line, comment lines
+// included (";k=v" is the key ";k"), since the real reader knows no
+// comments. The name ends at the first '='; a line without '=' is a name
+// without a value, and "=v" is a value with an empty name.
+struct Entry {
+  std::string name;
+  bool hasValue = false;
+  std::string value;
+};
 
-// Only the first section of a name is searched; within it the first key wins.
-// Lines before any section header belong to no section.
-bool FindValue(const std::string& bytes, const std::string& section, const std::string& key,
-               std::string* value) {
-  bool inSection = false;
-  bool sectionSeen = false;
-  for (const std::string& raw : Lines(bytes)) {
-    std::string line = Trim(raw);
-    if (line.empty() || IsComment(line)) continue;
-    std::string name;
-    if (SectionHeader(line, &name)) {
-      if (inSection) return false;
-      inSection = !sectionSeen && SameName(name, section);
-      sectionSeen = sectionSeen || inSection;
-      continue;
-    }
-    if (!inSection) continue;
-    std::string k, v;
-    if (KeyValue(line, &k, &v) && SameName(k, key)) {
-      *value = Unquoted(v);
-      return true;
-    }
+Entry EntryOf(const std::string& line) {
+  Entry entry;
+  size_t eq = line.find('=');
+  entry.name = UpToNul(Trim(line.substr(0, eq)));
+  if (eq != std::string::npos) {
+    entry.hasValue = true;
+    entry.value = UpToNul(Trim(line.substr(eq + 1)));
   }
-  return false;
+  return entry;
 }
 
-// Trailing blanks of the default are dropped, as the real reader does.
+struct Section {
+  std::string name;
+  std::vector<Entry> entries;
+};
+
+// Entries before the first header belong to a section with an empty name.
+std::vector<Section> Parse(const std::string& text) {
+  std::vector<Section> sections(1);
+  for (const std::string& raw : Lines(text)) {
+    std::string line = Trim(raw);
+    if (line.empty()) continue;
+    std::string name;
+    if (SectionHeader(line, &name))
+      sections.push_back(Section{name, {}});
+    else
+      sections.back().entries.push_back(EntryOf(line));
+  }
+  return sections;
+}
+
+// Only the first section of a name is searched, and in it the first entry
+// of the name decides, even one without '=' (it gives the default). The
+// section and key asked for are trimmed first.
+const Entry* Find(const std::vector<Section>& sections, const std::string& section,
+                  const std::string& key) {
+  std::string wantedSection = Trim(section), wantedKey = Trim(key);
+  for (const Section& s : sections) {
+    if (!SameName(s.name, wantedSection)) continue;
+    for (const Entry& e : s.entries)
+      if (SameName(e.name, wantedKey)) return &e;
+    return nullptr;
+  }
+  return nullptr;
+}
+
+// --- What is returned ---
+
+bool IsQuoted(const std::string& value) {
+  return value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0];
+}
+
+// Trailing spaces of the default are dropped, but never its first
+// character: a default of blanks only gives one blank, as the real reader.
 std::string DefaultText(LPCSTR defaultValue) {
   std::string text = defaultValue != nullptr ? defaultValue : "";
-  while (!text.empty() && text.back() == ' ') text.pop_back();
+  while (text.size() > 1 && text.back() == ' ') text.pop_back();
   return text;
 }
 
-DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
+// Cut to the buffer, which keeps room for the terminator. A value (or
+// default) of two or more characters in matching double or single quotes
+// loses them; as in the real reader, the opening quote goes first, then the
+// rest is cut to the buffer, then the last character copied is dropped if
+// the rest fitted the buffer with its terminator's place. So a quoted value
+// of exactly size - 1 characters loses its last character, not its quote.
+DWORD CopyOut(const std::string& value, LPSTR buffer, DWORD size) {
+  bool quoted = IsQuoted(value);
+  std::string text = quoted ? value.substr(1) : value;
   DWORD n = text.size() < size ? DWORD(text.size()) : size - 1;
+  if (quoted && text.size() <= size && n > 0) --n;
   std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';
   return n;
@@ -107,13 +225,16 @@ DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
 
 }  // namespace
 
+// A null section or key (the lists of names) is not used by the system and
+// gives the default here.
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
                                DWORD size, LPCSTR fileName) {
   if (buffer == nullptr || size == 0) return 0;
   std::string value = DefaultText(defaultValue);
-  if (section != nullptr && key != nullptr && fileName != nullptr) {
-    std::string found;
-    if (FindValue(sim::ReadFile(fileName), section, key, &found)) value = found;
+  if (section != nullptr && key != nullptr && fileName != nullptr && sim::FileExists(fileName)) {
+    const std::vector<Section> sections = Parse(AnsiText(sim::ReadFile(fileName)));
+    const Entry* entry = Find(sections, section, key);
+    if (entry != nullptr && entry->hasValue) value = entry->value;
   }
   return CopyOut(value, buffer, size);
 }
