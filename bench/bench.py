@@ -353,10 +353,12 @@ class Bench:
         self.finish()
 
     # -- hang to stop -------------------------------------------------------
-    def bench_hang(self, repeats=5):
-        ri, checks, sp, stp = 500, 3, 500, 300
+    def bench_hang(self, repeats=4):
+        # The window is looked up once, StartPause after the launch: under a
+        # loaded Wine a child can take over a second to open it.
+        ri, checks, sp, stp = 500, 3, 2000, 300
         d, name = self.install("hang", {"RestartInterval": ri}, [{
-            "CommandLine": "--hang-after 1000 --record {dir}\\rech.txt",
+            "CommandLine": "--hang-after 3000 --record {dir}\\rech.txt",
             "StartPause": sp, "StopPause": stp, "NumOfRespChecks": checks}])
         log = self.start(d)
         rec = Tail(d.path("rech.txt"), skip_existing=False)

@@ -36,7 +36,6 @@ endforeach()
 add_executable(unit_tests ${QL_UNIT_TESTS} tests/unit/test_main.cpp)
 target_link_libraries(unit_tests PRIVATE qlcore GTest::gtest)
 
-enable_testing()
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 

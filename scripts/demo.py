@@ -227,6 +227,8 @@ class Demo:
             rc, _ = self.wine.run("reg", ["add", key, "/v", value, "/d", data, "/f"])
             if rc != 0:
                 raise DemoFailure("reg add %s failed" % key)
+        # The desktop of the booted session is already up: begin a new one.
+        self.wine.wineserver_kill()
         say("  windows appear in a 1024x768 Wine desktop, with frames and titles")
 
         headline("writing %s\\ with the product and its QuarnLoader.ini" % DEMO_DIR)
