@@ -19,7 +19,9 @@ const char16_t HighAnsi[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// A code point as an ANSI byte; one the page cannot show becomes '?'.
+// A code point as an ANSI byte; one the page cannot show becomes '?'. (The
+// real reader gives a look-alike for some of them, "A" for U+0100; text
+// outside the page is not modelled further.)
 char AnsiByte(uint32_t codePoint) {
   if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF)) return char(codePoint);
   for (int i = 0; i < 32; ++i)
@@ -44,28 +46,57 @@ std::string FromUtf16(const std::string& bytes, bool bigEndian) {
   return text;
 }
 
-// UTF-8 after its byte-order mark; a broken sequence gives '?' per byte.
+const uint32_t NoCharacter = 0xFFFFFFFF;
+
+// Continuation bytes that a UTF-8 lead byte announces; 0 also for bytes
+// that lead nothing (continuation bytes, C0, C1, F5 to FF).
+size_t Continuations(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 1;
+  if (lead >= 0xE0 && lead <= 0xEF) return 2;
+  if (lead >= 0xF0 && lead <= 0xF4) return 3;
+  return 0;
+}
+
+// One character of UTF-8 at *at, read as the real reader reads it: a
+// sequence that would run past the end of the file swallows the rest; else
+// its bytes are taken one by one, and a byte that is no continuation stops
+// it unread, as does one that would pass U+10FFFF, while one that makes the
+// form overlong or a surrogate stops it after being read. A stopped sequence
+// is NoCharacter.
+uint32_t NextUtf8(const std::string& bytes, size_t* at) {
+  unsigned char lead = bytes[(*at)++];
+  if (lead < 0x80) return lead;
+  size_t more = Continuations(lead);
+  if (more == 0) return NoCharacter;
+  if (*at + more > bytes.size()) {
+    *at = bytes.size();
+    return NoCharacter;
+  }
+  uint32_t cp = lead & (0x3F >> more);
+  for (size_t left = more; left-- > 0;) {
+    unsigned char next = bytes[*at];
+    if ((next & 0xC0) != 0x80) return NoCharacter;
+    cp = cp << 6 | (next & 0x3F);
+    if (left == 1 && cp >= (0x110000 >> 6)) return NoCharacter;
+    ++*at;
+    bool overlong = (left == 2 && cp < 0x10) || (left == 1 && cp < 0x20) ||
+                    (left == 0 && cp < 0x80);
+    bool surrogate = left == 1 && cp >= (0xD800 >> 6) && cp <= (0xDFFF >> 6);
+    if (overlong || surrogate) return NoCharacter;
+  }
+  return cp;
+}
+
+// UTF-8 after its byte-order mark. What cannot be read gives one '?', and a
+// code point beyond the 16-bit range two (one per UTF-16 unit).
 std::string FromUtf8(const std::string& bytes) {
   std::string text;
-  size_t i = 3;
-  while (i < bytes.size()) {
-    unsigned char c = bytes[i];
-    int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    uint32_t cp = more == 0 ? c : more == 1 ? c & 0x1F : more == 2 ? c & 0x0F : c & 0x07;
-    bool ok = more >= 0 && i + more < bytes.size();
-    for (int k = 1; ok && k <= more; ++k) {
-      unsigned char next = bytes[i + k];
-      ok = (next & 0xC0) == 0x80;
-      cp = cp << 6 | (next & 0x3F);
-    }
-    if (!ok) {
-      text += '?';
-      ++i;
-      continue;
-    }
-    // Beyond the 16-bit range a code point takes two units, each a '?'.
-    text += cp > 0xFFFF ? std::string("??") : std::string(1, AnsiByte(cp));
-    i += more + 1;
+  size_t at = 3;
+  while (at < bytes.size()) {
+    uint32_t cp = NextUtf8(bytes, &at);
+    text += cp == NoCharacter ? std::string("?")
+            : cp > 0xFFFF     ? std::string("??")
+                              : std::string(1, AnsiByte(cp));
   }
   return text;
 }
@@ -164,6 +195,7 @@ struct Section {
 };
 
 // Entries before the first header belong to a section with an empty name.
+// It is there even when they are not, so a "[]" section is never searched.
 std::vector<Section> Parse(const std::string& text) {
   std::vector<Section> sections(1);
   for (const std::string& raw : Lines(text)) {
@@ -211,8 +243,9 @@ std::string DefaultText(LPCSTR defaultValue) {
 // default) of two or more characters in matching double or single quotes
 // loses them; as in the real reader, the opening quote goes first, then the
 // rest is cut to the buffer, then the last character copied is dropped if
-// the rest fitted the buffer with its terminator's place. So a quoted value
-// of exactly size - 1 characters loses its last character, not its quote.
+// the rest fitted the buffer with its terminator's place. So a value whose
+// text between the quotes is size - 1 characters long loses its last
+// character of text, not the quote.
 DWORD CopyOut(const std::string& value, LPSTR buffer, DWORD size) {
   bool quoted = IsQuoted(value);
   std::string text = quoted ? value.substr(1) : value;

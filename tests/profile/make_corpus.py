@@ -85,7 +85,8 @@ class Corpus:
 
 def hand_made(c):
     c.add("comments.ini", crlf(
-        "[S]\n;k=commented\n; x = y\n#h=hash\nk=real\n;;\n  ;indented=1\nafter=1 ; not a comment\n"),
+        "[S]\n;k=commented\n; x = y\n#h=hash\nk=real\n;;\n  ;indented=1\n"
+        "after=1 ; not a comment\n"),
         [("S", "k"), ("S", ";k"), ("S", "; x"), ("S", ";"), ("S", ";;"), ("S", "#h"),
          ("S", ";indented"), ("S", "after"), ("S", "x")])
 
@@ -164,7 +165,8 @@ def hand_made(c):
            ("sEtTiNgS", "SERVICENAME"), ("Settings", "App Name")])
 
     c.add("bracket_blanks.ini", crlf(
-        "[ sp ]\na=1\n[\tsp2\t]\nb=2\n[sp3 ]\nc=3\n[ sp4]\nd=4\n  [lead]  \ne=5\n[ two words ]\nf=6\n"),
+        "[ sp ]\na=1\n[\tsp2\t]\nb=2\n[sp3 ]\nc=3\n[ sp4]\nd=4\n  [lead]  \ne=5\n"
+        "[ two words ]\nf=6\n"),
         [("sp", "a"), (" sp ", "a"), ("sp2", "b"), ("sp3", "c"), ("sp4", "d"), ("lead", "e"),
          ("two words", "f"), (" two words ", "f"), ("two  words", "f")])
 
@@ -214,6 +216,13 @@ def hand_made(c):
     c.add("utf16le_odd.ini", utf16(b"[U]\r\nk=v\r\nlast=z") + b"A", [("U", "k"), ("U", "last")])
     c.add("utf8_bom.ini", utf8(unicode_body), uq)
     c.add("utf8_nobom.ini", utf8(unicode_body, bom=False), uq + [("U", "\xc3\x89t\xc3\xa9")])
+    c.add("utf8_broken.ini", b"\xef\xbb\xbf[U]\r\nbad=a\xffb\r\ncut=a\xc3\r\nlone=a\x80b\r\n"
+          b"long=a\xc0\xafb\r\nfour=a\xf0\x9f\x98\x80b\r\nsur=a\xed\xa0\x80b\r\n"
+          b"e0=a\xe0\x80\x80b\r\nf4=a\xf4\x90\x80\x80b\r\nbreak=a\xe2\x82b\xe9x\r\n"
+          b"ok=\xc3\xa9\xe2\x82\xac\xc5\xb8\r\nf0=a\xf0\x8f\xbf\xbfb\r\ne0ok=\xe0\xa0\x80b\r\n"
+          b"c2=a\xc2b\r\nend=\xe2\x82",
+          [("U", k) for k in ("bad", "cut", "lone", "long", "four", "sur", "e0", "f4", "break",
+                              "ok", "f0", "e0ok", "c2", "end")])
     c.add("bom_only.ini", b"\xff\xfe", [("U", "k")])
 
     c.add("nul_blanks.ini", b"[ s \0]\r\n k \0= v \0 \r\n[t\0 ]\r\nx=1\r\n",
@@ -320,12 +329,28 @@ def random_file(rng):
         data = utf16(data)
     elif enc < 0.08:
         data = utf8(data)
+        if rng.random() < 0.5:      # broken sequences too
+            junk = bytes(rng.choice([0x80, 0xBF, 0xC0, 0xC3, 0xE2, 0xED, 0xF0, 0xF4, 0xFF])
+                         for _ in range(rng.randint(1, 6)))
+            cut = rng.randint(3, len(data))
+            data = data[:cut] + junk + data[cut:]
     return data, sections, keys
+
+
+SOUP = b"[]=;#\r\n \t\x0b\x1a\0\"'aAbB\x80\xa0\xc3\xe9\xef\xbb\xbf\xfe\xff"
+
+
+def byte_soup(rng):
+    """Bytes that are not a profile file at all, but from the alphabet that
+    matters to the reader, sometimes behind a byte-order mark."""
+    data = bytes(rng.choice(SOUP) for _ in range(rng.randint(0, 300)))
+    mark = rng.choice([b"", b"", b"", b"\xef\xbb\xbf", b"\xff\xfe", b"\xfe\xff"])
+    return mark + data, ["a", "A", "b", "ab", "", "[a"], ["a", "b", "ab", "B", "", ";a", "]"]
 
 
 def random_files(c, rng, count):
     for i in range(count):
-        data, sections, keys = random_file(rng)
+        data, sections, keys = byte_soup(rng) if i % 10 == 9 else random_file(rng)
         name = "random_%03d.ini" % i
         lookups = []
         for _ in range(rng.randint(6, 12)):
