@@ -39,7 +39,7 @@ RestartInterval=1000
 [Process_0]
 AppName={notepad}
 ProcessName=notepad
-StartPause=1000
+StartPause=2000
 StopPause=1000
 
 [Process_1]
@@ -53,7 +53,7 @@ StopPause=500
 AppName={hanger}
 ProcessName=hanger
 CommandLine=--hang-after 8000 --record {record}
-StartPause=1000
+StartPause=3000
 StopPause=1000
 NumOfRespChecks=2
 """.format(service=SERVICE_NAME, notepad=NOTEPAD, ping=PING, hanger=HANGER, record=RECORD)
@@ -72,12 +72,13 @@ def say(text=""):
 
 
 _step = [0]
+_t0 = time.monotonic()
 
 
 def headline(text):
     _step[0] += 1
     say()
-    say("=== Step %d: %s" % (_step[0], text))
+    say("=== Step %d (at %.0f s): %s" % (_step[0], time.monotonic() - _t0, text))
 
 
 class LogFollower:
@@ -135,7 +136,10 @@ class LogFollower:
     def wait(self, pattern, start, timeout, what=None):
         """Index of the first line at or after `start` matching pattern (text
         or compiled regex) within timeout seconds."""
-        rx = pattern if hasattr(pattern, "search") else re.compile(re.escape(pattern))
+        if not hasattr(pattern, "search"):
+            what = what or pattern
+            pattern = re.compile(re.escape(pattern))
+        rx = pattern
         deadline = time.monotonic() + timeout
         with self._cond:
             while True:
@@ -221,12 +225,21 @@ class Demo:
         say("  loader  %s" % self.wine.loader)
         # Without a window manager on the display, windows have no frames or
         # titles; Wine's own desktop window draws them.
-        for key, value, data in ((r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
-                                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default",
-                                  "1024x768")):
-            rc, _ = self.wine.run("reg", ["add", key, "/v", value, "/d", data, "/f"])
+        # Notepad and the two console windows are placed apart so that the
+        # picture shows each of them.
+        settings = [(r"HKCU\Software\Wine\Explorer", "Desktop", "REG_SZ", "Default"),
+                    (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "REG_SZ", "1024x768")]
+        for value, data in (("iWindowPosX", 400), ("iWindowPosY", 300),
+                            ("iWindowPosDX", 600), ("iWindowPosDY", 420)):
+            settings.append((r"HKCU\Software\Microsoft\Notepad", value, "REG_DWORD", str(data)))
+        for exe in (PING, HANGER):
+            key = "HKCU\\Console\\" + exe.replace("\\", "_")
+            for value in ("WindowSize", "ScreenBufferSize"):
+                settings.append((key, value, "REG_DWORD", str((8 << 16) | 60)))
+        for key, value, kind, data in settings:
+            rc, _ = self.wine.run("reg", ["add", key, "/v", value, "/t", kind, "/d", data, "/f"])
             if rc != 0:
-                raise DemoFailure("reg add %s failed" % key)
+                raise DemoFailure("reg add %s /v %s failed" % (key, value))
         # The desktop of the booted session is already up: begin a new one.
         self.wine.wineserver_kill()
         say("  windows appear in a 1024x768 Wine desktop, with frames and titles")
@@ -242,6 +255,8 @@ class Demo:
             say("    | " + line)
         say("  notepad: a stock program with a window; ping: a console program;")
         say("  qtprog (\"hanger\"): our test program, its window stops answering after 8 s.")
+        say("  A window is looked up once, StartPause ms after the start: generous values")
+        say("  keep a busy machine from starting a program slower than that.")
         self.log = LogFollower(os.path.join(self.unix_dir, harness.LOG_NAME))
         self.log.start()
 
@@ -278,6 +293,9 @@ class Demo:
         if head != b"\x89PNG\r\n\x1a\n" or size == 0:
             raise DemoFailure("%s is not a PNG picture" % path)
         say("  saved %s (%d bytes)" % (path, size))
+        say("  Notepad sits at the right; the black windows at the top left are the consoles")
+        say("  Wine opens for the two console programs, ping and qtprog (qtprog's own small")
+        say("  window lies beneath its console).")
 
     def kill_from_outside(self):
         headline("a program killed from outside is restarted")
@@ -370,6 +388,14 @@ class Demo:
         self.console("-remove")
         self.log.wait("The service %s was successfully removed." % SERVICE_NAME, m, 20)
 
+    def show_record(self):
+        if self.wine:
+            lines = harness.read_record(self.wine.to_unix(RECORD))
+            if lines:
+                say("  qtprog's record (%s):" % RECORD)
+                for line in lines:
+                    say("    | " + line)
+
     # -- the end --------------------------------------------------------------
     def cleanup(self):
         if self.log:
@@ -416,6 +442,7 @@ def main():
     except (DemoFailure, harness.HarnessError) as e:
         say()
         say("!!! demonstration failed: %s" % e)
+        demo.show_record()
         status = 1
     except KeyboardInterrupt:
         say()
