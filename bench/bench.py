@@ -19,6 +19,7 @@ import re
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -152,10 +153,15 @@ def vm_rss(pid):
 
 
 def windows_pids(wine, image):
-    """Windows pids of the processes with this image name (through wmic)."""
-    rc, out = wine.run("wmic", ["process", "get", "name,processid"], timeout=60)
-    raw = out.replace("\n", "\r\n").encode("latin-1")
-    text = raw.decode("utf-16", "replace") if raw[:2] == b"\xff\xfe" else out
+    """Windows pids of the processes with this image name (through wmic,
+    whose UTF-16 output must be read as raw bytes)."""
+    with tempfile.TemporaryFile() as out:
+        subprocess.run([wine.loader, "wmic", "process", "get", "name,processid"],
+                       env=wine.env(), stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        out.seek(0)
+        raw = out.read()
+    text = raw.decode("utf-16") if raw[:2] == b"\xff\xfe" else raw.decode("latin-1")
     pids = []
     for line in text.splitlines():
         parts = line.split()
@@ -278,7 +284,7 @@ class Bench:
         self.finish()
 
     def stop_service(self, name, timeout_ms=60000):
-        ok, _ = self.scm.control(name, 1)
+        self.scm.control(name, 1)
         self.scm.wait(name, h.STOPPED, timeout_ms)
 
     # -- restart latency and console round trip ----------------------------

@@ -20,6 +20,7 @@ def plot(results, path):
         import matplotlib
         matplotlib.use("Agg")
         import matplotlib.pyplot as plt
+        import matplotlib.ticker
     except ImportError:
         _plain(results, path)
         return "plain PNG writer, matplotlib not available"
@@ -34,6 +35,7 @@ def plot(results, path):
         a.axhline(r["median_ms"], color="gray", ls="-", lw=0.8,
                   label="median %.0f ms" % r["median_ms"])
         a.set_xlabel("kill")
+        a.xaxis.set_major_locator(matplotlib.ticker.MaxNLocator(integer=True))
         a.set_ylabel("ms")
         a.set_ylim(bottom=0)
         a.set_title("Restart latency (RestartInterval %d, StartPause %d)"
@@ -42,7 +44,7 @@ def plot(results, path):
     if p:
         counts = sorted(p, key=int)
         data = [p[c]["samples_ms"] for c in counts]
-        b.boxplot(data, labels=["%s programs" % c for c in counts])
+        b.boxplot(data, labels=["%s program%s" % (c, "" if c == "1" else "s") for c in counts])
         for k, c in enumerate(counts, start=1):
             b.plot([k] * len(p[c]["samples_ms"]), p[c]["samples_ms"], "k.", alpha=0.5)
             b.plot([k - 0.3, k + 0.3], [p[c]["nominal_sleep_ms"]] * 2, color="orange")
