@@ -37,11 +37,13 @@ bool tclPrc::IsRunning() {
 }
 
 // A window that is gone, or that now belongs to another process, is no window
-// of ours: it must not be probed or shown.
+// of ours: it must not be probed or shown. A program that opens its window
+// only after StartPause would otherwise never be probed (nor its window shown)
+// until its next launch, so a missing window is looked for again.
 HWND tclPrc::LiveMainWindowLocked() {
-  if (MainWindow == nullptr) return nullptr;
-  if (!IsWindow(MainWindow) || WindowProcessId(MainWindow) != ProcessInfo.dwProcessId)
-    return nullptr;
+  if (MainWindow == nullptr || !IsWindow(MainWindow) ||
+      WindowProcessId(MainWindow) != ProcessInfo.dwProcessId)
+    MainWindow = Running ? FindMainWindow(ProcessInfo.dwProcessId) : nullptr;
   return MainWindow;
 }
 

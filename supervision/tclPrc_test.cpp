@@ -561,3 +561,28 @@ TEST_F(PrcTest, LoggingOffDropsOnlyThisProcessesLines) {
 }
 
 }  // namespace
+
+// A window that opens after the launch's look-up is still probed and shown:
+// otherwise a program that hangs after a slow start would never be caught.
+TEST(PrcLateWindow, AWindowOpenedAfterTheLaunchIsProbedAndShown) {
+  Log.SetPath("C:\\QL\\QuarnLoader.log");
+  sim::Program slow;
+  slow.hasWindow = false;
+  sim::AddProgram("C:\\Srv\\slow.exe", slow);
+  tclPrc record;
+  record.AppName = "C:\\Srv\\slow.exe";
+  record.FullCommandLine = "C:\\Srv\\slow.exe ";
+  record.StartPause = 0;
+  record.NumOfRespChecks = 1;
+  ASSERT_TRUE(record.Launch());
+  DWORD child = sim::Launches().back().processId;
+  EXPECT_FALSE(record.IsNotResponding());
+  EXPECT_FALSE(record.ShowHide(true));
+
+  sim::CreateWindowFor(child);
+  EXPECT_TRUE(record.ShowHide(true));
+  EXPECT_EQ(sim::Process(child).showCommands, std::vector<int>{SW_HIDE});
+  sim::HangWindow(child, true);
+  EXPECT_TRUE(record.IsNotResponding());
+  EXPECT_TRUE(record.Stop(false));
+}

@@ -90,6 +90,9 @@ std::vector<DWORD> LiveProcessIds();
 void KillProcess(DWORD processId, DWORD exitCode);   // dies from outside
 void HangWindow(DWORD processId, bool hung);
 void DestroyWindow(DWORD processId);
+// Gives a live process (again) a top-level window, as a program that opens
+// its window late does.
+void CreateWindowFor(DWORD processId);
 // A process that was not started by the system, owning a top-level window
 // placed before all others; returns its id.
 DWORD AddForeignProcessWithWindow();

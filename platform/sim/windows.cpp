@@ -79,6 +79,13 @@ void HangWindow(DWORD processId, bool hung) {
   if (ProcRec* p = detail::FindProcessLocked(processId)) p->hungByTest = hung;
 }
 
+void CreateWindowFor(DWORD processId) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  ProcRec* p = detail::FindProcessLocked(processId);
+  if (p != nullptr && (p->window == nullptr || !detail::WindowLiveLocked(p->window)))
+    p->window = detail::NewWindowLocked(p);
+}
+
 void DestroyWindow(DWORD processId) {
   std::lock_guard<std::mutex> hold(detail::Mu());
   if (ProcRec* p = detail::FindProcessLocked(processId)) detail::DestroyWindowLocked(*p);
