@@ -577,7 +577,7 @@ class Scm:
                     except HarnessError as e:
                         problems.append(str(e))
                 ok, err = self.delete(name)
-                if not ok and err != 1072:  # already marked for deletion
+                if not ok and err not in (1060, 1072):  # gone, or marked for deletion
                     problems.append("delete %s: error %s" % (name, err))
             except HarnessError as e:
                 problems.append(str(e))
