@@ -46,6 +46,35 @@ BOOT_TIMEOUT = 240
 DEFAULT_TIMEOUT = 60
 
 
+# The console usage text, line by line, as the executable prints it.
+USAGE = [
+    "",
+    "Usage: quarnloader < command >",
+    "",
+    " Service Commands",
+    "       -install    installs the service",
+    "       -remove     removes the service",
+    "       -start      starts the service",
+    "       -stop       stops the service",
+    "       -pause      pauses the service if running",
+    "       -resume     resumes the service if paused",
+    "",
+    " Process Commands, n = process number from INI file",
+    "       -stop n     stops process",
+    "       -start n    starts process",
+    "       -pause n    pauses auto restart",
+    "       -resume n   resumes auto restart",
+    "       -hide n     hides process window",
+    "       -show n     unhides process window",
+    "       -real n     sets priority to realtime",
+    "       -high n     sets priority to high",
+    "       -above n    sets priority to above normal",
+    "       -normal n   sets priority to normal",
+    "       -below n    sets priority to below normal",
+    "       -low n      sets priority to low",
+]
+
+
 class HarnessError(AssertionError):
     """A bounded wait ran out or a helper failed; the text carries context."""
 

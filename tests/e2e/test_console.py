@@ -11,38 +11,12 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import PAUSED, RUNNING, STOPPED  # noqa: E402
+from harness import PAUSED, RUNNING, STOPPED, USAGE  # noqa: E402
 
 BANNER_VERSION = "### (Quarn) Server Loader version "
 ISSUED = "The command was issued - see log entry to see if it succeeded."
 FAILED = "The command failed - see log entry for details."
 
-USAGE = [
-    "",
-    "Usage: quarnloader < command >",
-    "",
-    " Service Commands",
-    "       -install    installs the service",
-    "       -remove     removes the service",
-    "       -start      starts the service",
-    "       -stop       stops the service",
-    "       -pause      pauses the service if running",
-    "       -resume     resumes the service if paused",
-    "",
-    " Process Commands, n = process number from INI file",
-    "       -stop n     stops process",
-    "       -start n    starts process",
-    "       -pause n    pauses auto restart",
-    "       -resume n   resumes auto restart",
-    "       -hide n     hides process window",
-    "       -show n     unhides process window",
-    "       -real n     sets priority to realtime",
-    "       -high n     sets priority to high",
-    "       -above n    sets priority to above normal",
-    "       -normal n   sets priority to normal",
-    "       -below n    sets priority to below normal",
-    "       -low n      sets priority to low",
-]
 
 # qtprog goes input-idle before it creates its window and Wine takes well
 # over a second to bring that window up: a shorter StartPause misses it.

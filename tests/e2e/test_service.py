@@ -9,6 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+from harness import USAGE  # noqa: E402
 from test_supervision import (TIMEOUT, WINDOW_START_PAUSE, Child, SupervisionCase,  # noqa: E402
                               dispatcher_lock, log_lines, section, wait_in_order)
 
@@ -16,32 +17,6 @@ DEFAULT_NAME = "(Quarn) Server Loader"
 KEYS = ("AppName", "ProcessName", "CommandLine", "StartDir", "Priority", "Window",
         "AutoRestart", "Paused", "StartPause", "StopPause", "NumOfRespChecks", "PrcFileLogging")
 
-USAGE = [
-    "",
-    "Usage: quarnloader < command >",
-    "",
-    " Service Commands",
-    "       -install    installs the service",
-    "       -remove     removes the service",
-    "       -start      starts the service",
-    "       -stop       stops the service",
-    "       -pause      pauses the service if running",
-    "       -resume     resumes the service if paused",
-    "",
-    " Process Commands, n = process number from INI file",
-    "       -stop n     stops process",
-    "       -start n    starts process",
-    "       -pause n    pauses auto restart",
-    "       -resume n   resumes auto restart",
-    "       -hide n     hides process window",
-    "       -show n     unhides process window",
-    "       -real n     sets priority to realtime",
-    "       -high n     sets priority to high",
-    "       -above n    sets priority to above normal",
-    "       -normal n   sets priority to normal",
-    "       -below n    sets priority to below normal",
-    "       -low n      sets priority to low",
-]
 
 
 def exe_in_use(wine, d):
