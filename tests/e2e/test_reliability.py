@@ -30,6 +30,8 @@ KNOWN_LINES = [re.compile(p) for p in (
     r"^Attempting to start processes \.\.\.$",
     r"^Started program (?P<app>.+)$",
     r"^(Stopped|Terminated) process (?P<app>.+)$",
+    # A child that is exiting by itself as the stop posts its quit message.
+    r"^Stop failed: (?P<app>.+)$",
     r"^Process \(\d+\): Attempting to restart program: (?P<app>.+)$",
     r"^Process \(\d+\): Program is not responding: (?P<app>.+)$",
     r"^The program could not be restarted at this time\.$",
