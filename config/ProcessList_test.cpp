@@ -7,6 +7,7 @@
 
 #include "config/Globals.h"
 #include "platform/sim/sim.h"
+#include "tests/unit/LogLines.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
@@ -44,23 +45,7 @@ class LoadTest : public testing::Test {
   }
 
   static Lines Logged() {
-    std::string content = sim::ReadFile(LogPath);
-    Lines lines;
-    size_t start = 0;
-    while (start < content.size()) {
-      size_t end = content.find("\r\n", start);
-      if (end == std::string::npos) {
-        ADD_FAILURE() << "unterminated log line: " << content.substr(start);
-        break;
-      }
-      std::string line = content.substr(start, end - start);
-      if (line.compare(0, Stamp.size(), Stamp) != 0)
-        ADD_FAILURE() << "line without stamp: " << line;
-      else
-        lines.push_back(line.substr(Stamp.size()));
-      start = end + 2;
-    }
-    return lines;
+    return LoggedMessages(LogPath, Stamp);
   }
 
   // The account of one section whose keys are all missing but AppName and

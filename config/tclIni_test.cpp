@@ -9,6 +9,7 @@
 
 #include "config/Globals.h"
 #include "platform/sim/sim.h"
+#include "tests/unit/LogLines.h"
 
 namespace {
 
@@ -30,23 +31,7 @@ class IniTest : public testing::Test {
 
   // The log's lines without their stamps; every line must carry one.
   static std::vector<std::string> Logged() {
-    std::string content = sim::ReadFile(LogPath);
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-      size_t end = content.find("\r\n", start);
-      if (end == std::string::npos) {
-        ADD_FAILURE() << "unterminated log line: " << content.substr(start);
-        break;
-      }
-      std::string line = content.substr(start, end - start);
-      if (line.compare(0, Stamp.size(), Stamp) != 0)
-        ADD_FAILURE() << "line without stamp: " << line;
-      else
-        lines.push_back(line.substr(Stamp.size()));
-      start = end + 2;
-    }
-    return lines;
+    return LoggedMessages(LogPath, Stamp);
   }
   static void ClearLog() { sim::RemoveFile(LogPath); }
 };
