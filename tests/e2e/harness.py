@@ -16,6 +16,7 @@ Suite fixture:  python3 harness.py setup STATE_DIR
 """
 
 import atexit
+import itertools
 import os
 import re
 import shutil
@@ -457,7 +458,6 @@ class Scm:
         self.timeout = timeout
         self.services = []
         self.records = []
-        self._counter = 0
 
     def tool(self, *args, timeout=None):
         """Run scmtool; returns (rc, stdout stripped)."""
@@ -477,9 +477,12 @@ class Scm:
         return int(m.group(1)) if m else None
 
     # services
+    # Counted per process, not per Scm: each test has its own Scm, and the
+    # service of the test before may still be marked for deletion.
+    _names_made = itertools.count(1)
+
     def unique_name(self, base="QLTest"):
-        self._counter += 1
-        name = "%s%d_%d" % (base, os.getpid(), self._counter)
+        name = "%s%d_%d" % (base, os.getpid(), next(Scm._names_made))
         self.track(name)
         return name
 
