@@ -16,6 +16,7 @@ set(QL_SIM_SOURCES
   platform/sim/windows.cpp
   platform/sim/profile.cpp
   platform/sim/services.cpp
+  platform/sim/holds.cpp
 )
 add_library(qlsim STATIC ${QL_SIM_SOURCES})
 target_include_directories(qlsim PUBLIC ${CMAKE_SOURCE_DIR})

@@ -75,22 +75,63 @@ void tclLog::AppendToFile(const std::string& text, bool stamp) {
   line.swap(PendingPiece);
 
   std::lock_guard<std::mutex> hold(Lock);
+  WriteLocked(std::move(line));
+}
+
+// An empty line only writes what is kept.
+void tclLog::WriteLocked(std::string line) {
+  bool pending = !Kept.empty() || DroppedLines > 0;
+  if (line.empty() && !pending) return;
   FILE* file = OpenFileA(Path.c_str(), "ab");
   if (!file) {
-    // The console is the only other place the text can go.
-    fwrite(line.data(), 1, line.size(), stdout);
-    fflush(stdout);
+    if (!Keep) {
+      // The console is the only other place the text can go.
+      fwrite(line.data(), 1, line.size(), stdout);
+      fflush(stdout);
+      return;
+    }
+    if (line.empty()) return;
+    KeptBytes += line.size();
+    Kept.push_back(std::move(line));
+    while (KeptBytes > KeptLimit) {
+      KeptBytes -= Kept.front().size();
+      Kept.pop_front();
+      ++DroppedLines;
+    }
     return;
   }
+  std::string text;
+  if (DroppedLines > 0)
+    text = TimeStamp() + "Warning: " + std::to_string(DroppedLines) +
+           " log lines were lost while the log file could not be opened.\n";
+  for (const std::string& kept : Kept) text += kept;
+  text += line;
   // The file's lines end in CR LF, as a text-mode write on Windows gives.
   std::string out;
-  out.reserve(line.size() + 8);
-  for (char c : line) {
+  out.reserve(text.size() + text.size() / 16 + 8);
+  for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
   }
   fwrite(out.data(), 1, out.size(), file);
   fclose(file);
+  Kept.clear();
+  KeptBytes = 0;
+  DroppedLines = 0;
+}
+
+void tclLog::KeepUnwrittenLines(bool keep) {
+  std::lock_guard<std::mutex> hold(Lock);
+  Keep = keep;
+  if (keep) return;
+  Kept.clear();
+  KeptBytes = 0;
+  DroppedLines = 0;
+}
+
+void tclLog::WriteKeptLines() {
+  std::lock_guard<std::mutex> hold(Lock);
+  WriteLocked(std::string());
 }
 
 void tclLog::BothText(const std::string& text, bool consoleStamp, bool fileStamp) {

@@ -1,6 +1,7 @@
 // The system's only channel for messages: the console and one log file.
 #pragma once
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -32,10 +33,24 @@ class tclLog {
   void SetFileEnabled(bool enabled);
   bool FileEnabled() const;
 
+  // In the service role nobody reads the console: a line whose file cannot be
+  // opened is kept, stamp and all, and written before the next line that can
+  // be. KeptLimit bytes at most; beyond it the oldest lines give way.
+  // Switched off, lines go to the console again and what was kept is let go.
+  void KeepUnwrittenLines(bool keep);
+  // Writes the kept lines if the file can be opened now.
+  void WriteKeptLines();
+  static const size_t KeptLimit = 1024 * 1024;
+
  private:
   void AppendToFile(const std::string& text, bool stamp);
+  void WriteLocked(std::string line);
 
-  std::mutex Lock;  // serialises file writes and guards Path
+  std::mutex Lock;  // serialises file writes and guards the fields below
   std::string Path;
   std::atomic<bool> Enabled{true};
+  bool Keep = false;
+  std::deque<std::string> Kept;
+  size_t KeptBytes = 0;
+  uint32_t DroppedLines = 0;
 };

@@ -289,6 +289,54 @@ TEST_F(LogTest, SwitchOffWinsOverFallback) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+// ---- Kept lines (service role) ---------------------------------------------------
+
+TEST_F(LogTest, LinesKeptWhileTheFileIsHeldArriveInOrderWithTheirOwnStamps) {
+  Log.KeepUnwrittenLines(true);
+  sim::WriteFile(LogPath, "before\r\n");
+  sim::LockFile(LogPath, true);
+  testing::internal::CaptureStdout();
+  Log.FileLine("first", true);
+  sim::Advance(2000);
+  Log.FileText("Stopped process ", true);
+  Log.FileLine("srv.exe", false);
+  Log.WriteKeptLines();  // still held: nothing happens
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(sim::ReadFile(LogPath), "before\r\n");
+
+  sim::LockFile(LogPath, false);
+  sim::Advance(3000);
+  Log.FileLine("after", true);
+  EXPECT_EQ(sim::ReadFile(LogPath), "before\r\n" + Stamp + "first\r\n" +
+                                        "Mon Mar 05 09:04:07 2007 :: Stopped process srv.exe\r\n" +
+                                        "Mon Mar 05 09:04:10 2007 :: after\r\n");
+
+  // Kept lines also go out without waiting for a new one.
+  sim::LockFile(LogPath, true);
+  Log.FileLine("late", true);
+  sim::LockFile(LogPath, false);
+  Log.WriteKeptLines();
+  EXPECT_EQ(CrLfLines(sim::ReadFile(LogPath)).back(), "Mon Mar 05 09:04:10 2007 :: late");
+}
+
+TEST_F(LogTest, KeptLinesAreBoundedAndTheLossIsCounted) {
+  Log.KeepUnwrittenLines(true);
+  sim::LockFile(LogPath, true);
+  const std::string body(999, 'x');  // 1000 bytes a line with its line feed
+  const int lines = int(tclLog::KeptLimit / 1000) + 50;
+  for (int i = 0; i < lines; ++i) Log.FileLine(std::to_string(i % 10) + body.substr(1), false);
+  sim::LockFile(LogPath, false);
+  Log.WriteKeptLines();
+
+  std::vector<std::string> written = CrLfLines(sim::ReadFile(LogPath));
+  const int kept = int(tclLog::KeptLimit / 1000);
+  ASSERT_EQ(written.size(), size_t(kept + 1));
+  EXPECT_EQ(written[0], Stamp + "Warning: " + std::to_string(lines - kept) +
+                            " log lines were lost while the log file could not be opened.");
+  EXPECT_EQ(written[1][0], char('0' + (lines - kept) % 10)) << "the oldest gave way";
+  EXPECT_EQ(written.back()[0], char('0' + (lines - 1) % 10));
+}
+
 // ---- Two threads ---------------------------------------------------------------
 
 // The service's two threads write at once: one the two-piece stop lines while

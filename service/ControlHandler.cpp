@@ -6,6 +6,11 @@ int32_t PendingCommand = 0;
 
 namespace {
 
+// A real pair arrives within moments; an operation code whose process code
+// was lost must not be paired with the next command's operation code.
+const DWORD PendingLifetime = 5000;
+DWORD PendingSince = 0;
+
 std::string StatusError() {
   return "Error (" + std::to_string(int32_t(GetLastError())) +
          "): The service status could not be set.";
@@ -71,8 +76,16 @@ void WINAPI ControlHandler(DWORD control) {
     default:
       if (Service.CurrentState() == SERVICE_STOPPED) {
         if (PendingCommand == 0) message = "The service is not running.";
-      } else if (PendingCommand == 0) {
+        break;
+      }
+      if (PendingCommand != 0 && GetTickCount() - PendingSince > PendingLifetime) {
+        message = "Warning: The operation code (" + std::to_string(PendingCommand) +
+                  ") was dropped: its process code did not arrive.";
+        PendingCommand = 0;
+      }
+      if (PendingCommand == 0) {
         PendingCommand = int32_t(control);
+        PendingSince = GetTickCount();
       } else {
         DWORD operation = DWORD(PendingCommand);
         PendingCommand = 0;

@@ -216,6 +216,16 @@ TEST_F(ControlHandlerTest, AnOrphanedOperationTakesTheNextCodeAsItsProcess) {
   EXPECT_EQ(PendingCommand, 0);
   EXPECT_TRUE(PrcList.IsPaused(1)) << "130 then 129 pauses process 1";
   EXPECT_TRUE(Alive(0) && Alive(1));
+
+  // Left pending longer than any pair takes, it is dropped instead.
+  Deliver({OpStop});
+  sim::AdvanceTicks(5001);
+  EXPECT_EQ(Deliver({OpStart, ProcessCode(2)}),
+            (Lines{"Warning: The operation code (129) was dropped: its process code did not "
+                   "arrive.",
+                   "Started program C:\\Apps\\p2.exe"}));
+  EXPECT_EQ(PendingCommand, 0);
+  EXPECT_TRUE(Alive(0) && Alive(2));
 }
 
 TEST_F(ControlHandlerTest, WhilePausedStartsFailButEverythingElseWorks) {

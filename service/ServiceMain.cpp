@@ -27,6 +27,9 @@ void Supervise() {
   Sleep(1000);
   for (DWORD state = Service.CurrentState(); state != SERVICE_STOPPED;
        state = Service.CurrentState()) {
+    // Lines kept while the file was held go out within a pass, not only
+    // with the next line that happens to be written.
+    Log.WriteKeptLines();
     if (state == SERVICE_RUNNING)
       PrcList.CheckAll();
     else
@@ -43,6 +46,7 @@ bool WaitForServiceMainToReturn(unsigned milliseconds) {
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
   SetMainRunning(true);
+  Log.KeepUnwrittenLines(true);
   Service.Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
   Service.Status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
   Service.Status.dwWin32ExitCode = 0;
@@ -66,5 +70,6 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   if (!Service.ReportState(SERVICE_RUNNING))
     Log.FileLine(ErrorText(GetLastError(), "The service status could not be set."), true);
   Supervise();
+  Log.WriteKeptLines();
   SetMainRunning(false);
 }

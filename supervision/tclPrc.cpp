@@ -8,6 +8,7 @@ namespace {
 const DWORD NoProcessId = DWORD(-1);
 const UINT ProbeTimeout = 1000;
 const DWORD BusyPollInterval = 1000;
+const DWORD TerminateWait = 5000;
 }  // namespace
 
 tclPrc::tclPrc() {
@@ -49,6 +50,10 @@ HWND tclPrc::LiveMainWindowLocked() {
 
 bool tclPrc::Launch() {
   if (!ClaimBusy()) return false;
+  if (StartsBlocked != nullptr && *StartsBlocked) {
+    Busy = false;
+    return false;
+  }
   {
     std::lock_guard<std::mutex> hold(Guard);
     if (IsRunningLocked()) {
@@ -74,9 +79,12 @@ bool tclPrc::Launch() {
   std::vector<char> commandLine(FullCommandLine.begin(), FullCommandLine.end());
   commandLine.push_back('\0');
   PROCESS_INFORMATION created = {};
+  uint32_t createdWith = PriorityClass;
   // An empty directory string makes the call fail; none means "inherit ours".
-  BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, TRUE,
-                           PriorityClass, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
+  // Nothing is inherited: a child holding the log open would keep it from
+  // being renamed or deleted for as long as it runs.
+  BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
+                           createdWith, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
                            &startup, &created);
   if (!ok) {
     DWORD error = GetLastError();
@@ -92,6 +100,10 @@ bool tclPrc::Launch() {
     MainWindow = nullptr;
     UnresponsiveCount = 0;
     Running = true;
+    ++Generation;
+    // A priority set while the child was being created found no child to
+    // apply it to; from here on SetPriority finds this one.
+    if (PriorityClass != createdWith) SetPriorityClass(created.hProcess, PriorityClass);
   }
   if (StartPause > 0) Sleep(StartPause);
   WaitForInputIdle(created.hProcess, StartPause);
@@ -150,6 +162,7 @@ bool tclPrc::ShowHide(bool hide) {
 
 bool tclPrc::IsNotResponding() {
   HWND window;
+  uint32_t probed;
   {
     std::lock_guard<std::mutex> hold(Guard);
     if (NumOfRespChecks <= 0 || !IsRunningLocked()) {
@@ -158,11 +171,15 @@ bool tclPrc::IsNotResponding() {
     }
     window = LiveMainWindowLocked();
     if (window == nullptr) return false;
+    probed = Generation;
   }
   DWORD_PTR result = 0;
   LRESULT answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG,
                                          ProbeTimeout, &result);
   std::lock_guard<std::mutex> hold(Guard);
+  // Stopped or replaced while the probe waited: the verdict is about a child
+  // that is gone and must not count against its successor.
+  if (Generation != probed) return false;
   if (answered != 0) {
     UnresponsiveCount = 0;
     return false;
@@ -213,16 +230,26 @@ bool tclPrc::Stop(bool wait) {
       WaitForSingleObject(process, StopPause);  // the grace period ends early if it quits
   }
 
+  bool terminated = false;
   bool terminateFailed = false;
   {
     std::lock_guard<std::mutex> hold(Guard);
     if (IsRunningLocked()) {
       message = "Terminated process ";
       terminateFailed = !TerminateProcess(process, 0);
+      terminated = !terminateFailed;
     }
   }
   if (terminateFailed) {
     LogLine("Terminate failed: " + AppName);
+    Busy = false;
+    return false;
+  }
+  // Termination is asynchronous: a replacement started now could meet the
+  // old instance still holding its ports and files. One that lingers stays
+  // the record's child, so nothing is started beside it.
+  if (terminated && WaitForSingleObject(process, TerminateWait) != WAIT_OBJECT_0) {
+    LogLine("Warning: The process has not ended after its termination: " + AppName);
     Busy = false;
     return false;
   }
@@ -238,6 +265,7 @@ bool tclPrc::Stop(bool wait) {
     Running = false;
     MainWindow = nullptr;
     UnresponsiveCount = 0;
+    ++Generation;
   }
   Busy = false;
   return true;

@@ -41,6 +41,10 @@ class tclPrc {
   // fails to claim it gives up (or, stopping with wait, waits).
   std::atomic<bool> Busy{false};
 
+  // The table's start block, tested again once Busy is held, so that a stop
+  // sequence that has passed this record finds no child created behind it.
+  const std::atomic<bool>* StartsBlocked = nullptr;
+
  private:
   bool ClaimBusy() { bool expected = false; return Busy.compare_exchange_strong(expected, true); }
   bool IsRunningLocked();
@@ -55,6 +59,7 @@ class tclPrc {
   HWND MainWindow = nullptr;
   bool Running = false;
   int32_t UnresponsiveCount = 0;
+  uint32_t Generation = 0;   // counts the children, so a late probe can tell its own
 };
 
 HWND FindMainWindow(DWORD processId);

@@ -62,6 +62,7 @@ bool tclPrcList::Allocate(int32_t n) {
   if (n > MaxProcesses) n = MaxProcesses;
   Records.reset(new (std::nothrow) tclPrc[n]);
   if (!Records) return false;
+  for (int32_t i = 0; i < n; ++i) Records[i].StartsBlocked = &StartsBlocked;
   Count = n;
   return true;
 }

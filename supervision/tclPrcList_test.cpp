@@ -155,6 +155,17 @@ TEST_F(PrcListTest, StartFailsWhileStartsAreBlockedOrTheChildIsAlive) {
   EXPECT_EQ(sim::Launches().size(), 1u);
 }
 
+// The loop had passed Start's test of the block when the stop sequence ran
+// over this record: its launch must still create nothing.
+TEST_F(PrcListTest, ALaunchOvertakenByTheStopSequenceCreatesNoChild) {
+  Table(1);
+  PrcList.StartsBlocked = true;
+  PrcList.StopAll(true);
+  EXPECT_FALSE(PrcList.Records[0].Launch());
+  EXPECT_TRUE(sim::Launches().empty());
+  EXPECT_FALSE(PrcList.Records[0].Busy);
+}
+
 TEST_F(PrcListTest, StartAllStartsTheUnpausedInOrder) {
   Table(4);
   PrcList.Records[1].Paused = true;

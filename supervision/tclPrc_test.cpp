@@ -54,8 +54,9 @@ TEST_F(PrcTest, LaunchPassesTheStoredSettingsToCreateProcess) {
   EXPECT_EQ(l.startupShowWindow, WORD(SW_SHOWNA));
   EXPECT_FALSE(l.currentDirectoryNull);
   EXPECT_EQ(l.currentDirectory, "C:\\Srv\\work");
-  EXPECT_TRUE(l.inheritHandles);
-  // Handles to this child must not reach children started later.
+  // No handle of the service (its log above all) reaches the child, and
+  // handles to this child must not reach children started later.
+  EXPECT_FALSE(l.inheritHandles);
   EXPECT_FALSE(l.processAttributesInherit);
   EXPECT_FALSE(l.threadAttributesInherit);
   EXPECT_EQ(sim::InheritableHandleCount(), 0);
@@ -275,6 +276,29 @@ TEST_F(PrcTest, StopPauseZeroTerminatesAtOnce) {
   EXPECT_EQ(LogMessages().back(), "Terminated process C:\\Srv\\alpha.exe");
 }
 
+TEST_F(PrcTest, TerminationIsWaitedForAndALingeringChildIsNotReplaced) {
+  sim::Program p;
+  p.endsAfterTerminateMs = 1500;
+  kit::Configure(rec, App, p);
+  rec.StopPause = 0;
+  ASSERT_TRUE(rec.Launch());
+  DWORD child = Child();
+  EXPECT_TRUE(rec.Stop(false));
+  EXPECT_FALSE(sim::Process(child).alive) << "stopped means ended";
+  EXPECT_EQ(sim::Now(), 1500u);
+
+  p.endsAfterTerminateMs = -1;
+  sim::AddProgram(App, p);
+  ASSERT_TRUE(rec.Launch());
+  DWORD stuck = Child();
+  EXPECT_FALSE(rec.Stop(false));
+  EXPECT_TRUE(rec.IsRunning());
+  EXPECT_FALSE(rec.Launch()) << "nothing starts beside it";
+  EXPECT_EQ(sim::LiveProcessIds(), std::vector<DWORD>{stuck});
+  EXPECT_EQ(LogMessages().back(),
+            "Warning: The process has not ended after its termination: C:\\Srv\\alpha.exe");
+}
+
 TEST_F(PrcTest, StopOfAChildThatAlreadyExitedLogsNothing) {
   sim::Program p;
   p.exitAfterMs = 10;
@@ -389,6 +413,22 @@ TEST_F(PrcTest, SingleCheckReportsTheFirstFailedProbeAndKeepsReporting) {
   EXPECT_TRUE(rec.IsNotResponding());
   EXPECT_EQ(sim::Now() - before, 1000u);  // the probe's time-out
   EXPECT_TRUE(rec.IsNotResponding());
+}
+
+TEST_F(PrcTest, AProbeOverlappedByAStopDoesNotCountAgainstTheRecord) {
+  kit::Configure(rec, App, Steady());
+  rec.NumOfRespChecks = 1;
+  rec.StopPause = 100;
+  ASSERT_TRUE(rec.Launch());
+  sim::HangWindow(Child(), true);
+  sim::HoldAt("SendMessageTimeoutA");
+  std::atomic<bool> verdict{true};
+  std::thread prober([&] { verdict = rec.IsNotResponding(); });
+  ASSERT_TRUE(sim::WaitHeld());
+  EXPECT_TRUE(rec.Stop(false));
+  sim::ReleaseHold();
+  prober.join();
+  EXPECT_FALSE(verdict);
 }
 
 TEST_F(PrcTest, TwoChecksNeedTwoFailedProbesInARow) {
@@ -510,6 +550,17 @@ TEST_F(PrcTest, SetPriorityWithoutAChildIsKeptForTheNextLaunch) {
   ASSERT_TRUE(rec.Launch());
   EXPECT_EQ(sim::Launches().back().creationFlags, DWORD(ABOVE_NORMAL_PRIORITY_CLASS));
   EXPECT_EQ(sim::Process(Child()).priorityClass, DWORD(ABOVE_NORMAL_PRIORITY_CLASS));
+}
+
+TEST_F(PrcTest, SetPriorityDuringTheLaunchReachesTheNewChild) {
+  kit::Configure(rec, App, Steady());
+  sim::HoldAt("CreateProcessA");
+  std::thread launcher([&] { rec.Launch(); });
+  ASSERT_TRUE(sim::WaitHeld());
+  EXPECT_TRUE(rec.SetPriority(HIGH_PRIORITY_CLASS));
+  sim::ReleaseHold();
+  launcher.join();
+  EXPECT_EQ(sim::Process(Child()).priorityClass, DWORD(HIGH_PRIORITY_CLASS));
 }
 
 TEST_F(PrcTest, SetPriorityAfterTheChildExitedTouchesNoOtherProcess) {

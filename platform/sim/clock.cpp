@@ -1,5 +1,6 @@
 // Virtual clock, local time, last error, and the reset of the whole machine.
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <thread>
 
@@ -8,6 +9,7 @@
 namespace {
 
 std::atomic<uint64_t> g_now{0};
+std::atomic<int64_t> g_tickBase{0};   // real ms at Reset, less what tests added
 thread_local DWORD t_lastError = 0;
 thread_local bool t_serviceSide = false;
 
@@ -51,8 +53,15 @@ std::string Lower(const std::string& text) {
   return out;
 }
 
+int64_t RealMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 void ResetClock() {
   g_now.store(0);
+  g_tickBase.store(RealMs());
   std::lock_guard<std::mutex> hold(Mu());
   g_base = DefaultBase();
 }
@@ -63,6 +72,8 @@ uint64_t Now() { return g_now.load(); }
 
 void Advance(uint64_t ms) { g_now.fetch_add(ms); }
 
+void AdvanceTicks(DWORD ms) { g_tickBase.fetch_sub(ms); }
+
 void SetLocalTimeBase(const SYSTEMTIME& t) {
   std::lock_guard<std::mutex> hold(detail::Mu());
   g_base = t;
@@ -70,6 +81,7 @@ void SetLocalTimeBase(const SYSTEMTIME& t) {
 
 // Service threads first: they must be gone before the state they use is.
 void Reset() {
+  detail::ResetHolds();
   detail::ResetServices();
   detail::ResetProcesses();
   detail::ResetWindows();
@@ -81,6 +93,8 @@ void Reset() {
 }  // namespace sim
 
 DWORD GetLastError() { return t_lastError; }
+
+DWORD GetTickCount() { return DWORD(sim::detail::RealMs() - g_tickBase.load()); }
 
 void SetLastError(DWORD error) { t_lastError = error; }
 

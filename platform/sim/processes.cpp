@@ -141,7 +141,8 @@ int64_t NextDeathLocked(const ProcRec& p) {
   if (p.dead) return -1;
   int64_t next = -1;
   if (p.program.exitAfterMs >= 0) next = int64_t(p.startMs) + p.program.exitAfterMs;
-  if (p.quitExitAt >= 0 && (next < 0 || p.quitExitAt < next)) next = p.quitExitAt;
+  for (int64_t at : {p.quitExitAt, p.terminateExitAt})
+    if (at >= 0 && (next < 0 || at < next)) next = at;
   return next;
 }
 
@@ -151,10 +152,13 @@ bool AliveLocked(ProcRec& p) {
   int64_t natural = p.program.exitAfterMs >= 0 ? int64_t(p.startMs) + p.program.exitAfterMs : -1;
   bool naturalDue = natural >= 0 && natural <= now;
   bool quitDue = p.quitExitAt >= 0 && p.quitExitAt <= now;
+  bool terminateDue = p.terminateExitAt >= 0 && p.terminateExitAt <= now;
   if (naturalDue && (!quitDue || natural <= p.quitExitAt))
     DieLocked(p, p.program.exitCode);
   else if (quitDue)
     DieLocked(p, 0);
+  else if (terminateDue)
+    DieLocked(p, p.terminateExitCode);
   return !p.dead;
 }
 
@@ -258,6 +262,7 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
                     DWORD creationFlags, LPVOID /*environment*/, LPCSTR currentDirectory,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
+  sim::detail::HoldPoint("CreateProcessA");
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
   sim::LaunchRecord record;
   record.applicationNameNull = applicationName == nullptr;
@@ -356,6 +361,7 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+  sim::detail::HoldPoint("TerminateProcess");
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
   ProcRec* p = ValidProcessHandleLocked(process);
   if (p == nullptr) {
@@ -366,8 +372,15 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  sim::detail::DieLocked(*p, exitCode);
   p->terminated = true;
+  // Termination is asynchronous: the process may linger for a while.
+  int64_t late = p->program.endsAfterTerminateMs;
+  if (late == 0) {
+    sim::detail::DieLocked(*p, exitCode);
+  } else if (late > 0 && p->terminateExitAt < 0) {
+    p->terminateExitAt = int64_t(sim::Now()) + late;
+    p->terminateExitCode = exitCode;
+  }
   return TRUE;
 }
 

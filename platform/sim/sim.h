@@ -20,6 +20,9 @@ uint64_t Now();                 // milliseconds since Reset
 void Advance(uint64_t ms);      // let time pass, as if someone slept
 // Local time at Now() == 0; default Mon Mar 05 09:04:05 2007.
 void SetLocalTimeBase(const SYSTEMTIME& t);
+// GetTickCount follows real time, not the virtual clock, which a running
+// supervision loop races ahead; tests move it on with AdvanceTicks.
+void AdvanceTicks(DWORD ms);
 
 // --- Files. Windows paths ("C:\dir\f.ini", case kept) map to host files below
 // a private root folder made by Reset. ---
@@ -49,6 +52,7 @@ struct Program {
   bool ignoresQuit = false;      // WM_QUIT to its primary thread is ignored
   int64_t quitTakesMs = 0;       // time from WM_QUIT to its exit
   DWORD failWithError = 0;       // CreateProcessA fails with this error
+  int64_t endsAfterTerminateMs = 0;   // TerminateProcess takes effect this late; -1 never
 };
 void AddProgram(const std::string& path, const Program& program);
 // A working directory that CreateProcessA rejects with 267, as a missing one;
@@ -141,5 +145,12 @@ bool DeliverControl(DWORD control);
 std::vector<SERVICE_STATUS> StatusReports();
 // Waits (really, bounded) until the service main thread has returned.
 bool WaitServiceMainReturned(int realTimeoutMs);
+
+// --- Races on purpose. The next thread that calls `function`
+// ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess") waits at its
+// start until ReleaseHold, while every other thread goes on. ---
+void HoldAt(const std::string& function);
+bool WaitHeld(int realTimeoutMs = 10000);   // really, bounded
+void ReleaseHold();
 
 }  // namespace sim

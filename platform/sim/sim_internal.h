@@ -33,6 +33,10 @@ void ResetFiles();
 void ResetProcesses();
 void ResetWindows();
 void ResetServices();   // may wait for service threads; call without Mu()
+void ResetHolds();
+
+// Where a test may hold a thread (holds.cpp); call without Mu().
+void HoldPoint(const char* function);
 
 // Processes and their windows (processes.cpp, windows.cpp); all *Locked
 // functions expect Mu() to be held.
@@ -45,6 +49,8 @@ struct ProcRec {
   DWORD exitCode = 0;
   bool terminated = false;
   int64_t quitExitAt = -1;   // clock time of the exit a WM_QUIT set off
+  int64_t terminateExitAt = -1;   // and of the end a late TerminateProcess brings
+  DWORD terminateExitCode = 0;
   DWORD priorityClass = NORMAL_PRIORITY_CLASS;
   SimWindow* window = nullptr;
   bool hungByTest = false;

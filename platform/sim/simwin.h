@@ -202,6 +202,7 @@ struct SERVICE_TABLE_ENTRYA {
 
 // kernel32
 DWORD GetLastError();
+DWORD GetTickCount();
 void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);

@@ -162,6 +162,7 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM, LPARAM) {
 // A hung window costs the caller the whole time-out.
 LRESULT SendMessageTimeoutA(HWND window, UINT, WPARAM, LPARAM, UINT, UINT timeout,
                             PDWORD_PTR result) {
+  sim::detail::HoldPoint("SendMessageTimeoutA");
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
   SimWindow* w = LiveWindowLocked(window);
   if (w == nullptr) {

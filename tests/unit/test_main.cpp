@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include "config/Globals.h"
 #include "platform/sim/sim.h"
 
-// Every test starts on a fresh simulated machine.
+// Every test starts on a fresh simulated machine, with a log in the console
+// role's ways.
 class FreshMachine : public testing::EmptyTestEventListener {
-  void OnTestStart(const testing::TestInfo&) override { sim::Reset(); }
+  void OnTestStart(const testing::TestInfo&) override {
+    sim::Reset();
+    Log.KeepUnwrittenLines(false);
+  }
 };
 
 int main(int argc, char** argv) {
