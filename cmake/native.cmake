@@ -26,13 +26,18 @@ add_library(qlcore STATIC ${QL_SOURCES})
 target_include_directories(qlcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(qlcore PUBLIC qlsim)
 
-# Tests live beside the code they test.
-set(QL_TEST_DIRS platform log config supervision service scm_client entry
-  CACHE STRING "Folders whose *_test.cpp files make up the unit tests")
+# Tests live beside the code they test, in any folder of the tree. Both globs
+# are checked again at every build, so a new folder's tests join an existing
+# build directory; build output and hidden folders are not searched.
+file(GLOB QL_TOP_DIRS CONFIGURE_DEPENDS LIST_DIRECTORIES true RELATIVE ${CMAKE_SOURCE_DIR}
+  ${CMAKE_SOURCE_DIR}/*)
+list(FILTER QL_TOP_DIRS EXCLUDE REGEX "^(build|out|\\.)")
 set(QL_UNIT_TESTS)
-foreach(dir ${QL_TEST_DIRS})
-  file(GLOB_RECURSE found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
-  list(APPEND QL_UNIT_TESTS ${found})
+foreach(dir ${QL_TOP_DIRS})
+  if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${dir})
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
+    list(APPEND QL_UNIT_TESTS ${found})
+  endif()
 endforeach()
 add_executable(unit_tests ${QL_UNIT_TESTS} tests/unit/test_main.cpp)
 target_link_libraries(unit_tests PRIVATE qlcore GTest::gtest)

@@ -1,37 +1,21 @@
 #include "log/Report.h"
+#include "scm_client/ScmSession.h"
 
 bool tclService::Remove() {
-  std::string message;
-  DWORD error = 0;
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) {
-    error = GetLastError();
-    message = ErrorText(error, " Could not open the Service Manager.");
-  } else {
-    SC_HANDLE service = OpenServiceA(manager, Name.c_str(), SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
-      error = GetLastError();
-      message = ErrorText(error, " Could not open the Service.");
-    } else {
-      if (!QueryServiceStatus(service, &Status)) {
-        error = GetLastError();
-        message = ErrorText(error, " Could not query the Service.");
-      } else if (Status.dwCurrentState != SERVICE_STOPPED &&
-                 !ControlService(service, SERVICE_CONTROL_STOP, &Status)) {
-        error = GetLastError();
-        message = ErrorText(error, " Could not stop the Service.");
-      } else if (!DeleteService(service)) {
-        error = GetLastError();
-        message = ErrorText(error, " Could not remove the service.") + " Reason: " +
-                  (error == ERROR_SERVICE_MARKED_FOR_DELETE ? "The service is still running."
-                                                            : "See error code.");
-      } else {
-        message = "The service " + Name + " was successfully removed.";
-      }
-      CloseServiceHandle(service);
+  return WithService(Name, CouldNotOpen, [this](SC_HANDLE service, std::string& message) {
+    if (!QueryServiceStatus(service, &Status))
+      return Failure(message, " Could not query the Service.");
+    if (Status.dwCurrentState != SERVICE_STOPPED &&
+        !ControlService(service, SERVICE_CONTROL_STOP, &Status))
+      return Failure(message, " Could not stop the Service.");
+    if (!DeleteService(service)) {
+      DWORD error = GetLastError();
+      message = ErrorText(error, " Could not remove the service.") + " Reason: " +
+                (error == ERROR_SERVICE_MARKED_FOR_DELETE ? "The service is still running."
+                                                          : "See error code.");
+      return false;
     }
-    CloseServiceHandle(manager);
-  }
-  if (!message.empty()) Report(message);
-  return error == 0;
+    message = "The service " + Name + " was successfully removed.";
+    return true;
+  });
 }

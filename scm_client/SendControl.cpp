@@ -1,24 +1,16 @@
-#include "log/Report.h"
+#include "scm_client/ScmSession.h"
+#include "service/tclService.h"
+
+namespace {
+
+const OpenFailureTexts SendOpenFailures = {": The service manager could not be opened.",
+                                           ": The service could not be opened."};
+
+}  // namespace
 
 bool tclService::SendControl(DWORD code) {
-  DWORD error = 0;
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) {
-    error = GetLastError();
-    Report(ErrorText(error, ": The service manager could not be opened."));
-    return false;
-  }
-  SC_HANDLE service = OpenServiceA(manager, Name.c_str(), SERVICE_ALL_ACCESS);
-  if (service == nullptr) {
-    error = GetLastError();
-    Report(ErrorText(error, ": The service could not be opened."));
-  } else {
-    if (!ControlService(service, code, &Status)) {
-      error = GetLastError();
-      Report(ErrorText(error, " The service could not execute the command."));
-    }
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return error == 0;
+  return WithService(Name, SendOpenFailures, [&](SC_HANDLE service, std::string& message) {
+    return ControlService(service, code, &Status) ||
+           Failure(message, " The service could not execute the command.");
+  });
 }

@@ -1,6 +1,7 @@
 // Starting and stopping the installed service, with a bounded wait for it to
 // reach the new state.
-#include "log/Report.h"
+#include "scm_client/ScmSession.h"
+#include "service/tclService.h"
 
 namespace {
 
@@ -21,90 +22,66 @@ const Transition Stopping = {SERVICE_STOP_PENDING, SERVICE_STOPPED, 4000,
                              "The service was successfully stopped.",
                              "The service failed to stop within the allowed time interval."};
 
-// Makes the request after the first query. False when there is nothing to
-// wait for: the state needs no request (result stays 0) or the request failed
-// (result is its error); either way the message says which.
-typedef bool (*Request)(SC_HANDLE service, SERVICE_STATUS& status, std::string& message,
-                        int32_t& result);
+// What the request after the first query leaves: a state to wait for, or an
+// end already (the state needed no request, or the request failed), which
+// the message names.
+enum class Next { Wait, Succeeded, Failed };
+typedef Next (*Request)(SC_HANDLE service, SERVICE_STATUS& status, std::string& message);
 
-bool RequestStart(SC_HANDLE service, SERVICE_STATUS& status, std::string& message,
-                  int32_t& result) {
+Next RequestStart(SC_HANDLE service, SERVICE_STATUS& status, std::string& message) {
   if (status.dwCurrentState == SERVICE_RUNNING) {
     message = "The service is running.";
-    return false;
+    return Next::Succeeded;
   }
   if (status.dwCurrentState == SERVICE_PAUSED) {
     message = "The service is paused.";
-    return false;
+    return Next::Succeeded;
   }
   if (!StartServiceA(service, 0, nullptr)) {
-    result = int32_t(GetLastError());
-    message = ErrorText(DWORD(result), " The service failed to start.");
-    return false;
+    Failure(message, " The service failed to start.");
+    return Next::Failed;
   }
-  return true;
+  return Next::Wait;
 }
 
-bool RequestStop(SC_HANDLE service, SERVICE_STATUS& status, std::string& message,
-                 int32_t& result) {
+Next RequestStop(SC_HANDLE service, SERVICE_STATUS& status, std::string& message) {
   if (status.dwCurrentState == SERVICE_STOPPED) {
     message = "The service is not running.";
-    return false;
+    return Next::Succeeded;
   }
   if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-    result = int32_t(GetLastError());
-    message = ErrorText(DWORD(result), " Could not control the Service.");
-    return false;
+    Failure(message, " Could not control the Service.");
+    return Next::Failed;
   }
-  return true;
+  return Next::Wait;
 }
 
-// Status result: 0 success, a Windows error, or -1 for a wait that ran out.
-int32_t Change(const std::string& name, SERVICE_STATUS& status, Request request,
-               const Transition& transition) {
-  std::string message;
-  int32_t result = 0;
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) {
-    result = int32_t(GetLastError());
-    message = ErrorText(DWORD(result), " Could not open the Service Manager.");
-  } else {
-    SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
-    if (service == nullptr) {
-      result = int32_t(GetLastError());
-      message = ErrorText(DWORD(result), " Could not open the Service.");
-    } else {
-      if (!QueryServiceStatus(service, &status)) {
-        result = int32_t(GetLastError());
-        message = ErrorText(DWORD(result), " Could not query the Service.");
-      } else if (request(service, status, message, result)) {
-        int32_t elapsed = 0;
-        bool queried;
-        while ((queried = QueryServiceStatus(service, &status) != 0) &&
-               elapsed < transition.budget && status.dwCurrentState == transition.pendingState) {
-          Sleep(PollInterval);
-          elapsed += int32_t(PollInterval);
-        }
-        if (!queried) {
-          result = int32_t(GetLastError());
-          message = ErrorText(DWORD(result), " Could not query the Service.");
-        } else if (status.dwCurrentState == transition.wantedState) {
-          message = transition.success;
-        } else {
-          result = -1;
-          message = transition.timeout;
-        }
-      }
-      CloseServiceHandle(service);
+bool Change(const std::string& name, SERVICE_STATUS& status, Request request,
+            const Transition& transition) {
+  return WithService(name, CouldNotOpen, [&](SC_HANDLE service, std::string& message) {
+    if (!QueryServiceStatus(service, &status))
+      return Failure(message, " Could not query the Service.");
+    Next next = request(service, status, message);
+    if (next != Next::Wait) return next == Next::Succeeded;
+    int32_t elapsed = 0;
+    bool queried;
+    while ((queried = QueryServiceStatus(service, &status) != 0) && elapsed < transition.budget &&
+           status.dwCurrentState == transition.pendingState) {
+      Sleep(PollInterval);
+      elapsed += int32_t(PollInterval);
     }
-    CloseServiceHandle(manager);
-  }
-  if (!message.empty()) Report(message);
-  return result;
+    if (!queried) return Failure(message, " Could not query the Service.");
+    if (status.dwCurrentState != transition.wantedState) {
+      message = transition.timeout;
+      return false;
+    }
+    message = transition.success;
+    return true;
+  });
 }
 
 }  // namespace
 
-bool tclService::Start() { return Change(Name, Status, RequestStart, Starting) == 0; }
+bool tclService::Start() { return Change(Name, Status, RequestStart, Starting); }
 
-bool tclService::Stop() { return Change(Name, Status, RequestStop, Stopping) == 0; }
+bool tclService::Stop() { return Change(Name, Status, RequestStop, Stopping); }

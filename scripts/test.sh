@@ -9,6 +9,11 @@ bash scripts/build.sh native win32
 
 # shellcheck source=wine_env.sh
 source scripts/wine_env.sh
+# Which Wine can run the end-to-end tests is known only by running the exe
+# just built, so the build they use is configured after that with the loader
+# found: for win32 that configures the same build twice and recompiles
+# nothing. QL_WINE is a cache entry; passing it every time keeps a build
+# directory from holding the loader of an earlier run.
 ql_pick_wine "$root/build/win32/QuarnLoader.exe"
 if [ "$QL_WINE32_OK" = 1 ]; then
   e2e=win32
