@@ -14,6 +14,7 @@ import harness  # noqa: E402
 
 # Control codes as the console sends them: the operation, then 128 + n.
 OP_START, OP_STOP = 128, 129
+OP_NORMAL = 135
 PROCESS_BASE = 128
 STOP, PAUSE, CONTINUE, INTERROGATE = 1, 2, 3, 4
 
@@ -355,6 +356,48 @@ class LogFileFaults(ReliabilityCase):
         # Lines written while the file was held went nowhere (no console).
         self.assertLess(count_lines(text, "Started program " + app),
                         len(harness.record_starts(recfile)))
+
+
+class ChildHandles(ReliabilityCase):
+
+    FLOOD_MS = 15000
+    HEIRS = 6
+
+    def test_no_child_inherits_the_log_file(self):
+        """Children start while the control thread has the log open for a
+        line; none of them may hold the log afterwards."""
+        d = self.install_dir("relinherit")
+        app = self.prog_copy(d, "heir")
+        rec = self.record(d, "heir")
+        other = self.prog_copy(d, "steady")
+        orec = self.record(d, "steady")
+        heir = {"AppName": app, "StartPause": 0,
+                "CommandLine": "--no-window --report-handles --exit-after 0 --record " + rec}
+        name = self.start_service(d, [{"AppName": other, "StartPause": 0,
+                                       "CommandLine": "--no-window --record " + orec}]
+                                  + [heir] * self.HEIRS, restart_interval=50)
+        harness.wait_for_log(d, "Process (1): Attempting to restart program: " + app, timeout=30)
+        before = harness.log_count(d)
+        # Each priority command is a line written by the control thread; two
+        # senders keep it busier (a pair they split up still logs a line).
+        flood = ["flood", name, self.FLOOD_MS, OP_NORMAL, PROCESS_BASE]
+        second = self.wine.start(self.wine.bin("scmtool.exe"), flood,
+                                 stdout_path=d.path("flood.out"))
+        rc, out = self.scm.tool(*flood, timeout=self.FLOOD_MS / 1000 + 60)
+        self.assertEqual(self.wine.stop(second, timeout=60), 0)
+        self.assertEqual(rc, 0, out)
+        self.stop_service(name, 30)
+        lines = self.log(d)[before:]
+        commands = sum(1 for l in lines if l.startswith("The process priority "))
+        reports = [l for l in harness.read_record(d.path("heir.rec")) if l.startswith("handles ")]
+        heirs = [l for l in reports if "log=none" not in l]
+        print("inherit: %d log lines from commands, %d children reported, %d held the log"
+              % (commands, len(reports), len(heirs)))
+        self.assertGreater(commands, 200, "the control thread kept the log busy")
+        self.assertGreaterEqual(len(reports), 60, "enough children started during the flood")
+        self.assertEqual([l for l in reports if not l.startswith("handles self=yes ")], [],
+                         "a child could not see its own files: its report proves nothing")
+        self.assertEqual(heirs, [], "children holding the service's log")
 
 
 class ConfigurationFaults(ReliabilityCase):
