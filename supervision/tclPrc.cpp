@@ -75,7 +75,8 @@ bool tclPrc::Launch() {
   commandLine.push_back('\0');
   PROCESS_INFORMATION created = {};
   // An empty directory string makes the call fail; none means "inherit ours".
-  BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, TRUE,
+  // Inheriting nothing: a child must not keep the log open for the other thread.
+  BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
                            PriorityClass, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
                            &startup, &created);
   if (!ok) {
