@@ -8,6 +8,7 @@
 //   priority PID   kill PID   alive PID   mem PID
 //   visible PID [WINSTA\DESKTOP]   probe PID [WINSTA\DESKTOP]   image PID
 //   quit PID   exec COMMANDLINE...   crash
+//   flood NAME MS CODE...        (sends the codes over and over for MS ms)
 
 #include <windows.h>
 #include <psapi.h>
@@ -29,7 +30,7 @@ int Fail()
 int Usage()
 {
     std::printf("usage: scmtool create|delete|start|control|query|config|wait|exists|"
-                "priority|kill|alive|mem|visible|probe|image|quit|exec|crash ...\n");
+                "priority|kill|alive|mem|visible|probe|image|quit|exec|crash|flood ...\n");
     return 1;
 }
 
@@ -118,6 +119,31 @@ int CmdControl(const char* name, const char* code)
         return Fail();
     }
     std::printf("ok state=%lu\n", static_cast<unsigned long>(st.dwCurrentState));
+    return 0;
+}
+
+// One service handle for the whole run: a flood as dense as the control
+// path allows, not one bounded by process start-up.
+int CmdFlood(const char* name, const char* ms, char** codes, int count)
+{
+    ServiceRef s(name, SERVICE_ALL_ACCESS);
+    if (!s.Get()) {
+        return Fail();
+    }
+    DWORD limit = static_cast<DWORD>(Num(ms));
+    DWORD t0 = GetTickCount();
+    unsigned long sent = 0, failed = 0;
+    while (GetTickCount() - t0 < limit) {
+        for (int i = 0; i < count; ++i) {
+            SERVICE_STATUS st = {};
+            if (ControlService(s.Get(), static_cast<DWORD>(Num(codes[i])), &st)) {
+                ++sent;
+            } else {
+                ++failed;
+            }
+        }
+    }
+    std::printf("sent=%lu failed=%lu\n", sent, failed);
     return 0;
 }
 
@@ -497,6 +523,9 @@ int main(int argc, char** argv)
     }
     if (cmd == "control" && argc >= 4) {
         return CmdControl(a, argv[3]);
+    }
+    if (cmd == "flood" && argc >= 5) {
+        return CmdFlood(a, argv[3], argv + 4, argc - 4);
     }
     if (cmd == "query") {
         return CmdQuery(a);
