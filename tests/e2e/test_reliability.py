@@ -349,6 +349,9 @@ class LogFileFaults(ReliabilityCase):
         harness.wait_for_log(d, "Process (1): Attempting to restart program: " + apps[1],
                              timeout=30)
         out = d.path("hold.out")
+        # holdfile lets go HOLD_MS after it has started at the earliest: a
+        # size read well before that was read while the file was held.
+        surely_held_until = time.monotonic() + self.HOLD_MS / 1000 - 0.5
         holder = self.wine.start(d.path("holdfile.exe"),
                                  [d.winpath(harness.LOG_NAME), str(self.HOLD_MS)], stdout_path=out)
         harness.wait_until(lambda: "held" in harness.read_record(out), 30, "holdfile holds",
@@ -359,12 +362,13 @@ class LogFileFaults(ReliabilityCase):
         # When each start was first seen: its lines cannot carry a later time.
         seen = [[], []]
         while holder.poll() is None:
+            if time.monotonic() < surely_held_until:
+                self.assertEqual(os.path.getsize(d.log), size_held, "nothing reached the held file")
             counts = [len(harness.record_starts(r)) for r in recfiles]
             now = time.time()
             for i in range(2):
                 seen[i] += [now] * (counts[i] - base[i] - len(seen[i]))
             time.sleep(0.2)
-        self.assertEqual(os.path.getsize(d.log), size_held, "nothing reached the held file")
         self.assertEqual(self.wine.stop(holder, timeout=30), 0)
         n_free = harness.log_count(d)
         harness.wait_for_log(d, "Started program " + apps[0], start=n_free, timeout=20)
@@ -431,8 +435,9 @@ class ChildHandles(ReliabilityCase):
         heirs = [l for l in reports if "log=none" not in l]
         print("inherit: %d log lines from commands, %d children reported, %d held the log"
               % (commands, len(reports), len(heirs)))
-        self.assertGreater(commands, 200, "the control thread kept the log busy")
-        self.assertGreaterEqual(len(reports), 60, "enough children started during the flood")
+        # About 500 lines and 115 children on an idle machine.
+        self.assertGreater(commands, 50, "the control thread kept the log busy")
+        self.assertGreaterEqual(len(reports), 30, "enough children started during the flood")
         self.assertEqual([l for l in reports if not l.startswith("handles self=yes ")], [],
                          "a child could not see its own files: its report proves nothing")
         self.assertEqual(heirs, [], "children holding the service's log")
