@@ -311,18 +311,14 @@ class Demo:
     def per_process(self):
         headline("per-program commands, by ProcessName")
         notepad = self.one_pid("notepad.exe")
-        m = self.log.mark()
-        self.console("-hide", "notepad")
-        self.log.wait("Attempting to hide process notepad ...", m, 20)
-        harness.wait_until(lambda: self.visible(notepad) == "visible=0", 15,
-                           "notepad's window to be hidden")
-        say("  notepad's window is hidden")
-        m = self.log.mark()
-        self.console("-show", "notepad")
-        self.log.wait("Attempting to show process notepad ...", m, 20)
-        harness.wait_until(lambda: self.visible(notepad) == "visible=1", 15,
-                           "notepad's window to be shown")
-        say("  notepad's window is shown again")
+        for verb, state, done in (("hide", "visible=0", "hidden"),
+                                  ("show", "visible=1", "shown again")):
+            m = self.log.mark()
+            self.console("-" + verb, "notepad")
+            self.log.wait("Attempting to %s process notepad ..." % verb, m, 20)
+            harness.wait_until(lambda: self.visible(notepad) == state, 15,
+                               "notepad's window to be " + done.split()[0])
+            say("  notepad's window is " + done)
         m = self.log.mark()
         self.console("-low", "ping")
         i = self.log.wait("Attempting to set priority to low on process ping ...", m, 20)

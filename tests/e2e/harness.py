@@ -212,6 +212,16 @@ class SupervisionCase(E2ETestCase):
             ok, res = self.scm.control(name, code)
             self.assertTrue(ok, "control %d failed: error %s" % (code, res))
 
+    def hide_and_show(self, name, child, pid, shows):
+        """Hide, then show, the window of process 0; `shows` counts the
+        "show 1" lines its record then holds."""
+        self.send(name, 139, 0)
+        wait_for_record(child.rec, "show 0", timeout=TIMEOUT)
+        self.assertEqual(self.scm.visible(pid), False)
+        self.send(name, 140, 0)
+        wait_for_record(child.rec, "show 1", timeout=TIMEOUT, count=shows)
+        self.assertEqual(self.scm.visible(pid), True)
+
     def keep_desktop(self, d):
         """Keep a window of our own on the default desktop. Once its last
         window has closed, Wine lets the desktop go; a child that the service

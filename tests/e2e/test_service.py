@@ -156,12 +156,7 @@ class ControlTest(ServiceCase):
         self.send(name, 128, 0)
         wait_in_order(d, ["The process could not be started."], mark)
 
-        self.send(name, 139, 0)
-        harness.wait_for_record(c.rec, "show 0", timeout=TIMEOUT)
-        self.assertEqual(self.scm.visible(second), False)
-        self.send(name, 140, 0)
-        harness.wait_for_record(c.rec, "show 1", timeout=TIMEOUT, count=3)
-        self.assertEqual(self.scm.visible(second), True)
+        self.hide_and_show(name, c, second, 3)
 
         self.send(name, 133, 0)
         wait_in_order(d, ["The process priority was set."], mark)

@@ -90,12 +90,7 @@ class RunningChildTest(SupervisionCase):
                       mark)
         self.assertEqual(self.scm.priority(pid), 0x4000)
 
-        self.send(name, 139, 0)
-        harness.wait_for_record(child.rec, "show 0", timeout=TIMEOUT)
-        self.assertEqual(self.scm.visible(pid), False)
-        self.send(name, 140, 0)
-        harness.wait_for_record(child.rec, "show 1", timeout=TIMEOUT, count=2)
-        self.assertEqual(self.scm.visible(pid), True)
+        self.hide_and_show(name, child, pid, 2)
         self.assertEqual(child.lines()[-2:], ["show 0", "show 1"])
 
         # The same child throughout: nothing was restarted, nothing failed.
