@@ -17,15 +17,15 @@ import platform
 import random
 import re
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import harness as h  # noqa: E402
 import plot  # noqa: E402
+from harness_procs import (FileTail, cpu_ticks, prefix_processes, proc_alive,  # noqa: E402
+                           rss_kb, windows_processes)
 
 POLL = 0.01
 PROBE_TIMEOUT_MS = 1000  # the service's wait for a window to answer WM_NULL
@@ -47,28 +47,13 @@ class Tail:
 
     def __init__(self, path, skip_existing=True):
         WATCHED.append(self)
-        self.path = path
-        self.offset = os.path.getsize(path) if skip_existing and os.path.exists(path) else 0
-        self.rest = b""
+        self.file = FileTail(path, skip_existing)
         self.lines = []  # (seen, text)
 
     def poll(self):
-        try:
-            with open(self.path, "rb") as f:
-                f.seek(self.offset)
-                data = f.read()
-        except FileNotFoundError:
-            return
-        if not data:
-            return
-        self.offset += len(data)
-        data = self.rest + data
-        parts = data.split(b"\n")
-        self.rest = parts.pop()
+        new = self.file.poll()
         now = time.monotonic()
-        for p in parts:
-            text = h.strip_stamp(p.decode("latin-1").rstrip("\r"))
-            self.lines.append((now, text))
+        self.lines += [(now, h.strip_stamp(text)) for text in new]
 
     def find(self, pattern, start=0):
         """(index, seen, text) of the first line from start matching, or None."""
@@ -98,22 +83,8 @@ def wait_line(tail, pattern, start, timeout, what=None):
 
 
 def own_wine_processes(prefix):
-    """{linux pid: cmdline} of the processes running in our own prefix."""
-    want = b"WINEPREFIX=" + prefix.encode()
-    found = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if want not in f.read().split(b"\0"):
-                    continue
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                cmd = f.read().replace(b"\0", b" ").decode("latin-1").strip()
-        except OSError:
-            continue
-        found[int(entry)] = cmd
-    return found
+    """{linux pid: command line} of the processes running in our own prefix."""
+    return {pid: " ".join(args) for pid, args in prefix_processes(prefix).items()}
 
 
 def find_linux_pid(prefix, *needles):
@@ -125,49 +96,8 @@ def find_linux_pid(prefix, *needles):
     return hits[0]
 
 
-def proc_stat(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        data = f.read()
-    fields = data[data.rindex(")") + 2:].split()
-    return fields  # fields[0] is the state (field 3 of stat)
-
-
-def proc_alive(pid):
-    try:
-        return proc_stat(pid)[0] not in ("Z", "X")
-    except (OSError, ValueError):
-        return False
-
-
-def cpu_ticks(pid):
-    f = proc_stat(pid)
-    return int(f[11]) + int(f[12])  # utime + stime, all threads
-
-
-def vm_rss(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) * 1024
-    return None
-
-
 def windows_pids(wine, image):
-    """Windows pids of the processes with this image name (through wmic,
-    whose UTF-16 output must be read as raw bytes)."""
-    with tempfile.TemporaryFile() as out:
-        subprocess.run([wine.loader, "wmic", "process", "get", "name,processid"],
-                       env=wine.env(), stdin=subprocess.DEVNULL, stdout=out,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        out.seek(0)
-        raw = out.read()
-    text = raw.decode("utf-16") if raw[:2] == b"\xff\xfe" else raw.decode("latin-1")
-    pids = []
-    for line in text.splitlines():
-        parts = line.split()
-        if len(parts) >= 2 and parts[0].lower() == image.lower() and parts[-1].isdigit():
-            pids.append(int(parts[-1]))
-    return pids
+    return [pid for name, pid in windows_processes(wine) if name == image.lower()]
 
 
 # -- services under test -----------------------------------------------------
@@ -478,14 +408,14 @@ class Bench:
                 return None
 
         ws0 = (mem(wp_svc), mem(wp_null))
-        rss0 = (vm_rss(lp_svc), vm_rss(lp_null))
+        rss0 = (rss_kb(lp_svc) * 1024, rss_kb(lp_null) * 1024)
         c0 = (cpu_ticks(lp_svc), cpu_ticks(lp_null), sum(cpu_ticks(p) for p in lp_server))
         t0 = time.monotonic()
         time.sleep(seconds)
         c1 = (cpu_ticks(lp_svc), cpu_ticks(lp_null), sum(cpu_ticks(p) for p in lp_server))
         span = time.monotonic() - t0
         ws1 = (mem(wp_svc), mem(wp_null))
-        rss1 = (vm_rss(lp_svc), vm_rss(lp_null))
+        rss1 = (rss_kb(lp_svc) * 1024, rss_kb(lp_null) * 1024)
         lines_during = sum(1 for t, _ in log.lines if t >= t0)
         cpu = [(c1[k] - c0[k]) / CLK_TCK for k in range(3)]
         tick = 1.0 / CLK_TCK

@@ -23,6 +23,7 @@ import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402
+from harness_procs import FileTail, prefix_processes, windows_processes  # noqa: E402
 
 SERVICE_NAME = "(Quarn) Server Loader"
 DEMO_DIR = "C:\\QuarnDemo"
@@ -88,9 +89,8 @@ class LogFollower:
     STAMP = re.compile(r"^[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d (\d\d:\d\d:\d\d) \d{4} :: ")
 
     def __init__(self, path):
-        self.path = path
         self.lines = []
-        self._offset = 0
+        self._file = FileTail(path)
         self._cond = threading.Condition()
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -104,18 +104,9 @@ class LogFollower:
         self._poll()
 
     def _poll(self):
-        try:
-            with open(self.path, "rb") as f:
-                f.seek(self._offset)
-                data = f.read()
-        except FileNotFoundError:
+        new = self._file.poll()
+        if not new:
             return
-        end = data.rfind(b"\r\n")
-        if end < 0:
-            return
-        chunk = data[:end + 2]
-        self._offset += len(chunk)
-        new = chunk.decode("latin-1").split("\r\n")[:-1]
         with self._cond:
             for line in new:
                 m = self.STAMP.match(line)
@@ -187,19 +178,8 @@ class Demo:
         except harness.HarnessError as e:
             raise DemoFailure(str(e))
 
-    def processes(self):
-        """(image name in lower case, Windows pid) of every running process,
-        from Wine's wmic (its tasklist lists nothing)."""
-        rc, out = self.tool("wmic", ["process", "get", "processid,name"], show=False)
-        found = []
-        for line in out.replace("\x00", "").splitlines():
-            m = re.match(r"^\W*(\S+)\s+(\d+)\s*$", line)
-            if m:
-                found.append((m.group(1).lower(), int(m.group(2))))
-        return found
-
     def pids(self, image):
-        return [pid for name, pid in self.processes() if name == image.lower()]
+        return [pid for name, pid in windows_processes(self.wine) if name == image.lower()]
 
     def one_pid(self, image, timeout=20):
         deadline = time.monotonic() + timeout
@@ -300,7 +280,7 @@ class Demo:
     def kill_from_outside(self):
         headline("a program killed from outside is restarted")
         pid = self.one_pid("ping.exe")
-        say("  ping.exe runs as process %d (wmic process get processid,name)" % pid)
+        say("  ping.exe runs as process %d (wmic process get name,processid)" % pid)
         m = self.log.mark()
         rc, out = self.tool("taskkill", ["/F", "/PID", str(pid)])
         say("      " + out.strip())
@@ -331,18 +311,14 @@ class Demo:
     def per_process(self):
         headline("per-program commands, by ProcessName")
         notepad = self.one_pid("notepad.exe")
-        m = self.log.mark()
-        self.console("-hide", "notepad")
-        self.log.wait("Attempting to hide process notepad ...", m, 20)
-        harness.wait_until(lambda: self.visible(notepad) == "visible=0", 15,
-                           "notepad's window to be hidden")
-        say("  notepad's window is hidden")
-        m = self.log.mark()
-        self.console("-show", "notepad")
-        self.log.wait("Attempting to show process notepad ...", m, 20)
-        harness.wait_until(lambda: self.visible(notepad) == "visible=1", 15,
-                           "notepad's window to be shown")
-        say("  notepad's window is shown again")
+        for verb, state, done in (("hide", "visible=0", "hidden"),
+                                  ("show", "visible=1", "shown again")):
+            m = self.log.mark()
+            self.console("-" + verb, "notepad")
+            self.log.wait("Attempting to %s process notepad ..." % verb, m, 20)
+            harness.wait_until(lambda: self.visible(notepad) == state, 15,
+                               "notepad's window to be " + done.split()[0])
+            say("  notepad's window is " + done)
         m = self.log.mark()
         self.console("-low", "ping")
         i = self.log.wait("Attempting to set priority to low on process ping ...", m, 20)
@@ -377,7 +353,7 @@ class Demo:
             self.log.wait(re.compile(r"^(Stopped|Terminated) process " + re.escape(app) + "$"),
                           m, 30, "Stopped process " + app)
         self.log.wait("The service was successfully stopped.", m, 30)
-        running = {name for name, _ in self.processes()}
+        running = {name for name, _ in windows_processes(self.wine)}
         left = [p for p in ("notepad.exe", "ping.exe", "qtprog.exe") if p in running]
         if left:
             raise DemoFailure("still running after the stop: %s" % ", ".join(left))
@@ -403,18 +379,7 @@ class Demo:
         prefix = os.path.join(self.state, "prefix")
         harness.cleanup(self.state)
         # Whatever still runs with our prefix in its environment is ours.
-        left = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit() or int(entry) == os.getpid():
-                continue
-            try:
-                with open("/proc/%s/environ" % entry, "rb") as f:
-                    env = f.read().split(b"\0")
-            except OSError:
-                continue
-            if ("WINEPREFIX=" + prefix).encode() in env:
-                left.append(entry)
-        return left
+        return [str(pid) for pid in prefix_processes(prefix) if pid != os.getpid()]
 
 
 def main():

@@ -18,14 +18,11 @@ ISSUED = "The command was issued - see log entry to see if it succeeded."
 FAILED = "The command failed - see log entry for details."
 
 
-# qtprog goes input-idle before it creates its window and Wine takes well
-# over a second to bring that window up: a shorter StartPause misses it.
-PROCESS_TIMING = "StartPause=2000\nStopPause=1500\n"
-
-
-def program_section(n, app, record, name, extra=""):
-    return ("[Process_%d]\nAppName=%s\nProcessName=%s\nCommandLine=--record %s\n%s%s"
-            % (n, app, name, record, PROCESS_TIMING, extra))
+def program_section(n, app, record, name, **extra):
+    # qtprog goes input-idle before it creates its window and Wine takes well
+    # over a second to bring that window up: a shorter StartPause misses it.
+    return harness.section(n, app, ProcessName=name, CommandLine="--record " + record,
+                           StartPause=2000, StopPause=1500, **extra)
 
 
 def sc_state(out):
@@ -53,13 +50,19 @@ class ConsoleTestCase(harness.E2ETestCase):
         self.version = lines[1][len(BANNER_VERSION):]
         return rc, lines[4:], before
 
-    def log_since(self, d, start):
-        return harness.read_log(d, strip=True)[start:]
+    def install(self, d, option, name, kind):
+        """An install that succeeds; returns the log index before it."""
+        rc, body, start = self.console(d, option)
+        self.assertEqual((rc, body), (0, [
+            "", "Attempting to install the service ...", "",
+            "*** The service will %s ***" % kind, "",
+            "The service %s was successfully installed." % name]))
+        return start
 
     def assert_log_has(self, d, start, expected):
         """The expected lines appear in this order after start (the service
         may write lines of its own in between)."""
-        lines = self.log_since(d, start)
+        lines = harness.log_lines(d, start)
         i = 0
         for line in lines:
             if i < len(expected) and line == expected[i]:
@@ -81,7 +84,7 @@ class ConsoleTestCase(harness.E2ETestCase):
         rc, body, start = self.console(d, option, arg)
         self.assertEqual((rc, body), (0, [announce, ISSUED]))
         self.assert_log_has(d, start, [announce])
-        self.assertNotIn(ISSUED, self.log_since(d, start))
+        self.assertNotIn(ISSUED, harness.log_lines(d, start))
         return start
 
     def rejected_process_command(self, d, option, arg, verb):
@@ -116,17 +119,13 @@ class AdministratorSession(ConsoleTestCase):
         rec1 = self.scm.track_record(d.path("rec1.txt"))
         harness.write_ini(d, "[Settings]\nServiceName=%s\nRestartInterval=200\n" % name
                           + program_section(0, app0, d.winpath("rec0.txt"), "alpha",
-                                            "AutoRestart=no\n")
+                                            AutoRestart="no")
                           + program_section(1, app1, d.winpath("rec1.txt"), "beta"))
         exe = d.winpath(harness.PROGRAM_EXE)
 
         # Install: console text, log text and the registration itself.
-        rc, body, start = self.console(d, "-install")
-        self.assertEqual((rc, body), (0, [
-            "", "Attempting to install the service ...", "",
-            "*** The service will be Interactive ***", "",
-            "The service %s was successfully installed." % name]))
-        self.assertEqual(self.log_since(d, start), [
+        start = self.install(d, "-install", name, "be Interactive")
+        self.assertEqual(harness.log_lines(d, start), [
             "Attempting to install the service ...", "Version is " + self.version,
             "*** The service will be Interactive ***",
             "The service %s was successfully installed." % name])
@@ -179,7 +178,7 @@ class AdministratorSession(ConsoleTestCase):
         harness.wait_until(lambda: not self.scm.alive(pid1), 10, "beta to end")
         self.assert_stays_down(rec1, 1)
         self.assertNotIn("Process (1): Attempting to restart program: " + app1,
-                         self.log_since(d, start))
+                         harness.log_lines(d, start))
         start = self.process_command(d, "-resume", "beta")
         harness.wait_for_log(d, "Process (1): Attempting to restart program: " + app1,
                              timeout=15, start=start)
@@ -226,7 +225,7 @@ class AdministratorSession(ConsoleTestCase):
         self.rejected_process_command(d, "-stop", "99999999999", "stop ")
         self.rejected_process_command(d, "-start", "-127", "start ")
         self.assertEqual(self.scm.query(name)["state"], RUNNING)
-        service_lines = [l for l in self.log_since(d, start)
+        service_lines = [l for l in harness.log_lines(d, start)
                          if not l.startswith("Attempting to ")
                          and not l.startswith("Invalid process number or name: ")]
         self.assertEqual(service_lines, [], "service reacted to a refused command")
@@ -241,7 +240,7 @@ class AdministratorSession(ConsoleTestCase):
         self.assertEqual((rc, body), (0, ["Attempting to pause the service ...", ISSUED]))
         harness.wait_until(lambda: self.scm.query(name)["state"] == PAUSED, 10, "paused")
         harness.wait_for_log(d, "The service has been paused.", timeout=10, start=start)
-        self.assertNotIn(ISSUED, self.log_since(d, start))
+        self.assertNotIn(ISSUED, harness.log_lines(d, start))
         rc, body, _ = self.console(d, "-start")
         self.assertEqual((rc, body), (0, ["Attempting to start the service ...",
                                           "The service is paused."]))
@@ -285,7 +284,7 @@ class AdministratorSession(ConsoleTestCase):
         self.assertEqual((rc, body), (-1, [
             "Attempting to stop process alpha ... ",
             "Error (1060): The service could not be opened.", FAILED]))
-        self.assertEqual(self.log_since(d, start), body)
+        self.assertEqual(harness.log_lines(d, start), body)
         rc, body, _ = self.console(d, "-start")
         self.assertEqual((rc, body), (-1, ["Attempting to start the service ...",
                                            "Error (1060) Could not open the Service."]))
@@ -312,11 +311,7 @@ class BlankDirectory(ConsoleTestCase):
                                             progs.winpath("rec.txt"), "solo"))
         exe = d.winpath(harness.PROGRAM_EXE)
 
-        rc, body, _ = self.console(d, "-Install")
-        self.assertEqual((rc, body), (0, [
-            "", "Attempting to install the service ...", "",
-            "*** The service will not be interactive ***", "",
-            "The service %s was successfully installed." % name]))
+        self.install(d, "-Install", name, "not be interactive")
         cfg = self.scm.config(name)
         # Quoted, so that no C:\qt\console_blank.exe could be run instead.
         self.assertEqual((cfg["type"], cfg["start"], cfg["display"], cfg["path"]),
@@ -353,13 +348,13 @@ class BadCommandLines(ConsoleTestCase):
 
         rc, body, start = self.console(d, "-stop", "1", "2")
         self.assertEqual((rc, body), (-1, ["Too many command options."] + USAGE))
-        self.assertEqual(self.log_since(d, start), [])
+        self.assertEqual(harness.log_lines(d, start), [])
 
         for args in (["-bogus"], ["-INSTALLX"], ["-install", "now"], ["-remove", "1"],
                      ["-hide"], [""], ["install"], ["-p"]):
             rc, body, start = self.console(d, *args)
             self.assertEqual((rc, body), (-1, ["Invalid command option."] + USAGE), args)
-            self.assertEqual(self.log_since(d, start), ["Invalid command option."], args)
+            self.assertEqual(harness.log_lines(d, start), ["Invalid command option."], args)
         self.assertFalse(self.scm.exists(name))
 
         # An empty process argument is neither a number nor a name.
@@ -375,7 +370,7 @@ class BadCommandLines(ConsoleTestCase):
         # Started from a console with no argument: the usage, nothing logged.
         rc, body, start = self.console(d)
         self.assertEqual((rc, body), (-1, USAGE))
-        self.assertEqual(self.log_since(d, start), [])
+        self.assertEqual(harness.log_lines(d, start), [])
 
 
 class IndependentClients(ConsoleTestCase):

@@ -9,6 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+import harness_procs  # noqa: E402
 from harness import HarnessError  # noqa: E402
 
 
@@ -44,8 +45,45 @@ class HarnessFiles(harness.E2ETestCase):
         with self.assertRaises(HarnessError):
             harness.read_log(d)
 
+    def test_section_and_file_tail(self):
+        d = self.install_dir("tail")
+        harness.write_ini(d, harness.section(3, "C:\\x.exe", StartPause=0, Window="hide"))
+        with open(d.ini, "rb") as f:
+            self.assertEqual(f.read(), b"[Process_3]\r\nAppName=C:\\x.exe\r\nStartPause=0\r\n"
+                                       b"Window=hide\r\n")
+        tail = harness_procs.FileTail(d.log)
+        self.assertEqual(tail.poll(), [])
+        with open(d.log, "wb") as f:
+            f.write(b"one\r\ntw")
+        self.assertEqual(tail.poll(), ["one"])  # a line still being written waits
+        with open(d.log, "ab") as f:
+            f.write(b"o\r\n")
+        self.assertEqual((tail.poll(), tail.poll()), (["two"], []))
+        self.assertEqual(harness_procs.FileTail(d.log, skip_existing=True).poll(), [])
+
+    def test_processes_of_the_prefix(self):
+        # The suite's wineserver runs with our prefix; nothing of another's.
+        ours = harness_procs.prefix_processes(self.wine.prefix)
+        server = [p for p, args in ours.items() if "wineserver" in os.path.basename(args[0])]
+        self.assertEqual(len(server), 1, ours)
+        self.assertTrue(harness_procs.proc_alive(server[0]))
+        self.assertGreater(harness_procs.rss_kb(server[0]), 0)
+        self.assertEqual(harness_procs.prefix_processes(self.wine.prefix + "-other"), {})
+        names = [name for name, _ in harness_procs.windows_processes(self.wine)]
+        self.assertIn("services.exe", names)
+
 
 class TestPrograms(harness.E2ETestCase):
+
+    def start_qtprog(self, folder, ready, *args):
+        """qtprog in the background with a record, once the record shows
+        `ready`: (process, record path, Windows pid)."""
+        d = self.install_dir(folder)
+        rec = self.scm.track_record(d.path("rec.txt"))
+        proc = self.wine.start(d.path("qtprog.exe"),
+                               ["--record", d.winpath("rec.txt")] + list(args))
+        harness.wait_for_record(rec, ready, timeout=20)
+        return proc, rec, harness.record_starts(rec)[0]["pid"]
 
     def test_qtprog_records_start_and_exit_code(self):
         d = self.install_dir("qtstart", blank=True)
@@ -70,13 +108,8 @@ class TestPrograms(harness.E2ETestCase):
         self.assertEqual(rc, -1)
 
     def test_qtprog_quit_ignored_then_hang_detected(self):
-        d = self.install_dir("qtquit")
-        rec = self.scm.track_record(d.path("rec.txt"))
-        proc = self.wine.start(d.path("qtprog.exe"),
-                               ["--record", d.winpath("rec.txt"), "--ignore-quit",
-                                "--hang-after", "2500", "--exit-after", "20000"])
-        harness.wait_for_record(rec, "show 1", timeout=20)
-        pid = harness.record_starts(rec)[0]["pid"]
+        proc, rec, pid = self.start_qtprog("qtquit", "show 1", "--ignore-quit",
+                                           "--hang-after", "2500", "--exit-after", "20000")
         self.assertTrue(self.scm.alive(pid))
         self.assertEqual(self.scm.visible(pid), True)
         self.assertEqual(self.scm.probe(pid), (True, None))
@@ -95,13 +128,8 @@ class TestPrograms(harness.E2ETestCase):
         self.wine.stop(proc)
 
     def test_qtprog_without_window_quits_on_wm_quit(self):
-        d = self.install_dir("qtnowin")
-        rec = self.scm.track_record(d.path("rec.txt"))
-        proc = self.wine.start(d.path("qtprog.exe"),
-                               ["--record", d.winpath("rec.txt"), "--no-window",
-                                "--exit-code", "5", "--exit-after", "20000"])
-        harness.wait_for_record(rec, "start pid=", timeout=20)
-        pid = harness.record_starts(rec)[0]["pid"]
+        proc, rec, pid = self.start_qtprog("qtnowin", "start pid=", "--no-window",
+                                           "--exit-code", "5", "--exit-after", "20000")
         self.assertIsNone(self.scm.visible(pid))
         self.assertEqual(self.scm.probe(pid), (False, None))
         self.assertEqual(self.scm.priority(pid), 0x20)

@@ -9,9 +9,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import USAGE  # noqa: E402
-from test_supervision import (TIMEOUT, WINDOW_START_PAUSE, Child, SupervisionCase,  # noqa: E402
-                              dispatcher_lock, log_lines, section, wait_in_order)
+from harness import (TIMEOUT, USAGE, WINDOW_START_PAUSE, Child,  # noqa: E402
+                     SupervisionCase, dispatcher_lock, log_lines, section, wait_in_order)
 
 DEFAULT_NAME = "(Quarn) Server Loader"
 KEYS = ("AppName", "ProcessName", "CommandLine", "StartDir", "Priority", "Window",
@@ -40,11 +39,17 @@ class ServiceCase(SupervisionCase):
         self.assertTrue(ok, "create failed: error %s" % err)
         return name
 
-    def start(self, name):
-        with dispatcher_lock(self.wine):
-            ok, err = self.scm.start(name)
-            self.assertTrue(ok, "start failed: error %s" % err)
-            self.scm.wait(name, harness.RUNNING, 20000)
+    def run_child(self, d, child, start_pause):
+        """A running service whose process 0 is this child, started; returns
+        the service name and the child's pid."""
+        name = self.install(d)
+        harness.write_ini(d, "[Settings]\nServiceName=%s\nRestartInterval=500\n" % name
+                          + section(0, child.app, CommandLine=child.cmd, StartPause=start_pause,
+                                    StopPause=500))
+        self.start(name)
+        pid = child.wait_start()
+        wait_in_order(d, ["Started program " + child.app])
+        return name, pid
 
     def assert_quiet(self, d, seconds, start, prefix):
         """No line starting with prefix appears from `start` on for a while."""
@@ -66,9 +71,8 @@ class StartTest(ServiceCase):
                 "PrcFileLogging": "yes"}
         sec1 = {"AppName": b.app, "CommandLine": b.cmd, "StartDir": d.winpath("b work"),
                 "StartPause": "400", "StopPause": "700"}
-        ini = "[Settings]\nServiceName=%NAME%\nUserInterface=yes\nRestartInterval=600\n"
-        for n, sec in enumerate((sec0, sec1)):
-            ini += "[Process_%d]\n" % n + "".join("%s=%s\n" % kv for kv in sec.items())
+        ini = ("[Settings]\nServiceName=%NAME%\nUserInterface=yes\nRestartInterval=600\n"
+               + section(0, **sec0) + section(1, **sec1))
         name = self.install(d, ini)
         self.start(name)
         st = self.scm.query(name)
@@ -101,49 +105,13 @@ class StartTest(ServiceCase):
         self.assertEqual(len(a.starts()), 1)
         self.assertTrue(a.alive(a.starts()[0]["pid"]))
 
-    def test_hung_program_stopped_then_restarted_in_next_pass(self):
-        d = self.install_dir()
-        ok_child = Child(self, d, "ok")
-        hung = Child(self, d, "hung", "--hang-after 4000")
-        name = self.install(d)
-        harness.write_ini(d, "[Settings]\nServiceName=%s\nRestartInterval=500\n" % name
-                          + section(0, ok_child.app, CommandLine=ok_child.cmd,
-                                    NumOfRespChecks=2, StartPause=WINDOW_START_PAUSE,
-                                    StopPause=500)
-                          + section(1, hung.app, CommandLine=hung.cmd, NumOfRespChecks=2,
-                                    StartPause=WINDOW_START_PAUSE, StopPause=500))
-        self.start(name)
-        ok_pid = ok_child.wait_start()
-        first = hung.wait_start()
-        harness.wait_for_record(hung.rec, "hang", timeout=TIMEOUT)
-        idx = wait_in_order(d, [
-            "Process (1): Program is not responding: " + hung.app,
-            "Terminated process " + hung.app,
-            "Process (1): Attempting to restart program: " + hung.app,
-            "Started program " + hung.app,
-        ], timeout=45)
-        self.assertEqual(idx[1], idx[0] + 1)
-        self.assertEqual(idx[3], idx[2] + 1)
-        self.assertNotEqual(hung.wait_start(2), first)
-        self.assertFalse(hung.alive(first))
-        # The answering window is probed as often and never reported.
-        self.assertTrue(ok_child.alive(ok_pid))
-        self.assertEqual(len(ok_child.starts()), 1)
-        self.assertFalse(any(l.startswith("Process (0)") for l in log_lines(d)))
-        self.assertEqual(self.scm.query(name)["state"], harness.RUNNING)
-
 
 class ControlTest(ServiceCase):
 
     def test_pause_blocks_restarts_until_continue(self):
         d = self.install_dir()
         c = Child(self, d, "c")
-        name = self.install(d)
-        harness.write_ini(d, "[Settings]\nServiceName=%s\nRestartInterval=500\n" % name
-                          + section(0, c.app, CommandLine=c.cmd, StartPause=300, StopPause=500))
-        self.start(name)
-        pid = c.wait_start()
-        wait_in_order(d, ["Started program " + c.app])
+        name, pid = self.run_child(d, c, 300)
 
         mark = harness.log_count(d)
         self.assertEqual(self.scm.control(name, 2), (True, harness.PAUSED))
@@ -172,13 +140,7 @@ class ControlTest(ServiceCase):
         d = self.install_dir()
         self.keep_desktop(d)
         c = Child(self, d, "c")
-        name = self.install(d)
-        harness.write_ini(d, "[Settings]\nServiceName=%s\nRestartInterval=500\n" % name
-                          + section(0, c.app, CommandLine=c.cmd, StartPause=WINDOW_START_PAUSE,
-                                    StopPause=500))
-        self.start(name)
-        first = c.wait_start()
-        wait_in_order(d, ["Started program " + c.app])
+        name, first = self.run_child(d, c, WINDOW_START_PAUSE)
         mark = harness.log_count(d)
 
         self.send(name, 130, 0)  # pause auto restart: no line of its own
@@ -194,12 +156,7 @@ class ControlTest(ServiceCase):
         self.send(name, 128, 0)
         wait_in_order(d, ["The process could not be started."], mark)
 
-        self.send(name, 139, 0)
-        harness.wait_for_record(c.rec, "show 0", timeout=TIMEOUT)
-        self.assertEqual(self.scm.visible(second), False)
-        self.send(name, 140, 0)
-        harness.wait_for_record(c.rec, "show 1", timeout=TIMEOUT, count=3)
-        self.assertEqual(self.scm.visible(second), True)
+        self.hide_and_show(name, c, second, 3)
 
         self.send(name, 133, 0)
         wait_in_order(d, ["The process priority was set."], mark)
@@ -232,12 +189,7 @@ class ControlTest(ServiceCase):
     def test_unassigned_operation_code(self):
         d = self.install_dir()
         c = Child(self, d, "c", "--no-window")
-        name = self.install(d)
-        harness.write_ini(d, "[Settings]\nServiceName=%s\nRestartInterval=500\n" % name
-                          + section(0, c.app, CommandLine=c.cmd, StartPause=300, StopPause=500))
-        self.start(name)
-        pid = c.wait_start()
-        wait_in_order(d, ["Started program " + c.app])
+        name, pid = self.run_child(d, c, 300)
         mark = harness.log_count(d)
         self.send(name, 138, 2)  # 138 then 130
         # The pair is complete: the next pair is taken as a new one.

@@ -2,144 +2,15 @@
 driven through scmtool, and each child is a qtprog whose record file tells
 what was done to it (start, startup flags, show/hide, quit, hang, exit)."""
 
-import contextlib
-import fcntl
 import os
-import shutil
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import HarnessError  # noqa: E402
-
-# Wine needs well over 300 ms to bring up a child's window, and qtprog goes
-# input-idle before it creates it, so a short StartPause can miss the window
-# (seen with 1500 ms on a loaded machine).
-WINDOW_START_PAUSE = 3000
-TIMEOUT = 30
-
-
-@contextlib.contextmanager
-def dispatcher_lock(wine, timeout=120):
-    """Held from a service start until the service runs, and around a console
-    run of the product without arguments. Wine's service manager names the
-    pipe for the process it is starting after a counter in the registry, and
-    any program that calls StartServiceCtrlDispatcher meanwhile (a console
-    run of the product, say) connects to that pipe in place of the service."""
-    with open(os.path.join(wine.prefix, "ql-dispatcher.lock"), "a") as f:
-        deadline = time.monotonic() + timeout
-        while True:
-            try:
-                fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
-                break
-            except BlockingIOError:
-                if time.monotonic() >= deadline:
-                    raise HarnessError("dispatcher lock not free within %ss" % timeout)
-                time.sleep(0.1)
-        try:
-            yield
-        finally:
-            fcntl.flock(f, fcntl.LOCK_UN)
-
-
-class Child:
-    """One configured qtprog under its own file name, so that log lines about
-    different processes can be told apart."""
-
-    def __init__(self, case, d, tag, args=""):
-        exe = tag + "_qtprog.exe"
-        shutil.copy2(d.path("qtprog.exe"), d.path(exe))
-        self.exe = exe
-        self.app = d.winpath(exe)
-        self.rec = case.scm.track_record(d.path(tag + ".rec"))
-        self.cmd = ("--record %s %s" % (d.winpath(tag + ".rec"), args)).strip()
-        self.case = case
-
-    def starts(self):
-        return harness.record_starts(self.rec)
-
-    def lines(self):
-        return harness.read_record(self.rec)
-
-    def wait_start(self, count=1):
-        harness.wait_for_record(self.rec, "start pid=", timeout=TIMEOUT, count=count)
-        return self.starts()[count - 1]["pid"]
-
-    def alive(self, pid):
-        # Ids are reused quickly under Wine: alive means our image runs there.
-        scm = self.case.scm
-        if not scm.alive(pid):
-            return False
-        img = scm.image(pid)
-        return bool(img) and img.lower().endswith(self.exe.lower())
-
-
-def section(n, app, **keys):
-    lines = ["[Process_%d]" % n, "AppName=" + app] + ["%s=%s" % kv for kv in keys.items()]
-    return "\n".join(lines) + "\n"
-
-
-def log_lines(d, start=0):
-    return harness.read_log(d, strip=True)[start:]
-
-
-def wait_in_order(d, expected, start=0, timeout=TIMEOUT):
-    """Wait until the log from `start` holds the expected lines in this order
-    (other lines may come between); returns their indexes in the whole log."""
-    deadline = time.monotonic() + timeout
-    while True:
-        lines = harness.read_log(d, strip=True)
-        found, pos = [], start
-        for want in expected:
-            try:
-                pos = lines.index(want, pos)
-            except ValueError:
-                break
-            found.append(pos)
-            pos += 1
-        if len(found) == len(expected):
-            return found
-        if time.monotonic() >= deadline:
-            raise HarnessError("log lines %r not seen in order within %ss; log:\n%s"
-                               % (expected, timeout, "\n".join(lines[start:][-40:])))
-        time.sleep(0.1)
-
-
-class SupervisionCase(harness.E2ETestCase):
-
-    def run_service(self, d, sections, interval=500):
-        name = self.scm.unique_name("QLSup")
-        harness.write_ini(d, "[Settings]\nServiceName=%s\nUserInterface=yes\n"
-                             "RestartInterval=%d\n%s" % (name, interval, "".join(sections)))
-        ok, err = self.scm.create(name, d.winpath(harness.PROGRAM_EXE),
-                                  harness.INTERACTIVE_OWN_PROCESS)
-        self.assertTrue(ok, "create failed: error %s" % err)
-        with dispatcher_lock(self.wine):
-            ok, err = self.scm.start(name)
-            self.assertTrue(ok, "start failed: error %s" % err)
-            self.scm.wait(name, harness.RUNNING, 20000)
-        return name
-
-    def send(self, name, op, n):
-        """One per-process command: the operation code, then 128 + n."""
-        for code in (op, 128 + n):
-            ok, res = self.scm.control(name, code)
-            self.assertTrue(ok, "control %d failed: error %s" % (code, res))
-
-    def keep_desktop(self, d):
-        """Keep a window of our own on the default desktop. Once its last
-        window has closed, Wine lets the desktop go; a child that the service
-        starts after that is invisible to console-side window lookups."""
-        rec = self.scm.track_record(d.path("keeper.rec"))
-        proc = self.wine.start(d.path("qtprog.exe"), ["--record", d.winpath("keeper.rec")])
-        harness.wait_for_record(rec, "show 1", timeout=TIMEOUT)
-        pid = harness.record_starts(rec)[0]["pid"]
-        self.addCleanup(self.wine.stop, proc, pid)
-
-    def started_index(self, d):
-        return wait_in_order(d, ["Attempting to start processes ..."])[0] + 1
+from harness import (TIMEOUT, WINDOW_START_PAUSE, Child, SupervisionCase,  # noqa: E402
+                     log_lines, section, wait_in_order)
 
 
 class LaunchTest(SupervisionCase):
@@ -219,12 +90,7 @@ class RunningChildTest(SupervisionCase):
                       mark)
         self.assertEqual(self.scm.priority(pid), 0x4000)
 
-        self.send(name, 139, 0)
-        harness.wait_for_record(child.rec, "show 0", timeout=TIMEOUT)
-        self.assertEqual(self.scm.visible(pid), False)
-        self.send(name, 140, 0)
-        harness.wait_for_record(child.rec, "show 1", timeout=TIMEOUT, count=2)
-        self.assertEqual(self.scm.visible(pid), True)
+        self.hide_and_show(name, child, pid, 2)
         self.assertEqual(child.lines()[-2:], ["show 0", "show 1"])
 
         # The same child throughout: nothing was restarted, nothing failed.
@@ -296,24 +162,28 @@ class RestartTest(SupervisionCase):
         self.assertEqual(len(once.starts()), 1)
         self.assertFalse(any(l.startswith("Process (1)") for l in log_lines(d)), log_lines(d))
 
-    def test_hung_window_stopped_then_restarted_next_pass(self):
+    def test_hung_program_stopped_then_restarted_next_pass(self):
         d = self.install_dir()
+        ok_child = Child(self, d, "ok")
         hung = Child(self, d, "hng", "--hang-after 4000")
         unwatched = Child(self, d, "unw", "--hang-after 4000")
-        self.run_service(d, [
-            section(0, hung.app, CommandLine=hung.cmd, NumOfRespChecks=2,
+        name = self.run_service(d, [
+            section(0, ok_child.app, CommandLine=ok_child.cmd, NumOfRespChecks=2,
                     StartPause=WINDOW_START_PAUSE, StopPause=500),
-            section(1, unwatched.app, CommandLine=unwatched.cmd,
+            section(1, hung.app, CommandLine=hung.cmd, NumOfRespChecks=2,
+                    StartPause=WINDOW_START_PAUSE, StopPause=500),
+            section(2, unwatched.app, CommandLine=unwatched.cmd,
                     StartPause=WINDOW_START_PAUSE, StopPause=500),
         ])
+        ok_pid = ok_child.wait_start()
         first_pid = hung.wait_start()
         other_pid = unwatched.wait_start()
         harness.wait_for_record(hung.rec, "hang", timeout=TIMEOUT)
         idx = wait_in_order(d, [
-            "Process (0): Program is not responding: " + hung.app,
+            "Process (1): Program is not responding: " + hung.app,
             # A hung thread cannot take WM_QUIT.
             "Terminated process " + hung.app,
-            "Process (0): Attempting to restart program: " + hung.app,
+            "Process (1): Attempting to restart program: " + hung.app,
             "Started program " + hung.app,
         ], self.started_index(d), timeout=45)
         self.assertEqual(idx[1], idx[0] + 1)
@@ -324,10 +194,15 @@ class RestartTest(SupervisionCase):
         second = [i for i, l in enumerate(lines) if l.startswith("start pid=")][1]
         self.assertEqual(lines[second - 1], "hang")  # never got to read WM_QUIT
 
+        # The answering window is probed as often and never reported.
+        self.assertTrue(ok_child.alive(ok_pid))
+        self.assertEqual(len(ok_child.starts()), 1)
+        self.assertFalse(any(l.startswith("Process (0)") for l in log_lines(d)), log_lines(d))
         # With the probe off a hung child is left alone.
         self.assertTrue(unwatched.alive(other_pid))
         self.assertIn("hang", unwatched.lines())
-        self.assertFalse(any(l.startswith("Process (1)") for l in log_lines(d)), log_lines(d))
+        self.assertFalse(any(l.startswith("Process (2)") for l in log_lines(d)), log_lines(d))
+        self.assertEqual(self.scm.query(name)["state"], harness.RUNNING)
 
 
 if __name__ == "__main__":

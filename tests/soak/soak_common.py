@@ -3,7 +3,6 @@ sections, the service's process id and memory, and a figures printout that
 scripts/soak.sh collects (lines starting with "FIGURE ")."""
 
 import os
-import re
 import sys
 import time
 import unittest
@@ -12,6 +11,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import harness  # noqa: E402,F401
 from harness import HarnessError  # noqa: E402,F401
+from harness_procs import prefix_processes, rss_kb, windows_processes  # noqa: E402
 
 STOP, PAUSE, CONTINUE, INTERROGATE = 1, 2, 3, 4
 STAMP_FORMAT = "%a %b %d %H:%M:%S %Y"
@@ -32,25 +32,9 @@ def linux_pid_of(image_unix_path, prefix=None):
     prefix = prefix or os.environ.get("WINEPREFIX") or _state_prefix()
     leaf = os.path.basename(image_unix_path).lower()
     folder = os.path.basename(os.path.dirname(image_unix_path)).lower()
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                cmd = f.read().decode("latin-1").lower()
-        except OSError:
-            continue
-        first = cmd.split("\0")[0].strip()
-        if not first.endswith("\\" + folder + "\\" + leaf):
-            continue
-        try:
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                env = f.read().split(b"\0")
-        except OSError:
-            continue
-        if prefix and ("WINEPREFIX=" + prefix).encode() not in env:
-            continue
-        return int(entry)
+    for pid, args in prefix_processes(prefix).items():
+        if args[0].strip().lower().endswith("\\" + folder + "\\" + leaf):
+            return pid
     return None
 
 
@@ -58,14 +42,6 @@ def _state_prefix():
     state = os.environ.get("QL_E2E_STATE")
     if state and os.path.exists(os.path.join(state, "env")):
         return harness.read_state(state).get("WINEPREFIX")
-    return None
-
-
-def linux_rss_kb(pid):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
     return None
 
 
@@ -81,12 +57,9 @@ class SoakCase(harness.E2ETestCase):
     def start_service(self, d, sections, restart_interval=1000, start_timeout_ms=60000):
         SoakCase.services_made += 1
         name = self.scm.unique_name("QLSoak%d_" % SoakCase.services_made)
-        text = ["[Settings]", "ServiceName=" + name, "UserInterface=yes",
-                "RestartInterval=%d" % restart_interval]
-        for i, keys in enumerate(sections):
-            text.append("[Process_%d]" % i)
-            text += ["%s=%s" % kv for kv in keys.items()]
-        harness.write_ini(d, "\n".join(text) + "\n")
+        harness.write_ini(d, "[Settings]\nServiceName=%s\nUserInterface=yes\nRestartInterval=%d\n"
+                          % (name, restart_interval)
+                          + "".join(harness.section(i, **keys) for i, keys in enumerate(sections)))
         ok, err = self.scm.create(name, d.winpath(harness.PROGRAM_EXE),
                                   harness.INTERACTIVE_OWN_PROCESS)
         self.assertTrue(ok, "create: error %s" % err)
@@ -108,19 +81,17 @@ class SoakCase(harness.E2ETestCase):
         """Windows process id of the one QuarnLoader.exe in this prefix,
         from the stock process listing (the service status does not carry
         it through scmtool)."""
-        rc, out = self.wine.run("wmic", ["process", "get", "name,processid"], timeout=60)
-        text = out.replace("\0", "")
-        pids = [int(m.group(1)) for m in
-                re.finditer(r"^\s*quarnloader\.exe\s+(\d+)\s*$", text, re.I | re.M)]
+        listed = windows_processes(self.wine)
+        pids = [pid for image, pid in listed if image == "quarnloader.exe"]
         if len(pids) != 1:
-            raise HarnessError("expected one QuarnLoader.exe, found %s:\n%s" % (pids, text))
+            raise HarnessError("expected one QuarnLoader.exe, found %s among %s" % (pids, listed))
         return pids[0]
 
     def memory(self, d, win_pid):
         """Windows counters plus the Linux resident size of the service."""
         m = self.scm.mem(win_pid)
         lpid = linux_pid_of(d.exe)
-        m["linux_rss_kb"] = linux_rss_kb(lpid) if lpid else -1
+        m["linux_rss_kb"] = rss_kb(lpid) if lpid else -1
         return m
 
 
