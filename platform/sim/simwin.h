@@ -5,14 +5,12 @@
 #include <cstdio>
 
 #define WINAPI
-#define CALLBACK
 
 typedef int BOOL;
 typedef uint32_t DWORD;
 typedef uint16_t WORD;
 typedef uint8_t BYTE;
 typedef unsigned int UINT;
-typedef int32_t LONG;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
@@ -36,18 +34,13 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define TRUE 1
 #define FALSE 0
 #endif
-#ifndef NULL
-#define NULL nullptr
-#endif
 
 // Error codes.
-#define ERROR_SUCCESS 0
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_DATA 13
-#define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
@@ -74,8 +67,6 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define WAIT_TIMEOUT 258u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259u
-#define PROCESS_SET_INFORMATION 0x0200u
-#define PROCESS_QUERY_INFORMATION 0x0400u
 #define NORMAL_PRIORITY_CLASS 0x20u
 #define IDLE_PRIORITY_CLASS 0x40u
 #define HIGH_PRIORITY_CLASS 0x80u
@@ -137,8 +128,6 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define SERVICE_START_PENDING 2u
 #define SERVICE_STOP_PENDING 3u
 #define SERVICE_RUNNING 4u
-#define SERVICE_CONTINUE_PENDING 5u
-#define SERVICE_PAUSE_PENDING 6u
 #define SERVICE_PAUSED 7u
 #define SERVICE_ACCEPT_STOP 0x1u
 #define SERVICE_ACCEPT_PAUSE_CONTINUE 0x2u
