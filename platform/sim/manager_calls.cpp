@@ -6,26 +6,17 @@ using namespace sim::detail;
 
 namespace {
 
-const DWORD MaximumAllowed = 0x02000000u;
-const DWORD ManagerConnect = 0x0001u;
-
-DWORD MapServiceAccess(DWORD access) {
-  if (access & (GENERIC_ALL | MaximumAllowed)) access |= SERVICE_ALL_ACCESS;
-  if (access & GENERIC_READ)
-    access |= SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
-              SERVICE_ENUMERATE_DEPENDENTS | READ_CONTROL;
-  if (access & GENERIC_WRITE) access |= SERVICE_CHANGE_CONFIG | READ_CONTROL;
-  if (access & GENERIC_EXECUTE)
-    access |= SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
-              SERVICE_USER_DEFINED_CONTROL | READ_CONTROL;
-  return access;
+// Records the console's call and takes the failure a test armed for it.
+DWORD BeginLocked(const std::string& function) {
+  ScmLocked().calls.push_back(function);
+  return TakeFailureLocked(function);
 }
 
-DWORD MapManagerAccess(DWORD access) {
-  access |= ManagerConnect;
-  if (access & (GENERIC_ALL | MaximumAllowed)) access |= SC_MANAGER_ALL_ACCESS;
-  if (access & GENERIC_WRITE) access |= SC_MANAGER_CREATE_SERVICE;
-  return access;
+// The open service handle, if it grants that access; else null, error set.
+SimScObject* ServiceWithAccessLocked(SC_HANDLE service, DWORD access) {
+  SimScObject* h = ValidLocked(service, SimScObject::Service);
+  if (h == nullptr) return FailHandle(ERROR_INVALID_HANDLE);
+  return (h->access & access) ? h : FailHandle(ERROR_ACCESS_DENIED);
 }
 
 // Services without a live dispatcher accept stop, pause and continue while
@@ -68,23 +59,21 @@ DWORD AccessForControl(DWORD control) {
 
 SC_HANDLE OpenSCManagerA(LPCSTR, LPCSTR, DWORD desiredAccess) {
   std::lock_guard<std::mutex> hold(Mu());
-  ScmLocked().calls.push_back("OpenSCManagerA");
-  if (DWORD error = TakeFailureLocked("OpenSCManagerA")) return FailHandle(error);
+  if (DWORD error = BeginLocked("OpenSCManagerA")) return FailHandle(error);
   if (!ScmLocked().administrator) return FailHandle(ERROR_ACCESS_DENIED);
   return NewScObjectLocked(SimScObject::Manager, desiredAccess, "");
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) {
   std::lock_guard<std::mutex> hold(Mu());
-  ScmLocked().calls.push_back("OpenServiceA");
-  if (DWORD error = TakeFailureLocked("OpenServiceA")) return FailHandle(error);
+  if (DWORD error = BeginLocked("OpenServiceA")) return FailHandle(error);
   if (ValidLocked(manager, SimScObject::Manager) == nullptr) return FailHandle(ERROR_INVALID_HANDLE);
   if (serviceName == nullptr) return FailHandle(ERROR_INVALID_ADDRESS);
   std::string key = Lower(serviceName);
   Svc* s = FindServiceLocked(key);
   if (s == nullptr) return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
   if (s->markedForDelete) return FailHandle(ERROR_SERVICE_MARKED_FOR_DELETE);
-  return NewScObjectLocked(SimScObject::Service, MapServiceAccess(desiredAccess), key);
+  return NewScObjectLocked(SimScObject::Service, desiredAccess, key);
 }
 
 SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName,
@@ -93,12 +82,10 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
                          LPDWORD tagId, LPCSTR dependencies, LPCSTR serviceStartName,
                          LPCSTR password) {
   std::lock_guard<std::mutex> hold(Mu());
-  ScmLocked().calls.push_back("CreateServiceA");
-  if (DWORD error = TakeFailureLocked("CreateServiceA")) return FailHandle(error);
+  if (DWORD error = BeginLocked("CreateServiceA")) return FailHandle(error);
   SimScObject* m = ValidLocked(manager, SimScObject::Manager);
   if (m == nullptr) return FailHandle(ERROR_INVALID_HANDLE);
-  if (!(MapManagerAccess(m->access) & SC_MANAGER_CREATE_SERVICE))
-    return FailHandle(ERROR_ACCESS_DENIED);
+  if (!(m->access & SC_MANAGER_CREATE_SERVICE)) return FailHandle(ERROR_ACCESS_DENIED);
   if (serviceName == nullptr || *serviceName == '\0' ||
       std::string(serviceName).find_first_of("\\/") != std::string::npos)
     return FailHandle(ERROR_INVALID_NAME);
@@ -122,16 +109,14 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
   c.dependenciesNull = dependencies == nullptr;
   c.passwordNull = password == nullptr;
   c.managerAccess = m->access;
-  return NewScObjectLocked(SimScObject::Service, MapServiceAccess(desiredAccess), key);
+  return NewScObjectLocked(SimScObject::Service, desiredAccess, key);
 }
 
 BOOL DeleteService(SC_HANDLE service) {
   std::lock_guard<std::mutex> hold(Mu());
-  ScmLocked().calls.push_back("DeleteService");
-  if (DWORD error = TakeFailureLocked("DeleteService")) return Fail(error);
-  SimScObject* h = ValidLocked(service, SimScObject::Service);
-  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
+  if (DWORD error = BeginLocked("DeleteService")) return Fail(error);
+  SimScObject* h = ServiceWithAccessLocked(service, DELETE);
+  if (h == nullptr) return FALSE;
   Svc* s = FindServiceLocked(h->key);
   if (s == nullptr || s->markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   s->markedForDelete = true;
@@ -140,11 +125,9 @@ BOOL DeleteService(SC_HANDLE service) {
 
 BOOL StartServiceA(SC_HANDLE service, DWORD, LPCSTR*) {
   std::lock_guard<std::mutex> hold(Mu());
-  ScmLocked().calls.push_back("StartServiceA");
-  if (DWORD error = TakeFailureLocked("StartServiceA")) return Fail(error);
-  SimScObject* h = ValidLocked(service, SimScObject::Service);
-  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (!(h->access & SERVICE_START)) return Fail(ERROR_ACCESS_DENIED);
+  if (DWORD error = BeginLocked("StartServiceA")) return Fail(error);
+  SimScObject* h = ServiceWithAccessLocked(service, SERVICE_START);
+  if (h == nullptr) return FALSE;
   Svc* s = FindServiceLocked(h->key);
   if (s == nullptr || s->markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   if (s->config.startType == SERVICE_DISABLED) return Fail(ERROR_SERVICE_DISABLED);
@@ -199,11 +182,9 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
 
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
   std::lock_guard<std::mutex> hold(Mu());
-  ScmLocked().calls.push_back("QueryServiceStatus");
-  if (DWORD error = TakeFailureLocked("QueryServiceStatus")) return Fail(error);
-  SimScObject* h = ValidLocked(service, SimScObject::Service);
-  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (!(h->access & SERVICE_QUERY_STATUS)) return Fail(ERROR_ACCESS_DENIED);
+  if (DWORD error = BeginLocked("QueryServiceStatus")) return Fail(error);
+  SimScObject* h = ServiceWithAccessLocked(service, SERVICE_QUERY_STATUS);
+  if (h == nullptr) return FALSE;
   if (status == nullptr) return Fail(ERROR_INVALID_ADDRESS);
   Svc* s = FindServiceLocked(h->key);
   if (s == nullptr) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
