@@ -30,6 +30,8 @@ struct Svc {
   int openHandles = 0;
 };
 
+// The whole manager; Reset puts back a fresh one. Handles live until then,
+// so that a stale one is found closed.
 struct Scm {
   std::map<std::string, Svc> services;   // by lower-cased name
   std::vector<std::unique_ptr<SimScObject>> objects;
@@ -62,7 +64,7 @@ int OpenConsoleHandlesLocked();
 bool DispatcherLiveLocked(const std::string& key);
 const SERVICE_STATUS* LastReportLocked();   // null until the service reports
 // Queues a control for the handler and waits until it has run; false when
-// it did not in time.
+// it has not in time or Reset ended the dispatcher.
 bool HandOverLocked(std::unique_lock<std::mutex>& lock, DWORD control);
 // Ends a running dispatcher and service main; call without Mu().
 void ResetDispatcher();
