@@ -12,8 +12,10 @@ DWORD BeginLocked(const std::string& function) {
   return TakeFailureLocked(function);
 }
 
-// The open service handle, if it grants that access; else null, error set.
-SimScObject* ServiceWithAccessLocked(SC_HANDLE service, DWORD access) {
+// Begins a call on a service handle: the handle, unless an armed failure, a
+// handle that is not open or missing access stops the call (error set).
+SimScObject* BeginOnServiceLocked(const std::string& function, SC_HANDLE service, DWORD access) {
+  if (DWORD error = BeginLocked(function)) return FailHandle(error);
   SimScObject* h = ValidLocked(service, SimScObject::Service);
   if (h == nullptr) return FailHandle(ERROR_INVALID_HANDLE);
   return (h->access & access) ? h : FailHandle(ERROR_ACCESS_DENIED);
@@ -114,8 +116,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
 
 BOOL DeleteService(SC_HANDLE service) {
   std::lock_guard<std::mutex> hold(Mu());
-  if (DWORD error = BeginLocked("DeleteService")) return Fail(error);
-  SimScObject* h = ServiceWithAccessLocked(service, DELETE);
+  SimScObject* h = BeginOnServiceLocked("DeleteService", service, DELETE);
   if (h == nullptr) return FALSE;
   Svc* s = FindServiceLocked(h->key);
   if (s == nullptr || s->markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
@@ -125,8 +126,7 @@ BOOL DeleteService(SC_HANDLE service) {
 
 BOOL StartServiceA(SC_HANDLE service, DWORD, LPCSTR*) {
   std::lock_guard<std::mutex> hold(Mu());
-  if (DWORD error = BeginLocked("StartServiceA")) return Fail(error);
-  SimScObject* h = ServiceWithAccessLocked(service, SERVICE_START);
+  SimScObject* h = BeginOnServiceLocked("StartServiceA", service, SERVICE_START);
   if (h == nullptr) return FALSE;
   Svc* s = FindServiceLocked(h->key);
   if (s == nullptr || s->markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
@@ -182,8 +182,7 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
 
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
   std::lock_guard<std::mutex> hold(Mu());
-  if (DWORD error = BeginLocked("QueryServiceStatus")) return Fail(error);
-  SimScObject* h = ServiceWithAccessLocked(service, SERVICE_QUERY_STATUS);
+  SimScObject* h = BeginOnServiceLocked("QueryServiceStatus", service, SERVICE_QUERY_STATUS);
   if (h == nullptr) return FALSE;
   if (status == nullptr) return Fail(ERROR_INVALID_ADDRESS);
   Svc* s = FindServiceLocked(h->key);
