@@ -202,7 +202,6 @@ ProcessState Process(DWORD processId) {
   ProcessState state;
   detail::ProcRec* p = detail::FindProcessLocked(processId);
   if (p == nullptr) return state;
-  state.exists = true;
   state.alive = detail::AliveLocked(*p);
   state.exitCode = state.alive ? STILL_ACTIVE : p->exitCode;
   state.priorityClass = p->priorityClass;

@@ -78,7 +78,6 @@ std::vector<LaunchRecord> Launches();
 
 // A simulated process, by id.
 struct ProcessState {
-  bool exists = false;
   bool alive = false;
   DWORD exitCode = 0;
   DWORD priorityClass = 0;
