@@ -7,24 +7,22 @@
 
 #include "config/Globals.h"
 #include "platform/sim/sim.h"
-#include "tests/unit/LogLines.h"
+#include "tests/unit/TestKit.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
 
-const std::string IniPath = "C:\\QL\\QuarnLoader.ini";
-const std::string LogPath = "C:\\QL\\QuarnLoader.log";
+using kit::IniPath;
+using kit::LogPath;
 const std::string Stamp = "Mon Mar 05 09:04:05 2007 :: ";
 const std::string LimitLine = "The maximum number of processes has been reached.";
 
-using Lines = std::vector<std::string>;
+using kit::Lines;
 
 class LoadTest : public testing::Test {
  protected:
   void SetUp() override {
-    sim::MakeDirectory("C:\\QL");
-    Log.SetPath(LogPath);
-    Log.SetFileEnabled(true);
+    kit::FreshLog();
     Ini.SetPath(IniPath);
     PrcList.Clear();
   }
@@ -45,7 +43,7 @@ class LoadTest : public testing::Test {
   }
 
   static Lines Logged() {
-    return LoggedMessages(LogPath, Stamp);
+    return kit::LogMessagesAt(Stamp);
   }
 
   // The account of one section whose keys are all missing but AppName and

@@ -7,18 +7,17 @@
 
 #include "config/Globals.h"
 #include "platform/sim/sim.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 
-const std::string LogPath = "C:\\QL\\QuarnLoader.log";
+using kit::LogPath;
 const std::string Stamp = "Mon Mar 05 09:04:05 2007 :: ";
 
 class WordsTest : public testing::Test {
  protected:
   void SetUp() override {
-    sim::MakeDirectory("C:\\QL");
-    Log.SetPath(LogPath);
-    Log.SetFileEnabled(true);
+    kit::FreshLog();
   }
   void TearDown() override { Log.SetFileEnabled(true); }
 };

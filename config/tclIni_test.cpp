@@ -9,20 +9,18 @@
 
 #include "config/Globals.h"
 #include "platform/sim/sim.h"
-#include "tests/unit/LogLines.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 
-const std::string IniPath = "C:\\QL\\QuarnLoader.ini";
-const std::string LogPath = "C:\\QL\\QuarnLoader.log";
+using kit::IniPath;
+using kit::LogPath;
 const std::string Stamp = "Mon Mar 05 09:04:05 2007 :: ";
 
 class IniTest : public testing::Test {
  protected:
   void SetUp() override {
-    sim::MakeDirectory("C:\\QL");
-    Log.SetPath(LogPath);
-    Log.SetFileEnabled(true);
+    kit::FreshLog();
     Ini.SetPath(IniPath);
   }
   void TearDown() override { Log.SetFileEnabled(true); }
@@ -31,12 +29,12 @@ class IniTest : public testing::Test {
 
   // The log's lines without their stamps; every line must carry one.
   static std::vector<std::string> Logged() {
-    return LoggedMessages(LogPath, Stamp);
+    return kit::LogMessagesAt(Stamp);
   }
   static void ClearLog() { sim::RemoveFile(LogPath); }
 };
 
-using Lines = std::vector<std::string>;
+using kit::Lines;
 
 }  // namespace
 

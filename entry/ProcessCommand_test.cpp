@@ -4,11 +4,11 @@
 
 #include "entry/Entry.h"
 #include "service/ControlCodes.h"
-#include "service/test_support.h"
+#include "tests/unit/TestKit.h"
 
-using qltest::Console;
-using qltest::LogMessages;
-using Lines = std::vector<std::string>;
+using kit::Console;
+using kit::LogMessages;
+using kit::Lines;
 using Codes = std::vector<DWORD>;
 
 namespace {
@@ -20,7 +20,7 @@ const std::string Failed = "The command failed - see log entry for details.";
 class ProcessCommand : public testing::Test {
  protected:
   void SetUp() override {
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::AddService(Name, SERVICE_RUNNING);
   }
   void TearDown() override { EXPECT_EQ(sim::OpenScHandleCount(), 0); }
@@ -33,7 +33,7 @@ class ProcessCommand : public testing::Test {
              ".exe\r\n";
       if (!processNames[i].empty()) ini += "ProcessName=" + processNames[i] + "\r\n";
     }
-    sim::WriteFile(qltest::IniPath, ini);
+    sim::WriteFile(kit::IniPath, ini);
   }
 
   // Runs one command quietly; the console lines land in console_.
@@ -46,7 +46,7 @@ class ProcessCommand : public testing::Test {
 
   void ExpectRejected(const std::string& argument) {
     sim::Reset();
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::AddService(Name, SERVICE_RUNNING);
     Configure({"web"});
     EXPECT_FALSE(Send(OpStop, argument)) << "argument '" << argument << "'";
@@ -90,7 +90,7 @@ TEST_F(ProcessCommand, EveryOperationHasItsVerb) {
   };
   for (const auto& v : verbs) {
     sim::Reset();
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::AddService(Name, SERVICE_RUNNING);
     EXPECT_TRUE(Send(v.first, "7"));
     EXPECT_EQ(console_, (Lines{"Attempting to " + v.second + "process 7 ... ", Issued}));
@@ -101,7 +101,7 @@ TEST_F(ProcessCommand, EveryOperationHasItsVerb) {
 TEST_F(ProcessCommand, CodesWithoutAVerbAreUnknownAndSendNothing) {
   for (unsigned code : {138u, 127u, 141u, 0u, 2u}) {
     sim::Reset();
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     EXPECT_FALSE(Send(code, "1")) << code;
     EXPECT_EQ(console_, Lines{"Unknown command."});
     EXPECT_EQ(LogMessages(), Lines{"Unknown command."});
@@ -140,7 +140,7 @@ TEST_F(ProcessCommand, ZeroValuedTextsOtherThanZeroAreNames) {
 TEST_F(ProcessCommand, NumbersAreReadUpToTheFirstNonDigit) {
   for (const char* argument : {"3x", "+3", " 3", "\t3", "03", "3 4"}) {
     sim::Reset();
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::AddService(Name, SERVICE_RUNNING);
     EXPECT_TRUE(Send(OpStop, argument)) << argument;
     EXPECT_EQ(sim::ControlsSent(), (Codes{129, 131})) << argument;
@@ -165,7 +165,7 @@ TEST_F(ProcessCommand, NumbersOutsideTheTableAndUnknownNamesAreRejectedBeforeSen
 
 TEST_F(ProcessCommand, AFailedFirstSendMeansTheSecondIsNeverSent) {
   sim::Reset();
-  qltest::FreshGlobals();
+  kit::FreshGlobals();
   sim::AddService(Name, SERVICE_STOPPED);
   EXPECT_FALSE(Send(OpStop, "2"));
   Lines expected = {"Attempting to stop process 2 ... ",
@@ -177,7 +177,7 @@ TEST_F(ProcessCommand, AFailedFirstSendMeansTheSecondIsNeverSent) {
 
 TEST_F(ProcessCommand, WithoutTheServiceInstalledNothingIsDelivered) {
   sim::Reset();
-  qltest::FreshGlobals();
+  kit::FreshGlobals();
   EXPECT_FALSE(Send(OpShow, "1"));
   Lines expected = {"Attempting to show process 1 ... ",
                     "Error (1060): The service could not be opened.", Failed};

@@ -4,15 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "config/Constants.h"
-#include "config/Globals.h"
 #include "entry/Entry.h"
 #include "platform/sim/sim.h"
-#include "service/Service.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 
@@ -20,18 +17,8 @@ const char* const ServiceName = "(Quarn) Server Loader";
 
 void FreshProcess() {
   sim::Reset();
-  PrcList.Clear();
-  PrcList.StartsBlocked = false;
-  PrcList.StartingAll = false;
-  PendingCommand = 0;
-  Service.Name = ProductName;
-  memset(Service.NameBuffer, 0, sizeof Service.NameBuffer);
-  memcpy(Service.NameBuffer, ProductName.data(), ProductName.size());
-  Service.Interactive = true;
-  memset(&Service.Status, 0, sizeof Service.Status);
-  Service.StatusHandle = nullptr;
-  Log.SetFileEnabled(true);
-  sim::WriteFile("C:\\QuarnLoader\\QuarnLoader.ini",
+  kit::FreshGlobals();
+  sim::WriteFile(kit::IniPath,
                  "[Process_0]\r\nAppName=C:\\a.exe\r\nProcessName=web\r\n"
                  "[Process_1]\r\nAppName=C:\\b.exe\r\nProcessName=00\r\n");
 }

@@ -8,10 +8,11 @@
 #include "config/Globals.h"
 #include "config/Words.h"
 #include "platform/sim/sim.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 
-const char* const IniPath = "C:\\QL\\QuarnLoader.ini";
+using kit::IniPath;
 // A folder that does not exist: every log line takes the console fallback,
 // which goes to /dev/null, instead of costing a file open and close.
 const char* const LogPath = "C:\\NoLog\\QuarnLoader.log";
@@ -59,7 +60,6 @@ void CheckValue(const std::string& value) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   sim::Reset();
-  sim::MakeDirectory("C:\\QL");
   Log.SetPath(LogPath);
   Ini.SetPath(IniPath);
   if (!freopen("/dev/null", "w", stdout)) abort();

@@ -8,19 +8,18 @@
 
 #include "config/Globals.h"
 #include "platform/sim/sim.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 
-const std::string LogPath = "C:\\QL\\QuarnLoader.log";
+using kit::LogPath;
 // The simulated clock starts at Mon Mar 05 09:04:05 2007 local time.
 const std::string Stamp = "Mon Mar 05 09:04:05 2007 :: ";
 
 class LogTest : public testing::Test {
  protected:
   void SetUp() override {
-    sim::MakeDirectory("C:\\QL");
-    Log.SetPath(LogPath);
-    Log.SetFileEnabled(true);
+    kit::FreshLog();
   }
   void TearDown() override { Log.SetFileEnabled(true); }
 };
@@ -34,25 +33,6 @@ SYSTEMTIME LocalTime(int year, int month, int day, int hour, int minute, int sec
   t.wMinute = WORD(minute);
   t.wSecond = WORD(second);
   return t;
-}
-
-// Splits the file at CR LF; any LF without its CR is a fault of its own.
-std::vector<std::string> CrLfLines(const std::string& content) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find("\r\n", start);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "file does not end in CR LF: " << content.substr(start);
-      break;
-    }
-    std::string line = content.substr(start, end - start);
-    EXPECT_EQ(line.find('\n'), std::string::npos) << "bare LF in " << line;
-    EXPECT_EQ(line.find('\r'), std::string::npos) << "bare CR in " << line;
-    lines.push_back(line);
-    start = end + 2;
-  }
-  return lines;
 }
 
 }  // namespace
@@ -177,11 +157,11 @@ TEST_F(LogTest, StampedPieceAndUnstampedRestMakeOneLine) {
 
 TEST_F(LogTest, PathChangeTakesEffectForTheNextLine) {
   Log.FileLine("first", true);
-  Log.SetPath("C:\\QL\\other.log");
-  EXPECT_EQ(Log.GetPath(), "C:\\QL\\other.log");
+  Log.SetPath("C:\\QuarnLoader\\other.log");
+  EXPECT_EQ(Log.GetPath(), "C:\\QuarnLoader\\other.log");
   Log.FileLine("second", true);
   EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "first\r\n");
-  EXPECT_EQ(sim::ReadFile("C:\\QL\\other.log"), Stamp + "second\r\n");
+  EXPECT_EQ(sim::ReadFile("C:\\QuarnLoader\\other.log"), Stamp + "second\r\n");
 }
 
 // ---- FileEnabled -----------------------------------------------------------
@@ -316,7 +296,7 @@ TEST_F(LogTest, LinesKeptWhileTheFileIsHeldArriveInOrderWithTheirOwnStamps) {
   Log.FileLine("late", true);
   sim::LockFile(LogPath, false);
   Log.WriteKeptLines();
-  EXPECT_EQ(CrLfLines(sim::ReadFile(LogPath)).back(), "Mon Mar 05 09:04:10 2007 :: late");
+  EXPECT_EQ(kit::LogLines().back(), "Mon Mar 05 09:04:10 2007 :: late");
 }
 
 TEST_F(LogTest, KeptLinesAreBoundedAndTheLossIsCounted) {
@@ -328,7 +308,7 @@ TEST_F(LogTest, KeptLinesAreBoundedAndTheLossIsCounted) {
   sim::LockFile(LogPath, false);
   Log.WriteKeptLines();
 
-  std::vector<std::string> written = CrLfLines(sim::ReadFile(LogPath));
+  std::vector<std::string> written = kit::LogLines();
   const int kept = int(tclLog::KeptLimit / 1000);
   ASSERT_EQ(written.size(), size_t(kept + 1));
   EXPECT_EQ(written[0], Stamp + "Warning: " + std::to_string(lines - kept) +
@@ -361,7 +341,7 @@ TEST_F(LogTest, TwoThreadsHammeringTheLogKeepEveryLineWhole) {
   stopper.join();
   handler.join();
 
-  std::vector<std::string> lines = CrLfLines(sim::ReadFile(LogPath));
+  std::vector<std::string> lines = kit::LogLines();
   ASSERT_EQ(lines.size(), size_t(2 * rounds));
   int nextStop = 0, nextControl = 0;
   for (const std::string& line : lines) {

@@ -3,11 +3,11 @@
 // order, and the handles they leave behind (none).
 #include <gtest/gtest.h>
 
-#include "service/test_support.h"
+#include "tests/unit/TestKit.h"
 
-using qltest::Console;
-using qltest::LogMessages;
-using Lines = std::vector<std::string>;
+using kit::Console;
+using kit::LogMessages;
+using kit::Lines;
 
 namespace {
 
@@ -15,7 +15,7 @@ const std::string Name = "(Quarn) Server Loader";
 
 class ScmClient : public testing::Test {
  protected:
-  void SetUp() override { qltest::FreshGlobals(); }
+  void SetUp() override { kit::FreshGlobals(); }
   void TearDown() override { EXPECT_EQ(sim::OpenScHandleCount(), 0) << "handles left open"; }
 
   // The one message an operation reports, seen on the console and in the log.
@@ -24,7 +24,7 @@ class ScmClient : public testing::Test {
     EXPECT_EQ(LogMessages(), expected);
   }
 
-  size_t CallCount(const std::string& call) { return qltest::Count(sim::ScmCalls(), call); }
+  size_t CallCount(const std::string& call) { return kit::Count(sim::ScmCalls(), call); }
 };
 
 // --- Control-code sender ---
@@ -34,7 +34,7 @@ TEST_F(ScmClient, SendControlDeliversTheCodeSilentlyAndClosesServiceThenManager)
   Console console;
   EXPECT_TRUE(Service.SendControl(SERVICE_CONTROL_PAUSE));
   EXPECT_EQ(console.Lines(), Lines{});
-  EXPECT_EQ(sim::ReadFile(qltest::LogPath), "");
+  EXPECT_EQ(sim::ReadFile(kit::LogPath), "");
   EXPECT_EQ(sim::ScmCalls(), (Lines{"OpenSCManagerA", "OpenServiceA", "ControlService 2",
                                     "CloseServiceHandle service", "CloseServiceHandle manager"}));
   EXPECT_EQ(Service.Status.dwCurrentState, SERVICE_PAUSED) << "the answer lands in Status";
@@ -129,7 +129,7 @@ TEST_F(ScmClient, InstallTwiceLeavesTheFirstRegistrationAlone) {
     ASSERT_TRUE(Service.Install());
   }
   Service.Interactive = false;
-  size_t logFrom = qltest::LogLines().size();
+  size_t logFrom = kit::LogLines().size();
   Console console;
   EXPECT_FALSE(Service.Install());
   EXPECT_EQ(console.Lines(), (Lines{"", "*** The service will not be interactive ***", "",
@@ -194,7 +194,7 @@ TEST_F(ScmClient, RemoveOfAStoppedServiceSendsNoStop) {
 TEST_F(ScmClient, RemoveOfARunningOrPausedServiceStopsItFirstWithoutWaiting) {
   for (DWORD state : {DWORD(SERVICE_RUNNING), DWORD(SERVICE_PAUSED)}) {
     sim::Reset();
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::AddService(Name, state);
     sim::ScriptServiceStates(Name, {state});   // it does not stop at once
     Console console;
@@ -244,7 +244,7 @@ TEST_F(ScmClient, RemoveFailuresEachReportOneMessageAndCloseWhatWasOpened) {
   };
   for (const Case& c : cases) {
     sim::Reset();
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     c.arrange();
     Console console;
     EXPECT_FALSE(Service.Remove()) << c.what;
@@ -278,8 +278,8 @@ TEST_F(ScmClient, StartThatStaysPendingGivesUpAfterFourQueriesAndThreeSleeps) {
   EXPECT_FALSE(Service.Start());
   ExpectReported(console.Lines(), {"The service failed to start within the allowed time interval."});
   Lines calls = sim::ScmCalls();
-  EXPECT_EQ(qltest::Count(calls, "QueryServiceStatus"), 1u + 4u);
-  EXPECT_EQ(qltest::Count(calls, "Sleep 1000"), 3u);
+  EXPECT_EQ(kit::Count(calls, "QueryServiceStatus"), 1u + 4u);
+  EXPECT_EQ(kit::Count(calls, "Sleep 1000"), 3u);
   EXPECT_EQ(calls.back(), "CloseServiceHandle manager");
 }
 
@@ -298,7 +298,7 @@ TEST_F(ScmClient, StartOfARunningOrPausedServiceMakesNoRequest) {
                                                  {SERVICE_PAUSED, "The service is paused."}};
   for (const auto& c : cases) {
     sim::Reset();
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::AddService(Name, c.first);
     Console console;
     EXPECT_TRUE(Service.Start());
@@ -377,7 +377,7 @@ TEST_F(ScmClient, StartAndStopShareTheOpeningFailures) {
     };
     for (const Case& c : cases) {
       sim::Reset();
-      qltest::FreshGlobals();
+      kit::FreshGlobals();
       c.arrange();
       Console console;
       EXPECT_FALSE((Service.*op)());

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "service/ControlCodes.h"
-#include "service/test_support.h"
+#include "tests/unit/TestKit.h"
 
-using qltest::LogMessages;
-using Lines = std::vector<std::string>;
+using kit::LogMessages;
+using kit::Lines;
 
 namespace {
 
@@ -19,7 +19,7 @@ DWORD ProcessCode(int n) { return ProcessCodeBase + DWORD(n); }
 class ControlHandlerTest : public testing::Test {
  protected:
   void SetUp() override {
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::Program withWindow, windowless;
     windowless.hasWindow = false;
     sim::AddProgram(App[0], withWindow);
@@ -30,36 +30,26 @@ class ControlHandlerTest : public testing::Test {
       ini += "[Process_" + std::to_string(i) + "]\r\nAppName=" + App[i] +
              "\r\nAutoRestart=no\r\nStartPause=0\r\nStopPause=500\r\n" +
              (i == 2 ? "Paused=yes\r\n" : "");
-    sim::WriteFile(qltest::IniPath, ini);
+    sim::WriteFile(kit::IniPath, ini);
     run_.Start();
-    ASSERT_TRUE(qltest::WaitUntil([] {
-      return qltest::CountPrefix(LogMessages(), "Started program ") == 2 && !PrcList.StartingAll;
+    ASSERT_TRUE(kit::WaitUntil([] {
+      return kit::CountPrefix(LogMessages(), "Started program ") == 2 && !PrcList.StartingAll;
     }));
   }
 
   // Delivers the codes one after the other; the handler's log lines.
   Lines Deliver(const std::vector<DWORD>& codes) {
-    size_t from = qltest::LogLines().size();
+    size_t from = kit::LogLines().size();
     for (DWORD code : codes) EXPECT_TRUE(sim::DeliverControl(code)) << code;
     return LogMessages(from);
   }
 
-  DWORD PidOf(int n) {
-    DWORD pid = 0;
-    for (const sim::LaunchRecord& l : sim::Launches())
-      if (l.succeeded && l.commandLine.compare(0, strlen(App[n]), App[n]) == 0) pid = l.processId;
-    return pid;
-  }
+  DWORD PidOf(int n) { return kit::LastChildOf(App[n]); }
   bool Alive(int n) { return PidOf(n) != 0 && sim::Process(PidOf(n)).alive; }
-  size_t LaunchesOf(int n) {
-    size_t count = 0;
-    for (const sim::LaunchRecord& l : sim::Launches())
-      count += l.commandLine.compare(0, strlen(App[n]), App[n]) == 0;
-    return count;
-  }
+  size_t LaunchesOf(int n) { return kit::LaunchCountOf(App[n]); }
   SERVICE_STATUS LastReport() { return sim::StatusReports().back(); }
 
-  qltest::ServiceRun run_;
+  kit::ServiceRun run_;
 };
 
 void ExpectStatus(const SERVICE_STATUS& s, DWORD state) {
@@ -111,7 +101,7 @@ TEST_F(ControlHandlerTest, StopEndsEveryProgramInOrderThenReportsStopped) {
   EXPECT_FALSE(Alive(0) || Alive(1));
   EXPECT_EQ(sim::Process(PidOf(0)).quitMessages, 1) << "asked to quit before anything else";
   ExpectStatus(LastReport(), SERVICE_STOPPED);
-  EXPECT_EQ(qltest::ReportsWithState(SERVICE_STOPPED), 1u);
+  EXPECT_EQ(kit::ReportsWithState(SERVICE_STOPPED), 1u);
   EXPECT_TRUE(PrcList.StartsBlocked);
   run_.Join();
   EXPECT_TRUE(run_.Result());
@@ -241,7 +231,7 @@ TEST_F(ControlHandlerTest, WhilePausedStartsFailButEverythingElseWorks) {
 
 TEST_F(ControlHandlerTest, UserCodesAfterTheStopAreDropped) {
   ASSERT_TRUE(run_.Stop());
-  size_t from = qltest::LogLines().size();
+  size_t from = kit::LogLines().size();
   ControlHandler(OpStart);
   EXPECT_EQ(LogMessages(from), Lines{"The service is not running."});
   EXPECT_EQ(PendingCommand, 0);
@@ -256,7 +246,7 @@ TEST_F(ControlHandlerTest, UserCodesAfterTheStopAreDropped) {
 // --- Stop while the programs are still being started ---
 
 TEST(ControlHandlerStartUp, StopDuringStartAllStartsNothingNewAndStopsWhatWasStarted) {
-  qltest::FreshGlobals();
+  kit::FreshGlobals();
   const int count = 120;
   std::string ini;
   for (int i = 0; i < count; ++i) {
@@ -265,10 +255,10 @@ TEST(ControlHandlerStartUp, StopDuringStartAllStartsNothingNewAndStopsWhatWasSta
     ini += "[Process_" + std::to_string(i) + "]\r\nAppName=" + app +
            "\r\nStartPause=60000\r\nStopPause=100\r\n";
   }
-  sim::WriteFile(qltest::IniPath, ini);
-  qltest::ServiceRun run;
+  sim::WriteFile(kit::IniPath, ini);
+  kit::ServiceRun run;
   run.Start();
-  ASSERT_TRUE(qltest::WaitUntil([] { return !sim::Launches().empty(); }));
+  ASSERT_TRUE(kit::WaitUntil([] { return !sim::Launches().empty(); }));
   ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_STOP));
   size_t launched = sim::Launches().size();
   run.Join();
@@ -277,9 +267,9 @@ TEST(ControlHandlerStartUp, StopDuringStartAllStartsNothingNewAndStopsWhatWasSta
   EXPECT_EQ(sim::LiveProcessIds(), std::vector<DWORD>{});
   EXPECT_EQ(sim::Launches().size(), launched) << "nothing starts after the stop";
   Lines log = LogMessages();
-  EXPECT_EQ(qltest::CountPrefix(log, "Started program "), launched);
-  EXPECT_EQ(qltest::CountPrefix(log, "Stopped process ") +
-                qltest::CountPrefix(log, "Terminated process "),
+  EXPECT_EQ(kit::CountPrefix(log, "Started program "), launched);
+  EXPECT_EQ(kit::CountPrefix(log, "Stopped process ") +
+                kit::CountPrefix(log, "Terminated process "),
             launched);
   std::vector<SERVICE_STATUS> reports = sim::StatusReports();
   ASSERT_EQ(reports.size(), 2u);

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "service/ControlCodes.h"
-#include "service/test_support.h"
+#include "tests/unit/TestKit.h"
 
-using qltest::IndexOf;
-using qltest::LogMessages;
-using Lines = std::vector<std::string>;
+using kit::IndexOf;
+using kit::LogMessages;
+using kit::Lines;
 
 namespace {
 
@@ -17,33 +17,27 @@ const char* const App1 = "C:\\Apps\\p1.exe";
 class ServiceMainTest : public testing::Test {
  protected:
   void SetUp() override {
-    qltest::FreshGlobals();
+    kit::FreshGlobals();
     sim::AddProgram(App0, sim::Program());
     sim::AddProgram(App1, sim::Program());
   }
-  size_t LaunchesOf(const std::string& app) {
-    size_t n = 0;
-    for (const sim::LaunchRecord& l : sim::Launches())
-      n += l.commandLine.compare(0, app.size(), app) == 0;
-    return n;
-  }
   bool WaitStarted(size_t programs) {
-    return qltest::WaitUntil([programs] {
-      return qltest::CountPrefix(LogMessages(), "Started program ") >= programs &&
+    return kit::WaitUntil([programs] {
+      return kit::CountPrefix(LogMessages(), "Started program ") >= programs &&
              !PrcList.StartingAll;
     });
   }
   // Lets the supervision loop run for a stretch of simulated time.
   bool LetTimePass(uint64_t ms) {
     uint64_t until = sim::Now() + ms;
-    return qltest::WaitUntil([until] { return sim::Now() >= until; });
+    return kit::WaitUntil([until] { return sim::Now() >= until; });
   }
 };
 
 TEST_F(ServiceMainTest, StepsComeInOrderAndTheFirstReportIsRunning) {
   Service.Interactive = false;
-  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
-  qltest::ServiceRun run;
+  sim::WriteFile(kit::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
+  kit::ServiceRun run;
   run.Start();
   ASSERT_TRUE(WaitStarted(1));
   Lines log = LogMessages();
@@ -76,17 +70,17 @@ TEST_F(ServiceMainTest, StepsComeInOrderAndTheFirstReportIsRunning) {
 }
 
 TEST_F(ServiceMainTest, InteractiveIsEchoedAsYes) {
-  qltest::ServiceRun run;
+  kit::ServiceRun run;
   run.Start();
-  ASSERT_TRUE(qltest::WaitUntil(
+  ASSERT_TRUE(kit::WaitUntil(
       [] { return IndexOf(LogMessages(), "Attempting to start processes ...") >= 0; }));
   EXPECT_EQ(LogMessages()[1], "   UserInterface = Yes");
 }
 
 TEST_F(ServiceMainTest, WithoutProgramsTheServiceRunsAndStartsNothing) {
-  qltest::ServiceRun run;
+  kit::ServiceRun run;
   run.Start();
-  ASSERT_TRUE(qltest::WaitUntil([] { return qltest::ReportsWithState(SERVICE_RUNNING) == 1; }));
+  ASSERT_TRUE(kit::WaitUntil([] { return kit::ReportsWithState(SERVICE_RUNNING) == 1; }));
   ASSERT_TRUE(LetTimePass(10000));
   EXPECT_EQ(sim::Launches().size(), 0u);
   EXPECT_EQ(PrcList.Count, 0);
@@ -103,58 +97,58 @@ TEST_F(ServiceMainTest, AFailedRegistrationReturnsAtOnceWithoutAReport) {
   EXPECT_EQ(sim::StatusReports().size(), 0u);
 
   sim::Reset();
-  qltest::FreshGlobals();
+  kit::FreshGlobals();
   ServiceMain(0, nullptr);   // no dispatcher at all
   EXPECT_EQ(LogMessages(), Lines{"Error (1063): The service could not be registered."});
 }
 
 TEST_F(ServiceMainTest, AFailedRunningReportIsLoggedAndTheServiceCarriesOn) {
-  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
+  sim::WriteFile(kit::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
   sim::FailNext("SetServiceStatus", ERROR_INVALID_HANDLE);
-  qltest::ServiceRun run;
+  kit::ServiceRun run;
   run.Start();
   ASSERT_TRUE(WaitStarted(1));
   Lines log = LogMessages();
   int error = IndexOf(log, "Error (6): The service status could not be set.");
   EXPECT_GT(error, IndexOf(log, "Load completed."));
   EXPECT_EQ(error + 1, IndexOf(log, "The service is now running the main thread."));
-  EXPECT_EQ(LaunchesOf(App0), 1u);
+  EXPECT_EQ(kit::LaunchCountOf(App0), 1u);
   ASSERT_TRUE(run.Stop());
-  EXPECT_EQ(qltest::ReportsWithState(SERVICE_STOPPED), 1u);
+  EXPECT_EQ(kit::ReportsWithState(SERVICE_STOPPED), 1u);
 }
 
 TEST_F(ServiceMainTest, APausedProgramIsStartedNeitherWithTheServiceNorByTheLoop) {
-  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 +
+  sim::WriteFile(kit::IniPath, std::string("[Process_0]\r\nAppName=") + App0 +
                                       "\r\nPaused=yes\r\n[Process_1]\r\nAppName=" + App1 + "\r\n");
-  qltest::ServiceRun run;
+  kit::ServiceRun run;
   run.Start();
   ASSERT_TRUE(WaitStarted(1));
   ASSERT_TRUE(LetTimePass(20000));
-  EXPECT_EQ(LaunchesOf(App0), 0u);
-  EXPECT_EQ(LaunchesOf(App1), 1u);
+  EXPECT_EQ(kit::LaunchCountOf(App0), 0u);
+  EXPECT_EQ(kit::LaunchCountOf(App1), 1u);
 }
 
 TEST_F(ServiceMainTest, WhilePausedTheLoopRestartsNothing) {
-  sim::WriteFile(qltest::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
-  qltest::ServiceRun run;
+  sim::WriteFile(kit::IniPath, std::string("[Process_0]\r\nAppName=") + App0 + "\r\n");
+  kit::ServiceRun run;
   run.Start();
   ASSERT_TRUE(WaitStarted(1));
   ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_PAUSE));
   sim::KillProcess(sim::Launches()[0].processId, 1);
   ASSERT_TRUE(LetTimePass(20000));
-  EXPECT_EQ(LaunchesOf(App0), 1u);
+  EXPECT_EQ(kit::LaunchCountOf(App0), 1u);
 
   ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_CONTINUE));
-  ASSERT_TRUE(qltest::WaitUntil([this] { return LaunchesOf(App0) == 2; }));
+  ASSERT_TRUE(kit::WaitUntil([] { return kit::LaunchCountOf(App0) == 2; }));
   ASSERT_TRUE(WaitStarted(2));
   EXPECT_GE(IndexOf(LogMessages(), std::string("Process (0): Attempting to restart program: ") + App0),
             0);
 }
 
 TEST_F(ServiceMainTest, AStopWhilePausedEndsTheLoop) {
-  qltest::ServiceRun run;
+  kit::ServiceRun run;
   run.Start();
-  ASSERT_TRUE(qltest::WaitUntil([] { return qltest::ReportsWithState(SERVICE_RUNNING) == 1; }));
+  ASSERT_TRUE(kit::WaitUntil([] { return kit::ReportsWithState(SERVICE_RUNNING) == 1; }));
   ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_PAUSE));
   ASSERT_TRUE(run.Stop());
   EXPECT_TRUE(sim::WaitServiceMainReturned(10000));

@@ -1,7 +1,7 @@
 // One supervision pass over the table, on the virtual clock.
 #include <gtest/gtest.h>
 
-#include "supervision/SupervisionTestKit.h"
+#include "tests/unit/TestKit.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
@@ -173,7 +173,7 @@ TEST_F(CheckAllTest, HungProcessIsStoppedAfterItsChecksAndRestartedInThePassAfte
                                "Terminated process " + AppOf(1)}));
   EXPECT_TRUE(sim::Process(hung).terminated);
   EXPECT_FALSE(PrcList.IsRunning(1));
-  EXPECT_EQ(kit::LaunchCountOf(PrcList.Records[1].FullCommandLine), 1);  // not in this pass
+  EXPECT_EQ(kit::LaunchCountOf(PrcList.Records[1].FullCommandLine), 1u);  // not in this pass
 
   Pass();
   EXPECT_EQ(NewLines(), (Lines{"Process (1): Attempting to restart program: " + AppOf(1),

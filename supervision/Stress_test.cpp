@@ -9,7 +9,7 @@
 #include <regex>
 #include <thread>
 
-#include "supervision/SupervisionTestKit.h"
+#include "tests/unit/TestKit.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
@@ -85,7 +85,7 @@ TEST(SupervisionStress, LoopAndControlsShareTheRecordsSafely) {
       // Keep the loop going alongside, however the threads are scheduled.
       if (i % 8 == 0) {
         int target = passes + 1;
-        kit::SpinUntil([&] { return passes >= target; });
+        kit::WaitUntil([&] { return passes >= target; });
       }
     }
     done = true;

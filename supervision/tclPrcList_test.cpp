@@ -7,7 +7,7 @@
 #include <climits>
 #include <thread>
 
-#include "supervision/SupervisionTestKit.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 
@@ -207,16 +207,14 @@ TEST_F(PrcListTest, StartAllDoesNothingWhenBlockedOrAlreadyStarting) {
 
 TEST_F(PrcListTest, StartAllStopsStartingOnceStartsAreBlocked) {
   Table(3);
-  std::thread starter;
-  {
-    kit::FrozenMachine frozen;
-    starter = std::thread([] { PrcList.StartAll(); });
-    // Process 0's launch has begun and waits to create its child.
-    EXPECT_TRUE(kit::SpinUntil([] { return PrcList.Records[0].Busy.load(); }));
-    EXPECT_TRUE(PrcList.StartingAll);
-    PrcList.StartsBlocked = true;
-    frozen.Release();
-  }
+  sim::HoldAt("CreateProcessA");
+  std::thread starter([] { PrcList.StartAll(); });
+  // Process 0's launch has begun and waits to create its child.
+  EXPECT_TRUE(sim::WaitHeld());
+  EXPECT_TRUE(kit::WaitUntil([] { return PrcList.Records[0].Busy.load(); }));
+  EXPECT_TRUE(PrcList.StartingAll);
+  PrcList.StartsBlocked = true;
+  sim::ReleaseHold();
   starter.join();
 
   auto launches = sim::Launches();
@@ -248,7 +246,7 @@ TEST_F(PrcListTest, StopAllWithWaitWaitsForABusyRecord) {
   PrcList.Records[1].Busy = true;
 
   std::thread stopper([] { PrcList.StopAll(true); });
-  EXPECT_TRUE(kit::SpinUntil([] { return sim::Now() >= 2000; }));
+  EXPECT_TRUE(kit::WaitUntil([] { return sim::Now() >= 2000; }));
   EXPECT_FALSE(sim::Process(ChildOf(0)).alive);  // stopped before the wait
   EXPECT_TRUE(sim::Process(ChildOf(1)).alive);
   PrcList.Records[1].Busy = false;

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "supervision/SupervisionTestKit.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 
@@ -342,7 +342,7 @@ TEST_F(PrcTest, StopWithWaitWaitsForTheOtherThreadToFinish) {
   std::atomic<bool> result{false};
   std::thread stopper([&] { result = rec.Stop(true); });
   // It polls in 1000 ms steps of the virtual clock and touches nothing meanwhile.
-  EXPECT_TRUE(kit::SpinUntil([] { return sim::Now() >= 3000; }));
+  EXPECT_TRUE(kit::WaitUntil([] { return sim::Now() >= 3000; }));
   EXPECT_TRUE(sim::Process(child).alive);
   EXPECT_EQ(sim::Process(child).quitMessages, 0);
   rec.Busy = false;
@@ -356,16 +356,14 @@ TEST_F(PrcTest, StopWithWaitWaitsForTheOtherThreadToFinish) {
 TEST_F(PrcTest, StopWithWaitStopsALaunchThatIsInProgress) {
   kit::Configure(rec, App, Steady());
   std::atomic<bool> launched{false}, stopped{false};
-  std::thread launcher, stopper;
-  {
-    kit::FrozenMachine frozen;
-    launcher = std::thread([&] { launched = rec.Launch(); });
-    // The launch has claimed the record and waits to create the child.
-    EXPECT_TRUE(kit::SpinUntil([&] { return rec.Busy.load(); }));
-    stopper = std::thread([&] { stopped = rec.Stop(true); });
-    EXPECT_TRUE(kit::SpinUntil([] { return sim::Now() >= 1000; }));  // it is waiting
-    frozen.Release();
-  }
+  sim::HoldAt("CreateProcessA");
+  std::thread launcher([&] { launched = rec.Launch(); });
+  // The launch has claimed the record and waits to create the child.
+  EXPECT_TRUE(sim::WaitHeld());
+  EXPECT_TRUE(kit::WaitUntil([&] { return rec.Busy.load(); }));
+  std::thread stopper([&] { stopped = rec.Stop(true); });
+  EXPECT_TRUE(kit::WaitUntil([] { return sim::Now() >= 1000; }));  // it is waiting
+  sim::ReleaseHold();
   launcher.join();
   stopper.join();
 
@@ -616,7 +614,7 @@ TEST_F(PrcTest, LoggingOffDropsOnlyThisProcessesLines) {
 // A window that opens after the launch's look-up is still probed and shown:
 // otherwise a program that hangs after a slow start would never be caught.
 TEST(PrcLateWindow, AWindowOpenedAfterTheLaunchIsProbedAndShown) {
-  Log.SetPath("C:\\QL\\QuarnLoader.log");
+  kit::FreshLog();
   sim::Program slow;
   slow.hasWindow = false;
   sim::AddProgram("C:\\Srv\\slow.exe", slow);
