@@ -24,9 +24,7 @@ void FreshProcess() {
   PrcList.StartsBlocked = false;
   PrcList.StartingAll = false;
   PendingCommand = 0;
-  Service.Name = ProductName;
-  memset(Service.NameBuffer, 0, sizeof Service.NameBuffer);
-  memcpy(Service.NameBuffer, ProductName.data(), ProductName.size());
+  Service.SetName(ProductName);
   Service.Interactive = true;
   memset(&Service.Status, 0, sizeof Service.Status);
   Service.StatusHandle = nullptr;
