@@ -27,10 +27,11 @@ std::string ProgramForCommandLine(const std::string& appName) {
 }  // namespace
 
 int32_t tclIni::CountProcesses() {
-  Log.SetFileEnabled(false);
   int32_t count = 0;
-  while (count < MaxProcesses && !ReadAppName(count).empty()) ++count;
-  Log.SetFileEnabled(true);
+  {
+    FileSwitch quiet(Log, false);
+    while (count < MaxProcesses && !ReadAppName(count).empty()) ++count;
+  }
   if (count == MaxProcesses) Log.FileLine("The maximum number of processes has been reached.", true);
   return count;
 }
@@ -81,10 +82,8 @@ bool tclPrcList::LoadProcessValues() {
 int32_t tclPrcList::FindByName(const std::string& name) {
   if (name.empty()) return -1;
   int32_t count = Ini.CountProcesses();
-  int32_t found = -1;
-  Log.SetFileEnabled(false);
-  for (int32_t i = 0; i < count && found < 0; ++i)
-    if (Ini.ReadProcessName(i) == name) found = i;
-  Log.SetFileEnabled(true);
-  return found;
+  FileSwitch quiet(Log, false);
+  for (int32_t i = 0; i < count; ++i)
+    if (Ini.ReadProcessName(i) == name) return i;
+  return -1;
 }

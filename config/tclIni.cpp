@@ -42,10 +42,8 @@ std::string tclIni::ReadServiceName() {
 }
 
 bool tclIni::ReadUserInterface() {
-  Log.SetFileEnabled(false);
-  bool interactive = ReadYesNo(SettingsSection, KeyUserInterface, true);
-  Log.SetFileEnabled(true);
-  return interactive;
+  FileSwitch quiet(Log, false);
+  return ReadYesNo(SettingsSection, KeyUserInterface, true);
 }
 
 int32_t tclIni::ReadRestartInterval() {
@@ -66,9 +64,8 @@ std::string tclIni::ReadCommandLine(int32_t n) {
 std::string tclIni::ReadStartDir(int32_t n) {
   std::string dir = ReadValue(SectionName(n), KeyStartDir, "");
   if (dir.empty()) {
-    Log.SetFileEnabled(false);
+    FileSwitch quiet(Log, false);
     dir = DirectoryOf(ReadAppName(n));
-    Log.SetFileEnabled(true);
   }
   return dir;
 }

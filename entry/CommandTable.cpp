@@ -1,7 +1,7 @@
 #include "config/Constants.h"
 #include "config/Globals.h"
-#include "log/Report.h"
 #include "entry/Entry.h"
+#include "scm_client/Report.h"
 #include "service/ControlCodes.h"
 
 namespace {

@@ -1,11 +1,11 @@
 #include "entry/Entry.h"
 
-#include <cstring>
 #include <vector>
 
 #include "config/Globals.h"
-#include "log/Report.h"
 #include "config/Words.h"
+#include "log/ErrorText.h"
+#include "scm_client/Report.h"
 #include "service/Service.h"
 
 namespace {
@@ -27,8 +27,7 @@ int RunService(std::string& resultMessage) {
   if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
     PrintUsage();
   } else {
-    resultMessage = "Error (" + std::to_string(int32_t(error)) +
-                    "): The services event dispatcher could not be started.";
+    resultMessage = ErrorText(error, ": The services event dispatcher could not be started.");
   }
   return ExitFailure;
 }
@@ -42,17 +41,17 @@ int InvalidOption() {
 }  // namespace
 
 void tclService::LoadServiceSettings() {
-  Log.SetFileEnabled(false);
-  std::string name = Ini.ReadServiceName();
-  Interactive = Ini.ReadUserInterface();
-  Log.SetFileEnabled(true);
+  std::string name;
+  {
+    FileSwitch quiet(Log, false);
+    name = Ini.ReadServiceName();
+    Interactive = Ini.ReadUserInterface();
+  }
   if (name.size() > MaxServiceNameLength) {
     Log.FileLine("Error: The service name exceeds the maximum length allowed.", true);
     return;
   }
-  Name = name;
-  memset(NameBuffer, 0, sizeof NameBuffer);
-  memcpy(NameBuffer, name.data(), name.size());
+  SetName(name);
 }
 
 int Entry(int argc, char** argv) {

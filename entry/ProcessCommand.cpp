@@ -1,9 +1,9 @@
 // Carries one per-process command from the console to the running service.
 #include "config/Constants.h"
 #include "config/Globals.h"
-#include "log/Report.h"
 #include "config/Words.h"
 #include "entry/Entry.h"
+#include "scm_client/Report.h"
 #include "service/ControlCodes.h"
 
 namespace {

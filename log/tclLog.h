@@ -54,3 +54,16 @@ class tclLog {
   size_t KeptBytes = 0;
   uint32_t DroppedLines = 0;
 };
+
+// Sets the calling thread's file switch for one scope. At its end the switch
+// is on again, whatever it was before: switching on is absolute.
+class FileSwitch {
+ public:
+  FileSwitch(tclLog& log, bool enabled) : Owner(log) { Owner.SetFileEnabled(enabled); }
+  ~FileSwitch() { Owner.SetFileEnabled(true); }
+  FileSwitch(const FileSwitch&) = delete;
+  FileSwitch& operator=(const FileSwitch&) = delete;
+
+ private:
+  tclLog& Owner;
+};

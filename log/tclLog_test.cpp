@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "config/Globals.h"
 #include "platform/sim/sim.h"
 #include "tests/unit/TestKit.h"
 
@@ -189,6 +188,25 @@ TEST_F(LogTest, SwitchingOnIsAbsoluteAndDoesNotCountNesting) {
   Log.SetFileEnabled(true);
   Log.FileLine("on after two offs and one on", false);
   EXPECT_EQ(sim::ReadFile(LogPath), "on after two offs and one on\r\n");
+}
+
+// The scope does not restore what was before: its end switches on, even
+// inside an outer scope or after an explicit off.
+TEST_F(LogTest, FileSwitchScopeHoldsForTheScopeAndEndsSwitchedOn) {
+  {
+    FileSwitch quiet(Log, false);
+    Log.FileLine("dropped", true);
+    {
+      FileSwitch program(Log, true);
+      Log.FileText("Stopped process ", true);
+      Log.FileLine("C:\\a.exe", false);
+    }
+    EXPECT_TRUE(Log.FileEnabled());
+  }
+  Log.SetFileEnabled(false);
+  { FileSwitch quiet(Log, false); }
+  EXPECT_TRUE(Log.FileEnabled());
+  EXPECT_EQ(sim::ReadFile(LogPath), Stamp + "Stopped process C:\\a.exe\r\n");
 }
 
 TEST_F(LogTest, SwitchOffOnOneThreadDoesNotSilenceAnother) {

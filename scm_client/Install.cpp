@@ -1,4 +1,5 @@
-#include "log/Report.h"
+#include "log/ErrorText.h"
+#include "scm_client/Report.h"
 #include "scm_client/ScmSession.h"
 
 bool tclService::Install() {

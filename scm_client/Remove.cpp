@@ -1,5 +1,6 @@
-#include "log/Report.h"
+#include "log/ErrorText.h"
 #include "scm_client/ScmSession.h"
+#include "service/tclService.h"
 
 bool tclService::Remove() {
   return WithService(Name, CouldNotOpen, [this](SC_HANDLE service, std::string& message) {

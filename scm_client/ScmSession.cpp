@@ -1,6 +1,7 @@
 #include "scm_client/ScmSession.h"
 
-#include "log/Report.h"
+#include "log/ErrorText.h"
+#include "scm_client/Report.h"
 
 const OpenFailureTexts CouldNotOpen = {" Could not open the Service Manager.",
                                        " Could not open the Service."};

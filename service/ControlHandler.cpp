@@ -1,4 +1,5 @@
 #include "config/Globals.h"
+#include "log/ErrorText.h"
 #include "service/ControlCodes.h"
 #include "service/Service.h"
 
@@ -12,8 +13,7 @@ const DWORD PendingLifetime = 5000;
 DWORD PendingSince = 0;
 
 std::string StatusError() {
-  return "Error (" + std::to_string(int32_t(GetLastError())) +
-         "): The service status could not be set.";
+  return ErrorText(GetLastError(), ": The service status could not be set.");
 }
 
 void StopService(std::string& message) {

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "config/Globals.h"
+#include "log/ErrorText.h"
 #include "service/Service.h"
 
 namespace {
@@ -14,10 +15,6 @@ void SetMainRunning(bool running) {
   std::lock_guard<std::mutex> hold(MainLock);
   MainRunning = running;
   if (!running) MainReturned.notify_all();
-}
-
-std::string ErrorText(DWORD error, const char* text) {
-  return "Error (" + std::to_string(int32_t(error)) + "): " + text;
 }
 
 void Supervise() {
@@ -55,7 +52,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
 
   Service.StatusHandle = RegisterServiceCtrlHandlerA(Service.NameBuffer, ControlHandler);
   if (Service.StatusHandle == nullptr) {
-    Log.FileLine(ErrorText(GetLastError(), "The service could not be registered."), true);
+    Log.FileLine(ErrorText(GetLastError(), ": The service could not be registered."), true);
     SetMainRunning(false);
     return;
   }
@@ -68,7 +65,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     return;
   }
   if (!Service.ReportState(SERVICE_RUNNING))
-    Log.FileLine(ErrorText(GetLastError(), "The service status could not be set."), true);
+    Log.FileLine(ErrorText(GetLastError(), ": The service status could not be set."), true);
   Supervise();
   Log.WriteKeptLines();
   SetMainRunning(false);

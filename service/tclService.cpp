@@ -5,10 +5,15 @@
 #include "config/Constants.h"
 
 tclService::tclService()
-    : Name(ProductName), Directory(DefaultDirectory), ExecutablePath(DefaultExePath) {
-  memset(NameBuffer, 0, sizeof NameBuffer);
-  memcpy(NameBuffer, Name.data(), Name.size());
+    : Directory(DefaultDirectory), ExecutablePath(DefaultExePath) {
+  SetName(ProductName);
   memset(&Status, 0, sizeof Status);
+}
+
+void tclService::SetName(const std::string& name) {
+  Name = name;
+  memset(NameBuffer, 0, sizeof NameBuffer);
+  name.copy(NameBuffer, MaxServiceNameLength);
 }
 
 DWORD tclService::CurrentState() {

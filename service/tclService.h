@@ -33,6 +33,8 @@ class tclService {
   bool ReportStopped(DWORD win32ExitCode, DWORD specificExitCode);
   bool ReportCurrent();
 
+  // Sets Name and the terminated copy that the service manager's calls take.
+  void SetName(const std::string& name);
   std::string Name;
   char NameBuffer[MaxServiceNameLength + 1];
   bool Interactive = true;

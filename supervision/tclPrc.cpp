@@ -18,10 +18,9 @@ tclPrc::tclPrc() {
   ProcessInfo.dwThreadId = 0;
 }
 
-void tclPrc::LogLine(const std::string& text) {
-  Log.SetFileEnabled(PrcFileLogging);
+void LogProgramLine(bool fileLogging, const std::string& text) {
+  FileSwitch program(Log, fileLogging);
   Log.FileLine(text, true);
-  Log.SetFileEnabled(true);
 }
 
 // Waiting on the handle, not the exit code: a child that exited with code 259
@@ -88,7 +87,8 @@ bool tclPrc::Launch() {
                            &startup, &created);
   if (!ok) {
     DWORD error = GetLastError();
-    LogLine("Error ( " + std::to_string(int32_t(error)) + " ): Failed to start program " + AppName);
+    LogProgramLine(PrcFileLogging, "Error ( " + std::to_string(int32_t(error)) +
+                                       " ): Failed to start program " + AppName);
     Busy = false;
     return false;
   }
@@ -115,13 +115,13 @@ bool tclPrc::Launch() {
 
   std::string message = "Started program " + AppName;
   if (ShowCommand != SW_SHOWNA) {
-    LogLine(message);
+    LogProgramLine(PrcFileLogging, message);
     message = ShowMainWindow(ShowCommand)
                   ? ""
                   : "Warning: The window setting cannot be changed for this process.";
   }
   Busy = false;
-  if (!message.empty()) LogLine(message);
+  if (!message.empty()) LogProgramLine(PrcFileLogging, message);
   return true;
 }
 
@@ -225,7 +225,7 @@ bool tclPrc::Stop(bool wait) {
   std::string message = "Stopped process ";
   if (StopPause > 0) {
     if (!PostThreadMessageA(threadId, WM_QUIT, 0, 0))
-      LogLine("Stop failed: " + AppName);
+      LogProgramLine(PrcFileLogging, "Stop failed: " + AppName);
     else
       WaitForSingleObject(process, StopPause);  // the grace period ends early if it quits
   }
@@ -241,7 +241,7 @@ bool tclPrc::Stop(bool wait) {
     }
   }
   if (terminateFailed) {
-    LogLine("Terminate failed: " + AppName);
+    LogProgramLine(PrcFileLogging, "Terminate failed: " + AppName);
     Busy = false;
     return false;
   }
@@ -249,14 +249,16 @@ bool tclPrc::Stop(bool wait) {
   // old instance still holding its ports and files. One that lingers stays
   // the record's child, so nothing is started beside it.
   if (terminated && WaitForSingleObject(process, TerminateWait) != WAIT_OBJECT_0) {
-    LogLine("Warning: The process has not ended after its termination: " + AppName);
+    LogProgramLine(PrcFileLogging,
+                   "Warning: The process has not ended after its termination: " + AppName);
     Busy = false;
     return false;
   }
-  Log.SetFileEnabled(PrcFileLogging);
-  Log.FileText(message, true);
-  Log.FileLine(AppName, false);
-  Log.SetFileEnabled(true);
+  {
+    FileSwitch program(Log, PrcFileLogging);
+    Log.FileText(message, true);
+    Log.FileLine(AppName, false);
+  }
   {
     std::lock_guard<std::mutex> hold(Guard);
     CloseHandle(ProcessInfo.hProcess);

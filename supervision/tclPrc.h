@@ -22,7 +22,8 @@ class tclPrc {
   bool ShowHide(bool hide);
   bool ApplyShowCommand(int32_t showCommand);
 
-  // Set by the loader before any second thread exists, read-only afterwards.
+  // Set by the loader before any second thread exists. Afterwards only
+  // PriorityClass and Paused change, by the control handler, hence atomic.
   std::string AppName;
   std::string ProcessName;
   std::string CommandLine;
@@ -50,7 +51,6 @@ class tclPrc {
   bool IsRunningLocked();
   HWND LiveMainWindowLocked();
   bool ShowMainWindow(int32_t showCommand);
-  void LogLine(const std::string& text);
 
   // Guards the child's handles and what is known about it, which both the
   // supervision pass and the control handler read.
@@ -61,6 +61,10 @@ class tclPrc {
   int32_t UnresponsiveCount = 0;
   uint32_t Generation = 0;   // counts the children, so a late probe can tell its own
 };
+
+// A stamped line about one program, written to the file only while its file
+// logging is on.
+void LogProgramLine(bool fileLogging, const std::string& text);
 
 HWND FindMainWindow(DWORD processId);
 DWORD WindowProcessId(HWND window);

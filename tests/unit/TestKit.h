@@ -36,9 +36,7 @@ inline void FreshGlobals() {
   PrcList.StartingAll = false;
   PrcList.RestartInterval = 1000;
   PendingCommand = 0;
-  Service.Name = ProductName;
-  memset(Service.NameBuffer, 0, sizeof Service.NameBuffer);
-  memcpy(Service.NameBuffer, ProductName.data(), ProductName.size());
+  Service.SetName(ProductName);
   Service.Interactive = true;
   memset(&Service.Status, 0, sizeof Service.Status);
   Service.StatusHandle = nullptr;
