@@ -5,20 +5,13 @@
 
 #include "platform/win.h"
 
+// Grouped by kind; the numbers travel between two programs, so each is
+// written out rather than counted.
 enum OperationCode : DWORD {
-  OpStart = 128,
-  OpStop = 129,
-  OpPause = 130,
-  OpResume = 131,
-  OpReal = 132,
-  OpHigh = 133,
-  OpAbove = 134,
-  OpNormal = 135,
-  OpBelow = 136,
-  OpLow = 137,
+  OpStart = 128, OpStop = 129, OpPause = 130, OpResume = 131,
+  OpReal = 132, OpHigh = 133, OpAbove = 134, OpNormal = 135, OpBelow = 136, OpLow = 137,
   OpUnassigned = 138,
-  OpHide = 139,
-  OpShow = 140,
+  OpHide = 139, OpShow = 140,
 };
 
 constexpr DWORD ProcessCodeBase = 128;
