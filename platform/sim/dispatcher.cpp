@@ -4,9 +4,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <thread>
 
-#include "platform/sim/services_internal.h"
+#include "platform/sim/sim_internal.h"
 
 using namespace sim::detail;
 
