@@ -1,8 +1,6 @@
 // Simulated processes: programs, launches, handles, waits and exit codes.
 #include <map>
-#include <memory>
 #include <set>
-#include <unordered_set>
 
 #include "platform/sim/sim_internal.h"
 
@@ -20,14 +18,12 @@ const DWORD FirstProcessId = 1000;
 const DWORD FirstThreadId = 1002;
 const DWORD IdStep = 4;
 
-// All guarded by Mu(). Records and handles live until Reset, so that a stale
-// handle is found closed instead of pointing at freed memory.
+// All guarded by Mu(). Process records live until Reset, like handles.
 std::map<std::string, sim::Program> g_programs;   // by lower-cased path
 std::set<std::string> g_missingDirectories;        // lower-cased
 std::vector<sim::LaunchRecord> g_launches;
 std::vector<std::unique_ptr<ProcRec>> g_processes;
-std::vector<std::unique_ptr<SimObject>> g_handles;
-std::unordered_set<SimObject*> g_handleSet;
+Objects<SimObject> g_handles;
 DWORD g_nextProcessId = FirstProcessId;
 DWORD g_nextThreadId = FirstThreadId;
 int g_inheritableHandles = 0;
@@ -93,19 +89,8 @@ ProcRec* NewProcessLocked(const sim::Program& program) {
   return p;
 }
 
-HANDLE NewHandleLocked(SimObject::Kind kind, ProcRec* process) {
-  auto object = std::make_unique<SimObject>();
-  object->kind = kind;
-  object->process = process;
-  SimObject* h = object.get();
-  g_handles.push_back(std::move(object));
-  g_handleSet.insert(h);
-  return h;
-}
-
 SimObject* ValidHandleLocked(HANDLE handle) {
-  if (handle == nullptr || g_handleSet.count(handle) == 0 || handle->closed) return nullptr;
-  return handle;
+  return g_handles.Has(handle) && !handle->closed ? handle : nullptr;
 }
 
 // Earliest clock time at which the process will die by itself; -1 never.
@@ -140,8 +125,7 @@ void ResetProcesses() {
   g_programs.clear();
   g_missingDirectories.clear();
   g_launches.clear();
-  g_handleSet.clear();
-  g_handles.clear();
+  g_handles = Objects<SimObject>();
   g_processes.clear();
   g_nextProcessId = FirstProcessId;
   g_nextThreadId = FirstThreadId;
@@ -240,7 +224,7 @@ DWORD AddForeignProcessWithWindow() {
 int OpenHandleCount() {
   std::lock_guard<std::mutex> hold(Mu());
   int open = 0;
-  for (auto& h : g_handles)
+  for (auto& h : g_handles.all)
     if (!h->closed) ++open;
   return open;
 }
@@ -287,8 +271,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
 
   ProcRec* p = NewProcessLocked(*program);
   p->priorityClass = PriorityFromFlags(creationFlags);
-  processInformation->hProcess = NewHandleLocked(SimObject::ProcessHandle, p);
-  processInformation->hThread = NewHandleLocked(SimObject::ThreadHandle, p);
+  processInformation->hProcess = g_handles.Add({SimObject::ProcessHandle, p});
+  processInformation->hThread = g_handles.Add({SimObject::ThreadHandle, p});
   processInformation->dwProcessId = p->pid;
   processInformation->dwThreadId = p->tid;
   if (stored.processAttributesInherit) ++g_inheritableHandles;

@@ -1,8 +1,6 @@
 // Simulated service manager: its database of services and handles, the
 // console's calls on them, and the test-side controls and record of both.
 #include <map>
-#include <memory>
-#include <unordered_set>
 
 #include "platform/sim/sim_internal.h"
 
@@ -10,12 +8,10 @@ using namespace sim::detail;
 
 namespace {
 
-// The whole manager; Reset puts back a fresh one. Handles live until then,
-// so that a stale one is found closed. Guarded by Mu().
+// The whole manager; Reset puts back a fresh one. Guarded by Mu().
 struct Scm {
   std::map<std::string, Svc> services;   // by lower-cased name
-  std::vector<std::unique_ptr<SimScObject>> objects;
-  std::unordered_set<SimScObject*> objectSet;
+  Objects<SimScObject> objects;
   bool administrator = true;
   std::map<std::string, DWORD> failNext;
   std::vector<std::string> calls;
@@ -29,7 +25,7 @@ Scm& ScmLocked() {
 
 int OpenConsoleHandlesLocked() {
   int open = 0;
-  for (auto& h : ScmLocked().objects)
+  for (auto& h : ScmLocked().objects.all)
     if (!h->closed && h->kind != SimScObject::Status) ++open;
   return open;
 }
@@ -120,23 +116,13 @@ void RemoveIfDueLocked(const std::string& key) {
 }
 
 SimScObject* NewScObjectLocked(SimScObject::Kind kind, DWORD access, const std::string& key) {
-  Scm& scm = ScmLocked();
-  auto object = std::make_unique<SimScObject>();
-  object->kind = kind;
-  object->access = access;
-  object->key = key;
-  SimScObject* h = object.get();
-  scm.objects.push_back(std::move(object));
-  scm.objectSet.insert(h);
-  if (kind == SimScObject::Service) ++scm.services[key].openHandles;
-  return h;
+  if (kind == SimScObject::Service) ++ScmLocked().services[key].openHandles;
+  return ScmLocked().objects.Add({kind, access, key});
 }
 
 SimScObject* ValidLocked(SC_HANDLE handle, SimScObject::Kind kind) {
-  if (handle == nullptr || ScmLocked().objectSet.count(handle) == 0 || handle->closed ||
-      handle->kind != kind)
-    return nullptr;
-  return handle;
+  bool valid = ScmLocked().objects.Has(handle) && !handle->closed && handle->kind == kind;
+  return valid ? handle : nullptr;
 }
 
 void NoteSleep(DWORD ms) {

@@ -2,8 +2,10 @@
 // the system's code use sim.h and simwin.h instead.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -41,6 +43,20 @@ T Fail(DWORD error, T result = FALSE) {
   return result;
 }
 inline SC_HANDLE FailHandle(DWORD error) { return Fail(error, SC_HANDLE()); }
+
+// What handles point at. It lives until Reset, so that a stale handle is found
+// closed (or unknown) instead of pointing at freed memory.
+template <typename T>
+struct Objects {
+  std::vector<std::unique_ptr<T>> all;
+  std::unordered_set<const T*> known;
+  T* Add(T object) {
+    all.push_back(std::make_unique<T>(std::move(object)));
+    known.insert(all.back().get());
+    return all.back().get();
+  }
+  bool Has(const T* object) const { return object != nullptr && known.count(object) != 0; }
+};
 
 // Each part puts itself back to its first state.
 void ResetClock();

@@ -1,7 +1,4 @@
 // Simulated top-level windows and the messages the system sends to them.
-#include <memory>
-#include <unordered_set>
-
 #include "platform/sim/sim_internal.h"
 
 using namespace sim::detail;
@@ -9,9 +6,8 @@ using namespace sim::detail;
 namespace {
 
 // Guarded by Mu(). Windows live until Reset, like handles.
-std::vector<std::unique_ptr<SimWindow>> g_windows;
+Objects<SimWindow> g_windows;
 std::vector<SimWindow*> g_zOrder;   // front is the top
-std::unordered_set<SimWindow*> g_windowSet;
 
 bool IsHungLocked(const SimWindow* window) {
   const ProcRec& p = *window->owner;
@@ -21,8 +17,7 @@ bool IsHungLocked(const SimWindow* window) {
 }
 
 SimWindow* LiveWindowLocked(HWND window) {
-  if (window == nullptr || g_windowSet.count(window) == 0) return nullptr;
-  return WindowLiveLocked(window) ? window : nullptr;
+  return g_windows.Has(window) && WindowLiveLocked(window) ? window : nullptr;
 }
 
 HWND FirstLiveFromLocked(size_t index) {
@@ -39,16 +34,11 @@ namespace detail {
 void ResetWindows() {
   std::lock_guard<std::mutex> hold(Mu());
   g_zOrder.clear();
-  g_windowSet.clear();
-  g_windows.clear();
+  g_windows = Objects<SimWindow>();
 }
 
 SimWindow* NewWindowLocked(ProcRec* owner) {
-  auto window = std::make_unique<SimWindow>();
-  window->owner = owner;
-  SimWindow* w = window.get();
-  g_windows.push_back(std::move(window));
-  g_windowSet.insert(w);
+  SimWindow* w = g_windows.Add({owner});
   g_zOrder.insert(g_zOrder.begin(), w);
   return w;
 }
