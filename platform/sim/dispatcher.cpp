@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <memory>
 #include <thread>
 
 #include "platform/sim/sim_internal.h"
@@ -38,22 +37,16 @@ bool g_startedByServiceManager = false;
 std::vector<SERVICE_STATUS> g_reports;
 std::condition_variable g_changed;
 
-void MarkMainReturned(uint64_t generation) {
-  std::lock_guard<std::mutex> hold(Mu());
-  if (generation != g_generation) return;
-  g_disp.mainReturned = true;
-  g_changed.notify_all();
-}
-
-void StartMainLocked(LPSERVICE_MAIN_FUNCTIONA serviceMain, const std::string& name) {
-  auto argv = std::make_shared<std::vector<char>>(name.begin(), name.end());
-  argv->push_back('\0');
+void StartMainLocked(LPSERVICE_MAIN_FUNCTIONA serviceMain, std::string name) {
   uint64_t generation = g_generation;
-  g_disp.mainThread = std::thread([argv, serviceMain, generation] {
+  g_disp.mainThread = std::thread([serviceMain, name, generation]() mutable {
     SetServiceSide(true);
-    LPSTR args[2] = {argv->data(), nullptr};
+    LPSTR args[2] = {&name[0], nullptr};
     serviceMain(1, args);
-    MarkMainReturned(generation);
+    std::lock_guard<std::mutex> hold(Mu());
+    if (generation != g_generation) return;
+    g_disp.mainReturned = true;
+    g_changed.notify_all();
   });
 }
 

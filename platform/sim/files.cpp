@@ -23,10 +23,8 @@ std::string g_modulePath = DefaultModulePath;
 // Removes the last root when the test program ends.
 struct RootCleaner {
   ~RootCleaner() {
-    if (!g_root.empty()) {
-      std::error_code ec;
-      fs::remove_all(g_root, ec);
-    }
+    std::error_code ec;
+    if (!g_root.empty()) fs::remove_all(g_root, ec);
   }
 } g_rootCleaner;
 
@@ -60,13 +58,6 @@ std::string HostPathLocked(const std::string& windowsPath) {
   return RootLocked() + "/" + drive + rest;
 }
 
-// The module's own folder exists, as it would on the machine it runs on.
-void MakeModuleFolderLocked() {
-  std::string host = HostPathLocked(g_modulePath);
-  std::error_code ec;
-  fs::create_directories(fs::path(host).parent_path(), ec);
-}
-
 bool WritesTo(const char* mode) {
   return std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr ||
          std::strchr(mode, '+') != nullptr;
@@ -79,15 +70,13 @@ namespace detail {
 
 void ResetFiles() {
   std::lock_guard<std::mutex> hold(Mu());
-  if (!g_root.empty()) {
-    std::error_code ec;
-    fs::remove_all(g_root, ec);
-    g_root.clear();
-  }
+  std::error_code ec;
+  if (!g_root.empty()) fs::remove_all(g_root, ec);
   MakeRootLocked();
   g_locked.clear();
   g_modulePath = DefaultModulePath;
-  MakeModuleFolderLocked();
+  // The module's own folder exists, as it would on the machine it runs on.
+  fs::create_directories(fs::path(HostPathLocked(g_modulePath)).parent_path(), ec);
 }
 
 }  // namespace detail
