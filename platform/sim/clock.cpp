@@ -111,12 +111,6 @@ void GetLocalTime(SYSTEMTIME* time) {
   time_t seconds = time_t(totalMs / 1000);
   std::tm out = {};
   gmtime_r(&seconds, &out);
-  time->wYear = WORD(out.tm_year + 1900);
-  time->wMonth = WORD(out.tm_mon + 1);
-  time->wDayOfWeek = WORD(out.tm_wday);
-  time->wDay = WORD(out.tm_mday);
-  time->wHour = WORD(out.tm_hour);
-  time->wMinute = WORD(out.tm_min);
-  time->wSecond = WORD(out.tm_sec);
-  time->wMilliseconds = WORD(totalMs % 1000);
+  *time = {WORD(out.tm_year + 1900), WORD(out.tm_mon + 1), WORD(out.tm_wday), WORD(out.tm_mday),
+           WORD(out.tm_hour), WORD(out.tm_min), WORD(out.tm_sec), WORD(totalMs % 1000)};
 }

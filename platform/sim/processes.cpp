@@ -18,15 +18,17 @@ const DWORD FirstProcessId = 1000;
 const DWORD FirstThreadId = 1002;
 const DWORD IdStep = 4;
 
-// All guarded by Mu(). Process records live until Reset, like handles.
-std::map<std::string, sim::Program> g_programs;   // by lower-cased path
-std::set<std::string> g_missingDirectories;        // lower-cased
-std::vector<sim::LaunchRecord> g_launches;
-std::vector<std::unique_ptr<ProcRec>> g_processes;
-Objects<SimObject> g_handles;
-DWORD g_nextProcessId = FirstProcessId;
-DWORD g_nextThreadId = FirstThreadId;
-int g_inheritableHandles = 0;
+// Guarded by Mu(). Process records live until Reset, like handles.
+struct Table {
+  std::map<std::string, sim::Program> programs;   // by lower-cased path
+  std::set<std::string> missingDirectories;        // lower-cased
+  std::vector<sim::LaunchRecord> launches;
+  std::vector<std::unique_ptr<ProcRec>> processes;
+  Objects<SimObject> handles;
+  DWORD nextProcessId = FirstProcessId;
+  DWORD nextThreadId = FirstThreadId;
+  int inheritableHandles = 0;
+} g_table;
 
 std::string Trimmed(const std::string& path) {
   std::string p = path;
@@ -36,13 +38,13 @@ std::string Trimmed(const std::string& path) {
 
 // Like Windows, a program named without an extension may be meant with ".exe".
 const sim::Program* LookupProgramLocked(const std::string& name) {
-  auto it = g_programs.find(Lower(name));
-  if (it != g_programs.end()) return &it->second;
+  auto it = g_table.programs.find(Lower(name));
+  if (it != g_table.programs.end()) return &it->second;
   size_t slash = name.find_last_of('\\');
   size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-    it = g_programs.find(Lower(name + ".exe"));
-    if (it != g_programs.end()) return &it->second;
+    it = g_table.programs.find(Lower(name + ".exe"));
+    if (it != g_table.programs.end()) return &it->second;
   }
   return nullptr;
 }
@@ -77,20 +79,20 @@ DWORD PriorityFromFlags(DWORD flags) {
 
 ProcRec* NewProcessLocked(const sim::Program& program) {
   auto record = std::make_unique<ProcRec>();
-  record->pid = g_nextProcessId;
-  g_nextProcessId += IdStep;
-  record->tid = g_nextThreadId;
-  g_nextThreadId += IdStep;
+  record->pid = g_table.nextProcessId;
+  g_table.nextProcessId += IdStep;
+  record->tid = g_table.nextThreadId;
+  g_table.nextThreadId += IdStep;
   record->program = program;
   record->startMs = sim::Now();
   ProcRec* p = record.get();
-  g_processes.push_back(std::move(record));
+  g_table.processes.push_back(std::move(record));
   if (program.hasWindow) p->window = NewWindowLocked(p);
   return p;
 }
 
 SimObject* ValidHandleLocked(HANDLE handle) {
-  return g_handles.Has(handle) && !handle->closed ? handle : nullptr;
+  return g_table.handles.Has(handle) && !handle->closed ? handle : nullptr;
 }
 
 // Earliest clock time at which the process will die by itself; -1 never.
@@ -122,14 +124,7 @@ namespace detail {
 
 void ResetProcesses() {
   std::lock_guard<std::mutex> hold(Mu());
-  g_programs.clear();
-  g_missingDirectories.clear();
-  g_launches.clear();
-  g_handles = Objects<SimObject>();
-  g_processes.clear();
-  g_nextProcessId = FirstProcessId;
-  g_nextThreadId = FirstThreadId;
-  g_inheritableHandles = 0;
+  g_table = Table();
 }
 
 bool AliveLocked(ProcRec& p) {
@@ -149,13 +144,13 @@ bool AliveLocked(ProcRec& p) {
 }
 
 ProcRec* FindProcessLocked(DWORD processId) {
-  for (auto& p : g_processes)
+  for (auto& p : g_table.processes)
     if (p->pid == processId) return p.get();
   return nullptr;
 }
 
 ProcRec* FindThreadLocked(DWORD threadId) {
-  for (auto& p : g_processes)
+  for (auto& p : g_table.processes)
     if (p->tid == threadId) return p.get();
   return nullptr;
 }
@@ -164,17 +159,17 @@ ProcRec* FindThreadLocked(DWORD threadId) {
 
 void AddProgram(const std::string& path, const Program& program) {
   std::lock_guard<std::mutex> hold(Mu());
-  g_programs[Lower(path)] = program;
+  g_table.programs[Lower(path)] = program;
 }
 
 void SetMissingDirectory(const std::string& windowsPath) {
   std::lock_guard<std::mutex> hold(Mu());
-  g_missingDirectories.insert(Trimmed(windowsPath));
+  g_table.missingDirectories.insert(Trimmed(windowsPath));
 }
 
 std::vector<LaunchRecord> Launches() {
   std::lock_guard<std::mutex> hold(Mu());
-  return g_launches;
+  return g_table.launches;
 }
 
 ProcessState Process(DWORD processId) {
@@ -196,14 +191,14 @@ ProcessState Process(DWORD processId) {
 std::vector<DWORD> ProcessIds() {
   std::lock_guard<std::mutex> hold(Mu());
   std::vector<DWORD> ids;
-  for (auto& p : g_processes) ids.push_back(p->pid);
+  for (auto& p : g_table.processes) ids.push_back(p->pid);
   return ids;
 }
 
 std::vector<DWORD> LiveProcessIds() {
   std::lock_guard<std::mutex> hold(Mu());
   std::vector<DWORD> ids;
-  for (auto& p : g_processes)
+  for (auto& p : g_table.processes)
     if (AliveLocked(*p)) ids.push_back(p->pid);
   return ids;
 }
@@ -224,14 +219,14 @@ DWORD AddForeignProcessWithWindow() {
 int OpenHandleCount() {
   std::lock_guard<std::mutex> hold(Mu());
   int open = 0;
-  for (auto& h : g_handles.all)
+  for (auto& h : g_table.handles.all)
     if (!h->closed) ++open;
   return open;
 }
 
 int InheritableHandleCount() {
   std::lock_guard<std::mutex> hold(Mu());
-  return g_inheritableHandles;
+  return g_table.inheritableHandles;
 }
 
 }  // namespace sim
@@ -256,14 +251,14 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
     record.startupFlags = startupInfo->dwFlags;
     record.startupShowWindow = startupInfo->wShowWindow;
   }
-  g_launches.push_back(record);
-  sim::LaunchRecord& stored = g_launches.back();
+  g_table.launches.push_back(record);
+  sim::LaunchRecord& stored = g_table.launches.back();
 
   if (startupInfo == nullptr || processInformation == nullptr ||
       (applicationName == nullptr && commandLine == nullptr))
     return Fail(ERROR_INVALID_PARAMETER);
   if (currentDirectory != nullptr &&
-      (*currentDirectory == '\0' || g_missingDirectories.count(Trimmed(currentDirectory))))
+      (*currentDirectory == '\0' || g_table.missingDirectories.count(Trimmed(currentDirectory))))
     return Fail(ERROR_DIRECTORY);
   const sim::Program* program = ProgramOfLocked(applicationName, stored.commandLine);
   if (program == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
@@ -271,12 +266,12 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
 
   ProcRec* p = NewProcessLocked(*program);
   p->priorityClass = PriorityFromFlags(creationFlags);
-  processInformation->hProcess = g_handles.Add({SimObject::ProcessHandle, p});
-  processInformation->hThread = g_handles.Add({SimObject::ThreadHandle, p});
+  processInformation->hProcess = g_table.handles.Add({SimObject::ProcessHandle, p});
+  processInformation->hThread = g_table.handles.Add({SimObject::ThreadHandle, p});
   processInformation->dwProcessId = p->pid;
   processInformation->dwThreadId = p->tid;
-  if (stored.processAttributesInherit) ++g_inheritableHandles;
-  if (stored.threadAttributesInherit) ++g_inheritableHandles;
+  if (stored.processAttributesInherit) ++g_table.inheritableHandles;
+  if (stored.threadAttributesInherit) ++g_table.inheritableHandles;
   stored.succeeded = true;
   stored.processId = p->pid;
   return TRUE;
