@@ -16,7 +16,6 @@ set(QL_SIM_SOURCES
   platform/sim/windows.cpp
   platform/sim/profile.cpp
   platform/sim/services.cpp
-  platform/sim/manager_calls.cpp
   platform/sim/dispatcher.cpp
   platform/sim/holds.cpp
 )

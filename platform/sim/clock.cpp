@@ -13,19 +13,14 @@ std::atomic<int64_t> g_tickBase{0};   // real ms at Reset, less what tests added
 thread_local DWORD t_lastError = 0;
 thread_local bool t_serviceSide = false;
 
-SYSTEMTIME DefaultBase() {
-  SYSTEMTIME t = {};
-  t.wYear = 2007;
-  t.wMonth = 3;
-  t.wDayOfWeek = 1;
-  t.wDay = 5;
-  t.wHour = 9;
-  t.wMinute = 4;
-  t.wSecond = 5;
-  return t;
-}
+const SYSTEMTIME DefaultBase = {2007, 3, 1, 5, 9, 4, 5, 0};   // Mon Mar 05 09:04:05 2007
+SYSTEMTIME g_base = DefaultBase;   // guarded by Mu()
 
-SYSTEMTIME g_base = DefaultBase();   // guarded by Mu()
+int64_t RealMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -53,17 +48,11 @@ std::string Lower(const std::string& text) {
   return out;
 }
 
-int64_t RealMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 void ResetClock() {
   g_now.store(0);
   g_tickBase.store(RealMs());
   std::lock_guard<std::mutex> hold(Mu());
-  g_base = DefaultBase();
+  g_base = DefaultBase;
 }
 
 }  // namespace detail
@@ -94,7 +83,7 @@ void Reset() {
 
 DWORD GetLastError() { return t_lastError; }
 
-DWORD GetTickCount() { return DWORD(sim::detail::RealMs() - g_tickBase.load()); }
+DWORD GetTickCount() { return DWORD(RealMs() - g_tickBase.load()); }
 
 void SetLastError(DWORD error) { t_lastError = error; }
 
@@ -122,12 +111,6 @@ void GetLocalTime(SYSTEMTIME* time) {
   time_t seconds = time_t(totalMs / 1000);
   std::tm out = {};
   gmtime_r(&seconds, &out);
-  time->wYear = WORD(out.tm_year + 1900);
-  time->wMonth = WORD(out.tm_mon + 1);
-  time->wDayOfWeek = WORD(out.tm_wday);
-  time->wDay = WORD(out.tm_mday);
-  time->wHour = WORD(out.tm_hour);
-  time->wMinute = WORD(out.tm_min);
-  time->wSecond = WORD(out.tm_sec);
-  time->wMilliseconds = WORD(totalMs % 1000);
+  *time = {WORD(out.tm_year + 1900), WORD(out.tm_mon + 1), WORD(out.tm_wday), WORD(out.tm_mday),
+           WORD(out.tm_hour), WORD(out.tm_min), WORD(out.tm_sec), WORD(totalMs % 1000)};
 }

@@ -6,7 +6,7 @@
 #include <deque>
 #include <thread>
 
-#include "platform/sim/services_internal.h"
+#include "platform/sim/sim_internal.h"
 
 using namespace sim::detail;
 
@@ -28,31 +28,25 @@ struct Dispatcher {
   bool mainReturned = false;
   bool shutdown = false;
   std::thread mainThread;
+  bool startedByServiceManager = false;
+  std::vector<SERVICE_STATUS> reports;
 };
 
 // All guarded by Mu().
 Dispatcher g_disp;
 uint64_t g_generation = 0;   // a service main left over from an earlier test must not touch this one
-bool g_startedByServiceManager = false;
-std::vector<SERVICE_STATUS> g_reports;
 std::condition_variable g_changed;
 
-void MarkMainReturned(uint64_t generation) {
-  std::lock_guard<std::mutex> hold(Mu());
-  if (generation != g_generation) return;
-  g_disp.mainReturned = true;
-  g_changed.notify_all();
-}
-
-void StartMainLocked(LPSERVICE_MAIN_FUNCTIONA serviceMain, const std::string& name) {
-  auto argv = std::make_shared<std::vector<char>>(name.begin(), name.end());
-  argv->push_back('\0');
+void StartMainLocked(LPSERVICE_MAIN_FUNCTIONA serviceMain, std::string name) {
   uint64_t generation = g_generation;
-  g_disp.mainThread = std::thread([argv, serviceMain, generation] {
+  g_disp.mainThread = std::thread([serviceMain, name, generation]() mutable {
     SetServiceSide(true);
-    LPSTR args[2] = {argv->data(), nullptr};
+    LPSTR args[2] = {&name[0], nullptr};
     serviceMain(1, args);
-    MarkMainReturned(generation);
+    std::lock_guard<std::mutex> hold(Mu());
+    if (generation != g_generation) return;
+    g_disp.mainReturned = true;
+    g_changed.notify_all();
   });
 }
 
@@ -128,15 +122,13 @@ void ResetDispatcher() {
   }
   lock.lock();
   g_disp = Dispatcher();
-  g_startedByServiceManager = false;
-  g_reports.clear();
 }
 
 }  // namespace detail
 
 void SetStartedByServiceManager(bool started) {
   std::lock_guard<std::mutex> hold(Mu());
-  g_startedByServiceManager = started;
+  g_disp.startedByServiceManager = started;
 }
 
 bool DeliverControl(DWORD control) {
@@ -147,7 +139,7 @@ bool DeliverControl(DWORD control) {
 
 std::vector<SERVICE_STATUS> StatusReports() {
   std::lock_guard<std::mutex> hold(Mu());
-  return g_reports;
+  return g_disp.reports;
 }
 
 bool WaitServiceMainReturned(int realTimeoutMs) {
@@ -162,7 +154,7 @@ bool WaitServiceMainReturned(int realTimeoutMs) {
 BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
   std::unique_lock<std::mutex> lock(Mu());
   if (DWORD error = TakeFailureLocked("StartServiceCtrlDispatcherA")) return Fail(error);
-  if (!g_startedByServiceManager) return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+  if (!g_disp.startedByServiceManager) return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
   if (table == nullptr || table[0].lpServiceName == nullptr || table[0].lpServiceProc == nullptr)
     return Fail(ERROR_INVALID_PARAMETER);
   if (g_disp.active || g_disp.mainStarted) return Fail(ERROR_SERVICE_ALREADY_RUNNING);
@@ -204,7 +196,7 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
   if (status == nullptr) return Fail(ERROR_INVALID_ADDRESS);
   if (status->dwCurrentState < SERVICE_STOPPED || status->dwCurrentState > SERVICE_PAUSED)
     return Fail(ERROR_INVALID_DATA);
-  g_reports.push_back(*status);
+  g_disp.reports.push_back(*status);
   if (h->key == g_disp.key) {
     g_disp.hasReport = true;
     g_disp.last = *status;

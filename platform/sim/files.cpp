@@ -23,10 +23,8 @@ std::string g_modulePath = DefaultModulePath;
 // Removes the last root when the test program ends.
 struct RootCleaner {
   ~RootCleaner() {
-    if (!g_root.empty()) {
-      std::error_code ec;
-      fs::remove_all(g_root, ec);
-    }
+    std::error_code ec;
+    if (!g_root.empty()) fs::remove_all(g_root, ec);
   }
 } g_rootCleaner;
 
@@ -60,13 +58,6 @@ std::string HostPathLocked(const std::string& windowsPath) {
   return RootLocked() + "/" + drive + rest;
 }
 
-// The module's own folder exists, as it would on the machine it runs on.
-void MakeModuleFolderLocked() {
-  std::string host = HostPathLocked(g_modulePath);
-  std::error_code ec;
-  fs::create_directories(fs::path(host).parent_path(), ec);
-}
-
 bool WritesTo(const char* mode) {
   return std::strchr(mode, 'w') != nullptr || std::strchr(mode, 'a') != nullptr ||
          std::strchr(mode, '+') != nullptr;
@@ -79,15 +70,13 @@ namespace detail {
 
 void ResetFiles() {
   std::lock_guard<std::mutex> hold(Mu());
-  if (!g_root.empty()) {
-    std::error_code ec;
-    fs::remove_all(g_root, ec);
-    g_root.clear();
-  }
+  std::error_code ec;
+  if (!g_root.empty()) fs::remove_all(g_root, ec);
   MakeRootLocked();
   g_locked.clear();
   g_modulePath = DefaultModulePath;
-  MakeModuleFolderLocked();
+  // The module's own folder exists, as it would on the machine it runs on.
+  fs::create_directories(fs::path(HostPathLocked(g_modulePath)).parent_path(), ec);
 }
 
 }  // namespace detail
@@ -167,38 +156,26 @@ FILE* OpenFileA(const char* path, const char* mode) {
 }
 
 DWORD GetFileAttributesA(LPCSTR path) {
-  if (path == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  if (path == nullptr) return sim::detail::Fail(ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
   std::string host = sim::HostPath(path);
   std::error_code ec;
   fs::file_status status = fs::status(host, ec);
   if (fs::is_directory(status)) return FILE_ATTRIBUTE_DIRECTORY;
   if (fs::exists(status)) return FILE_ATTRIBUTE_NORMAL;
   bool parentThere = fs::is_directory(fs::path(host).parent_path(), ec);
-  SetLastError(parentThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-  return INVALID_FILE_ATTRIBUTES;
+  return sim::detail::Fail(parentThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,
+                           INVALID_FILE_ATTRIBUTES);
 }
 
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-  if (module != nullptr) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return 0;
-  }
+  if (module != nullptr) return sim::detail::Fail(ERROR_MOD_NOT_FOUND, DWORD(0));
   std::string path;
   {
     std::lock_guard<std::mutex> hold(sim::detail::Mu());
     path = g_modulePath;
   }
-  if (path.empty()) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return 0;
-  }
-  if (buffer == nullptr || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
+  if (path.empty()) return sim::detail::Fail(ERROR_MOD_NOT_FOUND, DWORD(0));
+  if (buffer == nullptr || size == 0) return sim::detail::Fail(ERROR_INSUFFICIENT_BUFFER, DWORD(0));
   if (path.size() < size) {
     std::memcpy(buffer, path.data(), path.size());
     buffer[path.size()] = '\0';
@@ -206,6 +183,5 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   }
   std::memcpy(buffer, path.data(), size - 1);
   buffer[size - 1] = '\0';
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return size;
+  return sim::detail::Fail(ERROR_INSUFFICIENT_BUFFER, size);
 }

@@ -1,8 +1,6 @@
 // Simulated processes: programs, launches, handles, waits and exit codes.
 #include <map>
-#include <memory>
 #include <set>
-#include <unordered_set>
 
 #include "platform/sim/sim_internal.h"
 
@@ -12,41 +10,41 @@ struct SimObject {
   bool closed = false;
 };
 
-namespace {
+using namespace sim::detail;
 
-using sim::detail::ProcRec;
+namespace {
 
 const DWORD FirstProcessId = 1000;
 const DWORD FirstThreadId = 1002;
 const DWORD IdStep = 4;
 
-// All guarded by Mu(). Records and handles live until Reset, so that a stale
-// handle is found closed instead of pointing at freed memory.
-std::map<std::string, sim::Program> g_programs;   // by lower-cased path
-std::set<std::string> g_missingDirectories;        // lower-cased
-std::vector<sim::LaunchRecord> g_launches;
-std::vector<std::unique_ptr<ProcRec>> g_processes;
-std::vector<std::unique_ptr<SimObject>> g_handles;
-std::unordered_set<SimObject*> g_handleSet;
-DWORD g_nextProcessId = FirstProcessId;
-DWORD g_nextThreadId = FirstThreadId;
-int g_inheritableHandles = 0;
+// Guarded by Mu(). Process records live until Reset, like handles.
+struct Table {
+  std::map<std::string, sim::Program> programs;   // by lower-cased path
+  std::set<std::string> missingDirectories;        // lower-cased
+  std::vector<sim::LaunchRecord> launches;
+  std::vector<std::unique_ptr<ProcRec>> processes;
+  Objects<SimObject> handles;
+  DWORD nextProcessId = FirstProcessId;
+  DWORD nextThreadId = FirstThreadId;
+  int inheritableHandles = 0;
+} g_table;
 
 std::string Trimmed(const std::string& path) {
   std::string p = path;
   while (!p.empty() && (p.back() == '\\' || p.back() == '/')) p.pop_back();
-  return sim::detail::Lower(p);
+  return Lower(p);
 }
 
 // Like Windows, a program named without an extension may be meant with ".exe".
 const sim::Program* LookupProgramLocked(const std::string& name) {
-  auto it = g_programs.find(sim::detail::Lower(name));
-  if (it != g_programs.end()) return &it->second;
+  auto it = g_table.programs.find(Lower(name));
+  if (it != g_table.programs.end()) return &it->second;
   size_t slash = name.find_last_of('\\');
   size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-    it = g_programs.find(sim::detail::Lower(name + ".exe"));
-    if (it != g_programs.end()) return &it->second;
+    it = g_table.programs.find(Lower(name + ".exe"));
+    if (it != g_table.programs.end()) return &it->second;
   }
   return nullptr;
 }
@@ -68,7 +66,8 @@ const sim::Program* ProgramOfLocked(const char* applicationName, const std::stri
   return LookupProgramLocked(commandLine);
 }
 
-// With several class bits, the lowest class named wins.
+// With several class bits, the lowest class named wins; so a value is one
+// class exactly when it gives itself back.
 DWORD PriorityFromFlags(DWORD flags) {
   const DWORD order[] = {IDLE_PRIORITY_CLASS, BELOW_NORMAL_PRIORITY_CLASS,
                          NORMAL_PRIORITY_CLASS, ABOVE_NORMAL_PRIORITY_CLASS,
@@ -78,39 +77,38 @@ DWORD PriorityFromFlags(DWORD flags) {
   return NORMAL_PRIORITY_CLASS;
 }
 
-bool IsPriorityClass(DWORD c) {
-  return c == IDLE_PRIORITY_CLASS || c == BELOW_NORMAL_PRIORITY_CLASS ||
-         c == NORMAL_PRIORITY_CLASS || c == ABOVE_NORMAL_PRIORITY_CLASS ||
-         c == HIGH_PRIORITY_CLASS || c == REALTIME_PRIORITY_CLASS;
-}
-
 ProcRec* NewProcessLocked(const sim::Program& program) {
   auto record = std::make_unique<ProcRec>();
-  record->pid = g_nextProcessId;
-  g_nextProcessId += IdStep;
-  record->tid = g_nextThreadId;
-  g_nextThreadId += IdStep;
+  record->pid = g_table.nextProcessId;
+  g_table.nextProcessId += IdStep;
+  record->tid = g_table.nextThreadId;
+  g_table.nextThreadId += IdStep;
   record->program = program;
   record->startMs = sim::Now();
   ProcRec* p = record.get();
-  g_processes.push_back(std::move(record));
-  if (program.hasWindow) p->window = sim::detail::NewWindowLocked(p);
+  g_table.processes.push_back(std::move(record));
+  if (program.hasWindow) p->window = NewWindowLocked(p);
   return p;
 }
 
-HANDLE NewHandleLocked(SimObject::Kind kind, ProcRec* process) {
-  auto object = std::make_unique<SimObject>();
-  object->kind = kind;
-  object->process = process;
-  SimObject* h = object.get();
-  g_handles.push_back(std::move(object));
-  g_handleSet.insert(h);
-  return h;
+SimObject* ValidHandleLocked(HANDLE handle) {
+  return g_table.handles.Has(handle) && !handle->closed ? handle : nullptr;
 }
 
-SimObject* ValidHandleLocked(HANDLE handle) {
-  if (handle == nullptr || g_handleSet.count(handle) == 0 || handle->closed) return nullptr;
-  return handle;
+// Earliest clock time at which the process will die by itself; -1 never.
+int64_t NextDeathLocked(const ProcRec& p) {
+  if (p.dead) return -1;
+  int64_t next = -1;
+  if (p.program.exitAfterMs >= 0) next = int64_t(p.startMs) + p.program.exitAfterMs;
+  for (int64_t at : {p.quitExitAt, p.terminateExitAt})
+    if (at >= 0 && (next < 0 || at < next)) next = at;
+  return next;
+}
+
+void DieLocked(ProcRec& p, DWORD exitCode) {
+  if (p.dead) return;
+  p.dead = true;
+  p.exitCode = exitCode;
 }
 
 ProcRec* ValidProcessHandleLocked(HANDLE handle) {
@@ -126,24 +124,7 @@ namespace detail {
 
 void ResetProcesses() {
   std::lock_guard<std::mutex> hold(Mu());
-  g_programs.clear();
-  g_missingDirectories.clear();
-  g_launches.clear();
-  g_handleSet.clear();
-  g_handles.clear();
-  g_processes.clear();
-  g_nextProcessId = FirstProcessId;
-  g_nextThreadId = FirstThreadId;
-  g_inheritableHandles = 0;
-}
-
-int64_t NextDeathLocked(const ProcRec& p) {
-  if (p.dead) return -1;
-  int64_t next = -1;
-  if (p.program.exitAfterMs >= 0) next = int64_t(p.startMs) + p.program.exitAfterMs;
-  for (int64_t at : {p.quitExitAt, p.terminateExitAt})
-    if (at >= 0 && (next < 0 || at < next)) next = at;
-  return next;
+  g_table = Table();
 }
 
 bool AliveLocked(ProcRec& p) {
@@ -162,20 +143,14 @@ bool AliveLocked(ProcRec& p) {
   return !p.dead;
 }
 
-void DieLocked(ProcRec& p, DWORD exitCode) {
-  if (p.dead) return;
-  p.dead = true;
-  p.exitCode = exitCode;
-}
-
 ProcRec* FindProcessLocked(DWORD processId) {
-  for (auto& p : g_processes)
+  for (auto& p : g_table.processes)
     if (p->pid == processId) return p.get();
   return nullptr;
 }
 
 ProcRec* FindThreadLocked(DWORD threadId) {
-  for (auto& p : g_processes)
+  for (auto& p : g_table.processes)
     if (p->tid == threadId) return p.get();
   return nullptr;
 }
@@ -183,30 +158,30 @@ ProcRec* FindThreadLocked(DWORD threadId) {
 }  // namespace detail
 
 void AddProgram(const std::string& path, const Program& program) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  g_programs[detail::Lower(path)] = program;
+  std::lock_guard<std::mutex> hold(Mu());
+  g_table.programs[Lower(path)] = program;
 }
 
 void SetMissingDirectory(const std::string& windowsPath) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  g_missingDirectories.insert(Trimmed(windowsPath));
+  std::lock_guard<std::mutex> hold(Mu());
+  g_table.missingDirectories.insert(Trimmed(windowsPath));
 }
 
 std::vector<LaunchRecord> Launches() {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  return g_launches;
+  std::lock_guard<std::mutex> hold(Mu());
+  return g_table.launches;
 }
 
 ProcessState Process(DWORD processId) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   ProcessState state;
-  detail::ProcRec* p = detail::FindProcessLocked(processId);
+  ProcRec* p = FindProcessLocked(processId);
   if (p == nullptr) return state;
-  state.alive = detail::AliveLocked(*p);
+  state.alive = AliveLocked(*p);
   state.exitCode = state.alive ? STILL_ACTIVE : p->exitCode;
   state.priorityClass = p->priorityClass;
   state.threadId = p->tid;
-  state.window = detail::WindowLiveLocked(p->window) ? p->window : nullptr;
+  state.window = WindowLiveLocked(p->window) ? p->window : nullptr;
   state.showCommands = p->showCommands;
   state.quitMessages = p->quitMessages;
   state.terminated = p->terminated;
@@ -214,44 +189,44 @@ ProcessState Process(DWORD processId) {
 }
 
 std::vector<DWORD> ProcessIds() {
-  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   std::vector<DWORD> ids;
-  for (auto& p : g_processes) ids.push_back(p->pid);
+  for (auto& p : g_table.processes) ids.push_back(p->pid);
   return ids;
 }
 
 std::vector<DWORD> LiveProcessIds() {
-  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   std::vector<DWORD> ids;
-  for (auto& p : g_processes)
-    if (detail::AliveLocked(*p)) ids.push_back(p->pid);
+  for (auto& p : g_table.processes)
+    if (AliveLocked(*p)) ids.push_back(p->pid);
   return ids;
 }
 
 void KillProcess(DWORD processId, DWORD exitCode) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  detail::ProcRec* p = detail::FindProcessLocked(processId);
-  if (p != nullptr && detail::AliveLocked(*p)) detail::DieLocked(*p, exitCode);
+  std::lock_guard<std::mutex> hold(Mu());
+  ProcRec* p = FindProcessLocked(processId);
+  if (p != nullptr && AliveLocked(*p)) DieLocked(*p, exitCode);
 }
 
 DWORD AddForeignProcessWithWindow() {
-  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   Program program;
   program.hasWindow = true;
   return NewProcessLocked(program)->pid;
 }
 
 int OpenHandleCount() {
-  std::lock_guard<std::mutex> hold(detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   int open = 0;
-  for (auto& h : g_handles)
+  for (auto& h : g_table.handles.all)
     if (!h->closed) ++open;
   return open;
 }
 
 int InheritableHandleCount() {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  return g_inheritableHandles;
+  std::lock_guard<std::mutex> hold(Mu());
+  return g_table.inheritableHandles;
 }
 
 }  // namespace sim
@@ -261,8 +236,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
                     DWORD creationFlags, LPVOID /*environment*/, LPCSTR currentDirectory,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
-  sim::detail::HoldPoint("CreateProcessA");
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  HoldPoint("CreateProcessA");
+  std::lock_guard<std::mutex> hold(Mu());
   sim::LaunchRecord record;
   record.applicationNameNull = applicationName == nullptr;
   record.commandLine = commandLine != nullptr ? commandLine : "";
@@ -276,106 +251,80 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
     record.startupFlags = startupInfo->dwFlags;
     record.startupShowWindow = startupInfo->wShowWindow;
   }
-  g_launches.push_back(record);
-  sim::LaunchRecord& stored = g_launches.back();
+  g_table.launches.push_back(record);
+  sim::LaunchRecord& stored = g_table.launches.back();
 
-  DWORD error = 0;
-  const sim::Program* program = nullptr;
   if (startupInfo == nullptr || processInformation == nullptr ||
-      (applicationName == nullptr && commandLine == nullptr)) {
-    error = ERROR_INVALID_PARAMETER;
-  } else if (currentDirectory != nullptr &&
-             (*currentDirectory == '\0' || g_missingDirectories.count(Trimmed(currentDirectory)))) {
-    error = ERROR_DIRECTORY;
-  } else if ((program = ProgramOfLocked(applicationName, stored.commandLine)) == nullptr) {
-    error = ERROR_FILE_NOT_FOUND;
-  } else if (program->failWithError != 0) {
-    error = program->failWithError;
-  }
-  if (error != 0) {
-    SetLastError(error);
-    return FALSE;
-  }
+      (applicationName == nullptr && commandLine == nullptr))
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (currentDirectory != nullptr &&
+      (*currentDirectory == '\0' || g_table.missingDirectories.count(Trimmed(currentDirectory))))
+    return Fail(ERROR_DIRECTORY);
+  const sim::Program* program = ProgramOfLocked(applicationName, stored.commandLine);
+  if (program == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
+  if (program->failWithError != 0) return Fail(program->failWithError);
 
   ProcRec* p = NewProcessLocked(*program);
   p->priorityClass = PriorityFromFlags(creationFlags);
-  processInformation->hProcess = NewHandleLocked(SimObject::ProcessHandle, p);
-  processInformation->hThread = NewHandleLocked(SimObject::ThreadHandle, p);
+  processInformation->hProcess = g_table.handles.Add({SimObject::ProcessHandle, p});
+  processInformation->hThread = g_table.handles.Add({SimObject::ThreadHandle, p});
   processInformation->dwProcessId = p->pid;
   processInformation->dwThreadId = p->tid;
-  if (stored.processAttributesInherit) ++g_inheritableHandles;
-  if (stored.threadAttributesInherit) ++g_inheritableHandles;
+  if (stored.processAttributesInherit) ++g_table.inheritableHandles;
+  if (stored.threadAttributesInherit) ++g_table.inheritableHandles;
   stored.succeeded = true;
   stored.processId = p->pid;
   return TRUE;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   SimObject* h = ValidHandleLocked(handle);
-  if (h == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE);
   h->closed = true;
   return TRUE;
 }
 
 // Time passes in the wait: up to the process's end or the whole time-out.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   SimObject* h = ValidHandleLocked(handle);
-  if (h == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
+  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
   ProcRec& p = *h->process;
-  if (!sim::detail::AliveLocked(p)) return WAIT_OBJECT_0;
+  if (!AliveLocked(p)) return WAIT_OBJECT_0;
   if (milliseconds == 0) return WAIT_TIMEOUT;
-  int64_t death = sim::detail::NextDeathLocked(p);
+  int64_t death = NextDeathLocked(p);
   uint64_t now = sim::Now();
   if (death >= 0 && (milliseconds == INFINITE || uint64_t(death) - now <= milliseconds)) {
-    sim::detail::AdvanceTo(uint64_t(death));
-    sim::detail::AliveLocked(p);
+    AdvanceTo(uint64_t(death));
+    AliveLocked(p);
     return WAIT_OBJECT_0;
   }
   // Nothing would ever end an endless wait here; it returns as if timed out.
-  if (milliseconds != INFINITE) sim::detail::AdvanceTo(now + milliseconds);
+  if (milliseconds != INFINITE) AdvanceTo(now + milliseconds);
   return WAIT_TIMEOUT;
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   ProcRec* p = ValidProcessHandleLocked(process);
-  if (p == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (exitCode == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  *exitCode = sim::detail::AliveLocked(*p) ? STILL_ACTIVE : p->exitCode;
+  if (p == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (exitCode == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  *exitCode = AliveLocked(*p) ? STILL_ACTIVE : p->exitCode;
   return TRUE;
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
-  sim::detail::HoldPoint("TerminateProcess");
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  HoldPoint("TerminateProcess");
+  std::lock_guard<std::mutex> hold(Mu());
   ProcRec* p = ValidProcessHandleLocked(process);
-  if (p == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!sim::detail::AliveLocked(*p)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (p == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (!AliveLocked(*p)) return Fail(ERROR_ACCESS_DENIED);
   p->terminated = true;
   // Termination is asynchronous: the process may linger for a while.
   int64_t late = p->program.endsAfterTerminateMs;
   if (late == 0) {
-    sim::detail::DieLocked(*p, exitCode);
+    DieLocked(*p, exitCode);
   } else if (late > 0 && p->terminateExitAt < 0) {
     p->terminateExitAt = int64_t(sim::Now()) + late;
     p->terminateExitCode = exitCode;
@@ -384,43 +333,24 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 BOOL SetPriorityClass(HANDLE process, DWORD priorityClass) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   ProcRec* p = ValidProcessHandleLocked(process);
-  if (p == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!IsPriorityClass(priorityClass)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!sim::detail::AliveLocked(*p)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (p == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (PriorityFromFlags(priorityClass) != priorityClass) return Fail(ERROR_INVALID_PARAMETER);
+  if (!AliveLocked(*p)) return Fail(ERROR_ACCESS_DENIED);
   p->priorityClass = priorityClass;
   return TRUE;
 }
 
 DWORD GetPriorityClass(HANDLE process) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   ProcRec* p = ValidProcessHandleLocked(process);
-  if (p == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  if (!sim::detail::AliveLocked(*p)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-  }
+  if (p == nullptr) return Fail(ERROR_INVALID_HANDLE, DWORD(0));
+  if (!AliveLocked(*p)) return Fail(ERROR_ACCESS_DENIED, DWORD(0));
   return p->priorityClass;
 }
 
 DWORD WaitForInputIdle(HANDLE process, DWORD /*milliseconds*/) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  if (ValidProcessHandleLocked(process) == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
-  return 0;
+  std::lock_guard<std::mutex> hold(Mu());
+  return ValidProcessHandleLocked(process) ? 0 : Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
 }

@@ -2,11 +2,20 @@
 // the system's code use sim.h and simwin.h instead.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/sim/sim.h"
+
+struct SimScObject {
+  enum Kind { Manager, Service, Status } kind = Manager;
+  DWORD access = 0;
+  std::string key;   // lower-cased service name
+  bool closed = false;
+};
 
 namespace sim {
 namespace detail {
@@ -26,6 +35,28 @@ void NoteSleep(DWORD ms);   // services.cpp
 
 // Lower-case ASCII copy.
 std::string Lower(const std::string& text);
+
+// Sets the last error and gives the call's failure result.
+template <typename T = BOOL>
+T Fail(DWORD error, T result = FALSE) {
+  SetLastError(error);
+  return result;
+}
+inline SC_HANDLE FailHandle(DWORD error) { return Fail(error, SC_HANDLE()); }
+
+// What handles point at. It lives until Reset, so that a stale handle is found
+// closed (or unknown) instead of pointing at freed memory.
+template <typename T>
+struct Objects {
+  std::vector<std::unique_ptr<T>> all;
+  std::unordered_set<const T*> known;
+  T* Add(T object) {
+    all.push_back(std::make_unique<T>(std::move(object)));
+    known.insert(all.back().get());
+    return all.back().get();
+  }
+  bool Has(const T* object) const { return object != nullptr && known.count(object) != 0; }
+};
 
 // Each part puts itself back to its first state.
 void ResetClock();
@@ -60,15 +91,43 @@ struct ProcRec {
 
 // Brings a process's life up to the clock; returns whether it still lives.
 bool AliveLocked(ProcRec& process);
-// Earliest clock time at which the process will die by itself; -1 never.
-int64_t NextDeathLocked(const ProcRec& process);
-void DieLocked(ProcRec& process, DWORD exitCode);
 ProcRec* FindProcessLocked(DWORD processId);
 ProcRec* FindThreadLocked(DWORD threadId);
 
 SimWindow* NewWindowLocked(ProcRec* owner);   // placed before all others
 bool WindowLiveLocked(SimWindow* window);
-void DestroyWindowLocked(ProcRec& owner);
+
+// The service manager (services.cpp) and the service's own side
+// (dispatcher.cpp); all *Locked functions expect Mu() to be held.
+struct Svc {
+  ServiceConfig config;
+  DWORD state = SERVICE_STOPPED;
+  std::vector<DWORD> script;
+  size_t scriptNext = 0;
+  bool markedForDelete = false;
+  int openHandles = 0;
+};
+
+// The error FailNext armed for that function, taken; 0 when none.
+DWORD TakeFailureLocked(const std::string& function);
+Svc* FindServiceLocked(const std::string& key);
+// Adds a service that CreateServiceA did not make: own process, named as given.
+Svc& AddServiceLocked(const std::string& key, const std::string& name);
+// Windows removes a service marked for deletion once it is stopped and the
+// last handle to it is closed.
+void RemoveIfDueLocked(const std::string& key);
+SimScObject* NewScObjectLocked(SimScObject::Kind kind, DWORD access, const std::string& key);
+// Null unless the handle is open and of that kind.
+SimScObject* ValidLocked(SC_HANDLE handle, SimScObject::Kind kind);
+
+// The dispatcher, as the console's calls see it.
+bool DispatcherLiveLocked(const std::string& key);
+const SERVICE_STATUS* LastReportLocked();   // null until the service reports
+// Queues a control for the handler and waits until it has run; false when
+// it has not in time or Reset ended the dispatcher.
+bool HandOverLocked(std::unique_lock<std::mutex>& lock, DWORD control);
+// Ends a running dispatcher and service main; call without Mu().
+void ResetDispatcher();
 
 }  // namespace detail
 }  // namespace sim

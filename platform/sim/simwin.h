@@ -9,7 +9,6 @@
 typedef int BOOL;
 typedef uint32_t DWORD;
 typedef uint16_t WORD;
-typedef uint8_t BYTE;
 typedef unsigned int UINT;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
@@ -133,18 +132,11 @@ struct SECURITY_ATTRIBUTES {
 };
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
+// Only the fields the system sets.
 struct STARTUPINFOA {
   DWORD cb;
-  LPSTR lpReserved;
-  LPSTR lpDesktop;
-  LPSTR lpTitle;
-  DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars;
-  DWORD dwFillAttribute;
   DWORD dwFlags;
   WORD wShowWindow;
-  WORD cbReserved2;
-  BYTE* lpReserved2;
-  HANDLE hStdInput, hStdOutput, hStdError;
 };
 typedef STARTUPINFOA* LPSTARTUPINFOA;
 

@@ -1,17 +1,13 @@
 // Simulated top-level windows and the messages the system sends to them.
-#include <memory>
-#include <unordered_set>
-
 #include "platform/sim/sim_internal.h"
+
+using namespace sim::detail;
 
 namespace {
 
-using sim::detail::ProcRec;
-
 // Guarded by Mu(). Windows live until Reset, like handles.
-std::vector<std::unique_ptr<SimWindow>> g_windows;
+Objects<SimWindow> g_windows;
 std::vector<SimWindow*> g_zOrder;   // front is the top
-std::unordered_set<SimWindow*> g_windowSet;
 
 bool IsHungLocked(const SimWindow* window) {
   const ProcRec& p = *window->owner;
@@ -21,24 +17,13 @@ bool IsHungLocked(const SimWindow* window) {
 }
 
 SimWindow* LiveWindowLocked(HWND window) {
-  if (window == nullptr || g_windowSet.count(window) == 0) return nullptr;
-  return sim::detail::WindowLiveLocked(window) ? window : nullptr;
+  return g_windows.Has(window) && WindowLiveLocked(window) ? window : nullptr;
 }
 
 HWND FirstLiveFromLocked(size_t index) {
   for (; index < g_zOrder.size(); ++index)
-    if (sim::detail::WindowLiveLocked(g_zOrder[index])) return g_zOrder[index];
+    if (WindowLiveLocked(g_zOrder[index])) return g_zOrder[index];
   return nullptr;
-}
-
-BOOL RecordShowLocked(HWND window, int command) {
-  SimWindow* w = LiveWindowLocked(window);
-  if (w == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  w->owner->showCommands.push_back(command);
-  return TRUE;
 }
 
 }  // namespace
@@ -49,16 +34,11 @@ namespace detail {
 void ResetWindows() {
   std::lock_guard<std::mutex> hold(Mu());
   g_zOrder.clear();
-  g_windowSet.clear();
-  g_windows.clear();
+  g_windows = Objects<SimWindow>();
 }
 
 SimWindow* NewWindowLocked(ProcRec* owner) {
-  auto window = std::make_unique<SimWindow>();
-  window->owner = owner;
-  SimWindow* w = window.get();
-  g_windows.push_back(std::move(window));
-  g_windowSet.insert(w);
+  SimWindow* w = g_windows.Add({owner});
   g_zOrder.insert(g_zOrder.begin(), w);
   return w;
 }
@@ -68,27 +48,24 @@ bool WindowLiveLocked(SimWindow* window) {
   return window != nullptr && !window->destroyed && AliveLocked(*window->owner);
 }
 
-void DestroyWindowLocked(ProcRec& owner) {
-  if (owner.window != nullptr) owner.window->destroyed = true;
-}
-
 }  // namespace detail
 
 void HangWindow(DWORD processId, bool hung) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  if (ProcRec* p = detail::FindProcessLocked(processId)) p->hungByTest = hung;
+  std::lock_guard<std::mutex> hold(Mu());
+  if (ProcRec* p = FindProcessLocked(processId)) p->hungByTest = hung;
 }
 
 void CreateWindowFor(DWORD processId) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  ProcRec* p = detail::FindProcessLocked(processId);
-  if (p != nullptr && (p->window == nullptr || !detail::WindowLiveLocked(p->window)))
-    p->window = detail::NewWindowLocked(p);
+  std::lock_guard<std::mutex> hold(Mu());
+  ProcRec* p = FindProcessLocked(processId);
+  if (p != nullptr && (p->window == nullptr || !WindowLiveLocked(p->window)))
+    p->window = NewWindowLocked(p);
 }
 
 void DestroyWindow(DWORD processId) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  if (ProcRec* p = detail::FindProcessLocked(processId)) detail::DestroyWindowLocked(*p);
+  std::lock_guard<std::mutex> hold(Mu());
+  ProcRec* p = FindProcessLocked(processId);
+  if (p != nullptr && p->window != nullptr) p->window->destroyed = true;
 }
 
 }  // namespace sim
@@ -96,60 +73,51 @@ void DestroyWindow(DWORD processId) {
 // Only the walk over all top-level windows is simulated: class and title are
 // not, so a search by either finds nothing.
 HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   if (className != nullptr || windowName != nullptr) return nullptr;
   return FirstLiveFromLocked(0);
 }
 
 HWND GetWindow(HWND window, UINT command) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  if (LiveWindowLocked(window) == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  if (command != GW_HWNDNEXT) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
+  std::lock_guard<std::mutex> hold(Mu());
+  if (LiveWindowLocked(window) == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE, HWND());
+  if (command != GW_HWNDNEXT) return Fail(ERROR_INVALID_PARAMETER, HWND());
   for (size_t i = 0; i < g_zOrder.size(); ++i)
     if (g_zOrder[i] == window) return FirstLiveFromLocked(i + 1);
   return nullptr;
 }
 
 HWND GetParent(HWND window) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   if (LiveWindowLocked(window) == nullptr) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   return nullptr;
 }
 
 BOOL IsWindow(HWND window) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   return LiveWindowLocked(window) != nullptr;
 }
 
 DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::lock_guard<std::mutex> hold(Mu());
   SimWindow* w = LiveWindowLocked(window);
-  if (w == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  if (w == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE, DWORD(0));
   if (processId != nullptr) *processId = w->owner->pid;
   return w->owner->tid;
 }
 
 BOOL ShowWindowAsync(HWND window, int command) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  return RecordShowLocked(window, command);
+  std::lock_guard<std::mutex> hold(Mu());
+  SimWindow* w = LiveWindowLocked(window);
+  if (w == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+  w->owner->showCommands.push_back(command);
+  return TRUE;
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM, LPARAM) {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  ProcRec* p = sim::detail::FindThreadLocked(threadId);
-  if (p == nullptr || !sim::detail::AliveLocked(*p)) {
-    SetLastError(ERROR_INVALID_THREAD_ID);
-    return FALSE;
-  }
+  std::lock_guard<std::mutex> hold(Mu());
+  ProcRec* p = FindThreadLocked(threadId);
+  if (p == nullptr || !AliveLocked(*p)) return Fail(ERROR_INVALID_THREAD_ID);
   if (message != WM_QUIT) return TRUE;
   ++p->quitMessages;
   if (!p->program.ignoresQuit) {
@@ -162,17 +130,13 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM, LPARAM) {
 // A hung window costs the caller the whole time-out.
 LRESULT SendMessageTimeoutA(HWND window, UINT, WPARAM, LPARAM, UINT, UINT timeout,
                             PDWORD_PTR result) {
-  sim::detail::HoldPoint("SendMessageTimeoutA");
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  HoldPoint("SendMessageTimeoutA");
+  std::lock_guard<std::mutex> hold(Mu());
   SimWindow* w = LiveWindowLocked(window);
-  if (w == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  if (w == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE, LRESULT(0));
   if (IsHungLocked(w)) {
     sim::Advance(timeout);
-    SetLastError(ERROR_TIMEOUT);
-    return 0;
+    return Fail(ERROR_TIMEOUT, LRESULT(0));
   }
   if (result != nullptr) *result = 0;
   return 1;
