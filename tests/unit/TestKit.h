@@ -1,6 +1,6 @@
 // The unit tests' and fuzz targets' kit: fresh global objects, the log file
 // read back under one policy, console capture, one bounded wait, simulated
-// programs and their launches, and a simulated service run.
+// programs, their launches and records, and a simulated service run.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -211,6 +211,26 @@ inline size_t LaunchCountOf(const std::string& commandLine) {
     count += launch.commandLine.compare(0, commandLine.size(), commandLine) == 0;
   return count;
 }
+
+// Programs that run until they are stopped, with a window and without.
+inline sim::Program Steady() { return sim::Program(); }
+
+inline sim::Program Windowless() {
+  sim::Program p;
+  p.hasWindow = false;
+  return p;
+}
+
+// One supervised program's record on a fresh log; its tests live in more
+// than one file, so the fixture is shared here.
+class PrcTest : public testing::Test {
+ protected:
+  void SetUp() override { FreshLog(); }
+
+  DWORD Child() { return LastChildOf(rec.FullCommandLine); }
+
+  tclPrc rec;
+};
 
 // ---- The service role --------------------------------------------------------------
 

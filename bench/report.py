@@ -1,0 +1,68 @@
+"""The table printed at the end of a run."""
+
+
+def fmt(v, unit=""):
+    if v is None:
+        return "-"
+    if isinstance(v, float):
+        return ("%.2f" % v if abs(v) < 10 else "%.0f" % v) + unit
+    return "%s%s" % (v, unit)
+
+
+def table(r):
+    rows = []
+    s = r.get("service_start")
+    if s:
+        rows.append(("service start (-start to RUNNING)", fmt(s["median_ms"], " ms"),
+                     "nullsvc " + fmt(s["nullsvc_median_ms"], " ms"),
+                     "x%s of floor" % fmt(s["ratio_to_nullsvc"])))
+    s = r.get("restart_latency")
+    if s:
+        rows.append(("restart latency, %d kills" % s["kills"], fmt(s["median_ms"], " ms"),
+                     "worst " + fmt(s["worst_ms"], " ms"),
+                     "worst/bound %s (bound %d ms)" % (fmt(s["worst_to_bound"]), s["bound_ms"])))
+        rows.append(("  death to relaunch (record)", fmt(s["relaunch_median_ms"], " ms"),
+                     "worst " + fmt(s["relaunch_worst_ms"], " ms"), ""))
+    s = r.get("hang_to_stop")
+    if s:
+        rows.append(("hang to 'not responding'", fmt(s["detect_median_ms"], " ms"),
+                     "worst " + fmt(s["detect_worst_ms"], " ms"),
+                     "median/bound %s (bound %d ms)" % (fmt(s["detect_median_to_bound"]),
+                                                       s["bound_ms"])))
+        rows.append(("hang to terminated", fmt(s["stop_median_ms"], " ms"),
+                     "worst " + fmt(s["stop_worst_ms"], " ms"),
+                     "StopPause %d ms" % s["StopPause"]))
+    s = r.get("pass_length")
+    if s:
+        for count, p in s["by_count"].items():
+            rows.append(("pass length, %s programs" % count, fmt(p["median_ms"], " ms"),
+                         "launch in it " + fmt(p["launch_median_ms"], " ms"),
+                         "ratio %s, w/o launch %s (nominal %s)" % (
+                             fmt(p["ratio"]), fmt(p["ratio_without_launch"]),
+                             fmt(p["nominal_ratio"]))))
+    s = r.get("console_round_trip")
+    if s:
+        rows.append(("console -stop n to log line", fmt(s["median_ms"], " ms"),
+                     "worst " + fmt(s["worst_ms"], " ms"),
+                     "console exits after " + fmt(s["console_exit_median_ms"], " ms")))
+    s = r.get("idle_cost")
+    if s:
+        rows.append(("CPU, %d idle programs, %ds" % (s["programs"], round(s["seconds"])),
+                     fmt(s["service_cpu_s"], " s"), "nullsvc " + fmt(s["nullsvc_cpu_s"], " s"),
+                     ("x%s of floor" % fmt(s["cpu_ratio"])) if s["cpu_ratio"] is not None
+                     else "floor < 1 tick: x>=%s" % fmt(s["cpu_ratio_at_least"])))
+        mib = lambda b: None if b is None else b / 1048576.0  # noqa: E731
+        rows.append(("working set, end of window", fmt(mib(s["service_ws_bytes"][1]), " MiB"),
+                     "nullsvc " + fmt(mib(s["nullsvc_ws_bytes"][1]), " MiB"),
+                     "x%s of floor" % fmt(s["ws_ratio"])))
+        rows.append(("VmRSS, end of window", fmt(mib(s["service_rss_bytes"][1]), " MiB"),
+                     "nullsvc " + fmt(mib(s["nullsvc_rss_bytes"][1]), " MiB"),
+                     "x%s of floor" % fmt(s["rss_ratio"])))
+    widths = [max(len(row[k]) for row in rows + [("measure", "median", "other", "ratio")])
+              for k in range(4)]
+    lines = []
+    for row in [("measure", "median", "other", "ratio / bound")] + rows:
+        lines.append("  ".join(c.ljust(widths[k]) for k, c in enumerate(row)).rstrip())
+        if len(lines) == 1:
+            lines.append("  ".join("-" * w for w in widths))
+    return "\n".join(lines)
