@@ -92,7 +92,9 @@ class LogFileFaults(ReliabilityCase):
         for i, app in enumerate(apps):
             starts = harness.record_starts(recfiles[i])
             started = [j for j, t in enumerate(text) if t == "Started program " + app]
-            self.assertEqual(len(started), len(starts), "one line for every start of " + app)
+            # The stop at the end may end the newest child before it has
+            # recorded its start: its line is the one line without a record.
+            self.assertIn(len(started) - len(starts), (0, 1), "one line for every start of " + app)
             # The first start seen may have been logged before the hold.
             self.assertGreater(len(seen[i]), 4, "%s restarted while the log was held" % app)
             for k in range(base[i] + 1, base[i] + len(seen[i])):
