@@ -42,6 +42,8 @@ foreach(dir ${QL_TOP_DIRS})
 endforeach()
 add_executable(unit_tests ${QL_UNIT_TESTS} tests/unit/test_main.cpp)
 target_link_libraries(unit_tests PRIVATE qlcore GTest::gtest)
+# Expected texts that the end-to-end tests share lie in the source tree.
+target_compile_definitions(unit_tests PRIVATE QL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)

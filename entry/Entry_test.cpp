@@ -2,6 +2,8 @@
 // command tables, the result message and the exit status, in both roles.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "entry/Entry.h"
 #include "tests/unit/TestKit.h"
 
@@ -15,32 +17,16 @@ namespace {
 const std::string Name = "(Quarn) Server Loader";
 const std::string Issued = "The command was issued - see log entry to see if it succeeded.";
 
-const Lines Usage = {
-    "",
-    "Usage: quarnloader < command >",
-    "",
-    " Service Commands",
-    "       -install    installs the service",
-    "       -remove     removes the service",
-    "       -start      starts the service",
-    "       -stop       stops the service",
-    "       -pause      pauses the service if running",
-    "       -resume     resumes the service if paused",
-    "",
-    " Process Commands, n = process number from INI file",
-    "       -stop n     stops process",
-    "       -start n    starts process",
-    "       -pause n    pauses auto restart",
-    "       -resume n   resumes auto restart",
-    "       -hide n     hides process window",
-    "       -show n     unhides process window",
-    "       -real n     sets priority to realtime",
-    "       -high n     sets priority to high",
-    "       -above n    sets priority to above normal",
-    "       -normal n   sets priority to normal",
-    "       -below n    sets priority to below normal",
-    "       -low n      sets priority to low",
-};
+// The usage text as the administrator sees it; the end-to-end tests expect
+// the same file.
+Lines ExpectedUsage() {
+  std::ifstream in(QL_SOURCE_DIR "/tests/expected_usage.txt");
+  Lines lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+const Lines Usage = ExpectedUsage();
 
 Lines Join(Lines a, const Lines& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -81,6 +67,7 @@ TEST_F(EntryTest, BannerIsFourLinesWithTheVersion) {
 }
 
 TEST_F(EntryTest, NoArgumentFromAConsoleShowsTheUsageAndLogsNothing) {
+  ASSERT_EQ(Usage.size(), 24u) << "tests/expected_usage.txt";
   EXPECT_EQ(Run({}), -1);
   EXPECT_EQ(output_, Usage);
   EXPECT_EQ(sim::ReadFile(kit::LogPath), "");

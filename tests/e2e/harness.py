@@ -51,33 +51,11 @@ SERVICE_DESKTOP = "__wineservice_winstation\\Default"
 WINDOW_START_PAUSE = 3000
 
 
-# The console usage text, line by line, as the executable prints it.
-USAGE = [
-    "",
-    "Usage: quarnloader < command >",
-    "",
-    " Service Commands",
-    "       -install    installs the service",
-    "       -remove     removes the service",
-    "       -start      starts the service",
-    "       -stop       stops the service",
-    "       -pause      pauses the service if running",
-    "       -resume     resumes the service if paused",
-    "",
-    " Process Commands, n = process number from INI file",
-    "       -stop n     stops process",
-    "       -start n    starts process",
-    "       -pause n    pauses auto restart",
-    "       -resume n   resumes auto restart",
-    "       -hide n     hides process window",
-    "       -show n     unhides process window",
-    "       -real n     sets priority to realtime",
-    "       -high n     sets priority to high",
-    "       -above n    sets priority to above normal",
-    "       -normal n   sets priority to normal",
-    "       -below n    sets priority to below normal",
-    "       -low n      sets priority to low",
-]
+# The console usage text, line by line, as the executable prints it; the
+# unit tests expect the same file.
+with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                       "expected_usage.txt"), encoding="ascii") as _f:
+    USAGE = _f.read().split("\n")[:-1]
 
 
 # -- per-test install folders ---------------------------------------------
