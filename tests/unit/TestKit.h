@@ -73,8 +73,15 @@ inline Lines Split(const std::string& text, const std::string& end) {
 
 // The log's lines as written, stamps included, without their CR LF. Text
 // after the last CR LF, or a lone CR or LF inside a line, fails the test.
+// Tests poll the log while the service writes it, so a read may catch a line
+// half copied into the file: an unended tail must stay so for a while before
+// it counts as a fault.
 inline Lines LogLines(const std::string& path = LogPath) {
   std::string text = sim::ReadFile(path);
+  for (int tries = 0; tries < 200 && !text.empty() && text.back() != '\n'; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    text = sim::ReadFile(path);
+  }
   Lines lines;
   size_t start = 0;
   while (start < text.size()) {
