@@ -230,29 +230,29 @@ bool tclPrc::Stop(bool wait) {
       WaitForSingleObject(process, StopPause);  // the grace period ends early if it quits
   }
 
-  bool terminated = false;
-  bool terminateFailed = false;
+  bool lives;
   {
     std::lock_guard<std::mutex> hold(Guard);
-    if (IsRunningLocked()) {
-      message = "Terminated process ";
-      terminateFailed = !TerminateProcess(process, 0);
-      terminated = !terminateFailed;
+    lives = IsRunningLocked();
+  }
+  // The handle cannot go away here: only a launch or a stop, which both need
+  // Busy, replace or close it.
+  if (lives) {
+    message = "Terminated process ";
+    if (!TerminateProcess(process, 0)) {
+      LogProgramLine(PrcFileLogging, "Terminate failed: " + AppName);
+      Busy = false;
+      return false;
     }
-  }
-  if (terminateFailed) {
-    LogProgramLine(PrcFileLogging, "Terminate failed: " + AppName);
-    Busy = false;
-    return false;
-  }
-  // Termination is asynchronous: a replacement started now could meet the
-  // old instance still holding its ports and files. One that lingers stays
-  // the record's child, so nothing is started beside it.
-  if (terminated && WaitForSingleObject(process, TerminateWait) != WAIT_OBJECT_0) {
-    LogProgramLine(PrcFileLogging,
-                   "Warning: The process has not ended after its termination: " + AppName);
-    Busy = false;
-    return false;
+    // Termination is asynchronous: a replacement started now could meet the
+    // old instance still holding its ports and files. One that lingers stays
+    // the record's child, so nothing is started beside it.
+    if (WaitForSingleObject(process, TerminateWait) != WAIT_OBJECT_0) {
+      LogProgramLine(PrcFileLogging,
+                     "Warning: The process has not ended after its termination: " + AppName);
+      Busy = false;
+      return false;
+    }
   }
   {
     FileSwitch program(Log, PrcFileLogging);

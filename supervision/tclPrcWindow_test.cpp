@@ -18,8 +18,6 @@ using kit::PrcTest;
 using kit::Steady;
 using kit::Windowless;
 
-const char* const App = "C:\\Srv\\alpha.exe";
-
 // --- Window probe ---
 
 TEST_F(PrcTest, SingleCheckReportsTheFirstFailedProbeAndKeepsReporting) {

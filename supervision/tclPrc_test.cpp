@@ -19,8 +19,6 @@ using kit::PrcTest;
 using kit::Steady;
 using kit::Windowless;
 
-const char* const App = "C:\\Srv\\alpha.exe";
-
 // --- Launch ---
 
 TEST_F(PrcTest, LaunchPassesTheStoredSettingsToCreateProcess) {

@@ -236,6 +236,7 @@ class PrcTest : public testing::Test {
 
   DWORD Child() { return LastChildOf(rec.FullCommandLine); }
 
+  const char* const App = "C:\\Srv\\alpha.exe";
   tclPrc rec;
 };
 
