@@ -35,6 +35,28 @@ bool tclIni::ReadYesNo(const std::string& section, const std::string& key, bool 
   return ReadWord(section, key, defaultValue ? "yes" : "no") == "yes";
 }
 
+// An empty value is a present key: the reader returns "" for it, never the
+// default, so a default no file can hold tells the two apart.
+bool tclIni::HasKey(const std::string& section, const std::string& key) {
+  const char absent[] = "\x01" "absent" "\x01";
+  char buffer[sizeof absent + 1];
+  buffer[0] = '\0';
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), absent, buffer, sizeof buffer,
+                           Path.c_str());
+  buffer[sizeof buffer - 1] = '\0';
+  return std::string(buffer) != absent;
+}
+
+int32_t tclIni::ReadOptionalInteger(const std::string& section, const std::string& key,
+                                    int32_t defaultValue) {
+  return HasKey(section, key) ? ReadInteger(section, key, defaultValue) : defaultValue;
+}
+
+bool tclIni::ReadOptionalYesNo(const std::string& section, const std::string& key,
+                               bool defaultValue) {
+  return HasKey(section, key) ? ReadYesNo(section, key, defaultValue) : defaultValue;
+}
+
 std::string tclIni::SectionName(int32_t n) { return ProcessSectionPrefix + std::to_string(n); }
 
 std::string tclIni::ReadServiceName() {

@@ -15,6 +15,12 @@ class tclIni {
                        const std::string& defaultValue);
   int32_t ReadInteger(const std::string& section, const std::string& key, int32_t defaultValue);
   bool ReadYesNo(const std::string& section, const std::string& key, bool defaultValue);
+  // Keys added beyond the original set are echoed only when the file has
+  // them, so a file without them gives the account it always gave.
+  bool HasKey(const std::string& section, const std::string& key);
+  int32_t ReadOptionalInteger(const std::string& section, const std::string& key,
+                              int32_t defaultValue);
+  bool ReadOptionalYesNo(const std::string& section, const std::string& key, bool defaultValue);
   static std::string SectionName(int32_t n);
 
   std::string ReadServiceName();

@@ -99,6 +99,19 @@ TEST_F(IniTest, KeyPresentButEmptyEchoesNothingAndYieldsTheDefault) {
                              "   Paused = ", "   NumOfRespChecks = "}));
 }
 
+TEST_F(IniTest, OptionalKeysAreEchoedOnlyWhenTheFileHasThem) {
+  Config("[Process_0]\r\nMinUptime=250\r\nEmpty=\r\nTree=Yes\r\n");
+  EXPECT_TRUE(Ini.HasKey("Process_0", "Empty"));
+  EXPECT_FALSE(Ini.HasKey("Process_0", "Missing"));
+  EXPECT_FALSE(Ini.HasKey("Process_1", "MinUptime"));
+  EXPECT_EQ(Ini.ReadOptionalInteger("Process_0", "MinUptime", 0), 250);
+  EXPECT_EQ(Ini.ReadOptionalInteger("Process_0", "MaxRestartDelay", 60000), 60000);
+  EXPECT_EQ(Ini.ReadOptionalInteger("Process_0", "Empty", 7), 7);
+  EXPECT_TRUE(Ini.ReadOptionalYesNo("Process_0", "Tree", false));
+  EXPECT_FALSE(Ini.ReadOptionalYesNo("Process_0", "Missing", false));
+  EXPECT_EQ(Logged(), (Lines{"   MinUptime = 250", "   Empty = ", "   Tree = Yes"}));
+}
+
 // ---- Conversions -----------------------------------------------------------------
 
 TEST_F(IniTest, WordsEchoInTheFilesLetterCaseAndAreComparedLowerCased) {

@@ -167,6 +167,31 @@ DWORD GetFileAttributesA(LPCSTR path) {
                            INVALID_FILE_ATTRIBUTES);
 }
 
+BOOL DeleteFileA(LPCSTR path) {
+  if (path == nullptr) return sim::detail::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::string host = HostPathLocked(path);
+  std::error_code ec;
+  if (!fs::is_regular_file(host, ec)) return sim::detail::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (g_locked.count(host) != 0) return sim::detail::Fail(ERROR_SHARING_VIOLATION, FALSE);
+  return fs::remove(host, ec) ? TRUE : sim::detail::Fail(ERROR_ACCESS_DENIED, FALSE);
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (from == nullptr || to == nullptr) return sim::detail::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::string source = HostPathLocked(from), target = HostPathLocked(to);
+  std::error_code ec;
+  if (!fs::is_regular_file(source, ec)) return sim::detail::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  bool targetThere = fs::exists(target, ec);
+  if (targetThere && (flags & MOVEFILE_REPLACE_EXISTING) == 0)
+    return sim::detail::Fail(ERROR_ALREADY_EXISTS, FALSE);
+  if (g_locked.count(source) != 0 || (targetThere && g_locked.count(target) != 0))
+    return sim::detail::Fail(ERROR_SHARING_VIOLATION, FALSE);
+  fs::rename(source, target, ec);
+  return ec ? sim::detail::Fail(ERROR_ACCESS_DENIED, FALSE) : TRUE;
+}
+
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   if (module != nullptr) return sim::detail::Fail(ERROR_MOD_NOT_FOUND, DWORD(0));
   std::string path;

@@ -31,7 +31,8 @@ void WriteFile(const std::string& windowsPath, const std::string& content);
 std::string ReadFile(const std::string& windowsPath);   // "" when missing
 bool FileExists(const std::string& windowsPath);
 void RemoveFile(const std::string& windowsPath);
-// A file that cannot be opened for writing (as if held without sharing).
+// A file that cannot be opened for writing, renamed, replaced or deleted (as
+// if held without sharing).
 void LockFile(const std::string& windowsPath, bool locked);
 // Creates a folder (and the folders above it). Reset creates only the module's
 // folder; WriteFile creates the folders of the files it writes.

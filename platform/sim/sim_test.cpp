@@ -271,6 +271,13 @@ TEST(SimFiles, LockedFilesAndMissingFoldersCannotBeWritten) {
 
   sim::LockFile("C:\\QuarnLoader\\QuarnLoader.log", true);
   EXPECT_EQ(OpenFileA("C:\\QuarnLoader\\QuarnLoader.log", "ab"), nullptr);
+  sim::WriteFile("C:\\QuarnLoader\\other.log", "other");
+  EXPECT_FALSE(DeleteFileA("C:\\QuarnLoader\\QuarnLoader.log"));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileExA("C:\\QuarnLoader\\QuarnLoader.log", "C:\\QuarnLoader\\x.log", 0));
+  EXPECT_FALSE(MoveFileExA("C:\\QuarnLoader\\other.log", "C:\\QuarnLoader\\QuarnLoader.log",
+                           MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(sim::ReadFile("C:\\QuarnLoader\\QuarnLoader.log"), "line\r\n");
   f = OpenFileA("C:\\QuarnLoader\\QuarnLoader.log", "rb");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
@@ -280,6 +287,21 @@ TEST(SimFiles, LockedFilesAndMissingFoldersCannotBeWritten) {
 
   sim::Reset();
   EXPECT_FALSE(sim::FileExists("C:\\QuarnLoader\\QuarnLoader.log"));
+}
+
+TEST(SimFiles, RenameReplacesOnlyWhenAskedAndDeleteNeedsTheFile) {
+  sim::WriteFile("C:\\a.txt", "a");
+  sim::WriteFile("C:\\b.txt", "b");
+  EXPECT_FALSE(MoveFileExA("C:\\a.txt", "C:\\b.txt", 0));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(MoveFileExA("C:\\a.txt", "C:\\b.txt", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(sim::ReadFile("C:\\b.txt"), "a");
+  EXPECT_FALSE(sim::FileExists("C:\\a.txt"));
+  EXPECT_FALSE(MoveFileExA("C:\\a.txt", "C:\\c.txt", 0));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(DeleteFileA("C:\\b.txt"));
+  EXPECT_FALSE(DeleteFileA("C:\\b.txt"));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 // --- Profile reader ---

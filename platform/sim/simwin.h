@@ -36,6 +36,8 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_ACCESS_DENIED 5
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_DATA 13
 #define ERROR_INVALID_PARAMETER 87
@@ -74,6 +76,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
+#define MOVEFILE_REPLACE_EXISTING 0x1u
 
 // Windows and messages.
 #define SW_HIDE 0
@@ -179,6 +182,8 @@ void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 DWORD GetFileAttributesA(LPCSTR path);
+BOOL DeleteFileA(LPCSTR path);
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
