@@ -83,11 +83,11 @@ bool tclPrc::Launch() {
   commandLine.push_back('\0');
   PROCESS_INFORMATION created = {};
   uint32_t createdWith = PriorityClass;
+  // Suspended until it is in its job, so that nothing it starts escapes.
+  DWORD flags = createdWith | (job != nullptr ? CREATE_SUSPENDED : 0);
   // An empty directory string makes the call fail; none means "inherit ours".
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
-  // Suspended until it is in its job, so that nothing it starts escapes.
-  DWORD flags = createdWith | (job != nullptr ? CREATE_SUSPENDED : 0);
   BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
                            flags, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
                            &startup, &created);
