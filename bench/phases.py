@@ -6,6 +6,7 @@ import statistics
 import sys
 import time
 
+import crashloop
 import harness as h
 from harness_procs import cpu_ticks, proc_alive, rss_kb
 from watch import (WATCHED, BenchError, Tail, find_linux_pid, own_wine_processes, wait_for,
@@ -285,6 +286,10 @@ class Bench:
                       "Count x (RestartInterval / Count, integer division)",
             "by_count": out,
         }
+
+    # -- crash loop with and without restart back-off --------------------------
+    def bench_crashloop(self, seconds=45):
+        crashloop.measure(self, seconds)
 
     # -- idle cost ------------------------------------------------------------
     def bench_idle(self, seconds=60, count=127):

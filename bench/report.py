@@ -45,6 +45,14 @@ def table(r):
         rows.append(("console -stop n to log line", fmt(s["median_ms"], " ms"),
                      "worst " + fmt(s["worst_ms"], " ms"),
                      "console exits after " + fmt(s["console_exit_median_ms"], " ms")))
+    s = r.get("crash_loop")
+    if s:
+        for key, label in (("plain", "crash loop, %ds: no back-off"), ("backoff", "  with back-off")):
+            c = s[key]
+            rows.append((label % s["seconds"] if "%" in label else label,
+                         "%d launches" % c["launches"],
+                         fmt(c["log_bytes_per_hour"] / 1e6, " MB log/h"),
+                         "service CPU " + fmt(c["service_cpu_s"], " s")))
     s = r.get("idle_cost")
     if s:
         rows.append(("CPU, %d idle programs, %ds" % (s["programs"], round(s["seconds"])),

@@ -21,6 +21,8 @@ extern const std::string KeyNumberOfProcesses, KeyServicePriority, KeyGlobalFile
 extern const std::string KeyAppName, KeyProcessName, KeyCommandLine, KeyStartDir, KeyPriority,
     KeyWindow, KeyAutoRestart, KeyPaused, KeyStartPause, KeyStopPause, KeyNumOfRespChecks,
     KeyPrcFileLogging, KeyMinimize;
+// Opt-in keys of a program section, echoed only when the file has them.
+extern const std::string KeyMinUptime, KeyMaxRestartDelay, KeyStopProcessTree;
 
 extern const std::string ConfirmationText;
 

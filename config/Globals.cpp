@@ -36,6 +36,8 @@ const std::string KeyAppName = "AppName", KeyProcessName = "ProcessName",
                   KeyPaused = "Paused", KeyStartPause = "StartPause", KeyStopPause = "StopPause",
                   KeyNumOfRespChecks = "NumOfRespChecks", KeyPrcFileLogging = "PrcFileLogging",
                   KeyMinimize = "Minimize";
+const std::string KeyMinUptime = "MinUptime", KeyMaxRestartDelay = "MaxRestartDelay",
+                  KeyStopProcessTree = "StopProcessTree";
 
 const std::string ConfirmationText =
     "The command was issued - see log entry to see if it succeeded.";

@@ -1,4 +1,5 @@
 // Turning the program sections of the configuration file into the table.
+#include "config/Constants.h"
 #include "config/Globals.h"
 #include "config/tclIni.h"
 #include "platform/win.h"
@@ -74,6 +75,10 @@ bool tclPrcList::LoadProcessValues() {
     record.StopPause = Duration(Ini.ReadStopPause(i));
     record.NumOfRespChecks = Ini.ReadNumOfRespChecks(i);
     record.PrcFileLogging = Ini.ReadPrcFileLogging(i);
+    std::string section = tclIni::SectionName(i);
+    record.MinUptime = Duration(Ini.ReadOptionalInteger(section, KeyMinUptime, 0));
+    record.MaxRestartDelay = Duration(Ini.ReadOptionalInteger(section, KeyMaxRestartDelay, 60000));
+    record.StopProcessTree = Ini.ReadOptionalYesNo(section, KeyStopProcessTree, false);
     record.FullCommandLine = ProgramForCommandLine(record.AppName) + " " + record.CommandLine;
   }
   return true;

@@ -278,6 +278,25 @@ TEST_F(LoadTest, NegativeRestartIntervalIsTakenAsZero) {
   EXPECT_EQ(Logged().front(), "   RestartInterval = -5");
 }
 
+TEST_F(LoadTest, OptInKeysAreReadAndEchoedAfterTheOthersOnlyWhenPresent) {
+  Config(AppSections(0, 1) + "MinUptime=-3\r\nStopProcessTree=Yes\r\nMaxRestartDelay=9000\r\n");
+  ASSERT_TRUE(PrcList.LoadFromIni());
+  const tclPrc& plain = PrcList.Records[0];
+  EXPECT_EQ(plain.MinUptime, 0u);
+  EXPECT_EQ(plain.MaxRestartDelay, 60000u);
+  EXPECT_FALSE(plain.StopProcessTree);
+  const tclPrc& opted = PrcList.Records[1];
+  EXPECT_EQ(opted.MinUptime, 0u);
+  EXPECT_EQ(opted.MaxRestartDelay, 9000u);
+  EXPECT_TRUE(opted.StopProcessTree);
+  Lines expected = {"   RestartInterval = 1000", "Loading process values from ini file ..."};
+  Append(expected, DefaultAccount(0));
+  Append(expected, DefaultAccount(1));
+  Append(expected, {"   MinUptime = -3", "   MaxRestartDelay = 9000", "   StopProcessTree = Yes",
+                    "", "Load completed."});
+  EXPECT_EQ(Logged(), expected);
+}
+
 TEST_F(LoadTest, AppNameWithABlankThatNamesAnExistingFileIsQuoted) {
   sim::WriteFile("C:\\Program Files\\Srv\\srv.exe", "MZ");
   Config("[Process_0]\r\nAppName=C:\\Program Files\\Srv\\srv.exe\r\nCommandLine=-port 80\r\n"

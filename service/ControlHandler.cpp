@@ -33,7 +33,7 @@ std::string CarryOut(DWORD operation, DWORD processCode) {
     case OpStop:
       return PrcList.Stop(n, false) ? "" : "The process could not be stopped.";
     case OpStart:
-      return PrcList.Start(n) ? "" : "The process could not be started.";
+      return PrcList.StartNow(n) ? "" : "The process could not be started.";
     case OpPause:
       return PrcList.Pause(n) ? "" : "The process could not be paused.";
     case OpResume:

@@ -291,4 +291,105 @@ TEST_F(CheckAllTest, LinesOfAProcessWithLoggingOffAreDropped) {
   EXPECT_TRUE(Log.FileEnabled());
 }
 
+// --- Restart back-off (ticks on the virtual clock, starting just before
+// their wrap) ---
+
+class BackOffTest : public CheckAllTest {
+ protected:
+  void SetUp() override {
+    CheckAllTest::SetUp();
+    sim::AdvanceTicks(0xFFFFFFFFu - 2500);
+    sim::TicksFollowClock(true);
+    Table(1, Crashing());
+    PrcList.Records[0].MinUptime = 5000;
+    PrcList.Records[0].MaxRestartDelay = 3000;
+    PrcList.StartAll();
+    NewLines();
+  }
+
+  static sim::Program Crashing() {
+    sim::Program p;
+    p.exitAfterMs = 100;
+    return p;
+  }
+
+  // The delays begun over that many passes, and the launches among the lines.
+  std::vector<int> Delays(int passes, size_t* launches = nullptr) {
+    std::vector<int> delays;
+    for (int i = 0; i < passes; ++i) {
+      EXPECT_EQ(Pass(), 1000u);
+      for (const std::string& line : NewLines()) {
+        int d = 0, ran = 0;
+        if (sscanf(line.c_str(), "Process (0): Restart delayed by %d ms: the program ran only %d ms.",
+                   &d, &ran) == 2) {
+          EXPECT_EQ(ran, 1000) << line;   // launched one pass before it was found gone
+          delays.push_back(d);
+        }
+        if (launches != nullptr) *launches += line == "Started program " + AppOf(0);
+      }
+    }
+    return delays;
+  }
+};
+
+TEST_F(BackOffTest, DelaysDoubleUpToTheCeilingWithoutLengtheningThePass) {
+  size_t launches = 0;
+  EXPECT_EQ(Delays(12, &launches), (std::vector<int>{1000, 2000, 3000, 3000}));
+  EXPECT_EQ(launches, 3u);   // each restart waits out its delay in whole passes
+  uint32_t remaining = 0;
+  EXPECT_TRUE(PrcList.Records[0].IsWaitingToRestart(&remaining));
+  EXPECT_EQ(remaining, 1000u);
+}
+
+TEST_F(BackOffTest, LongRunResetsTheCountAndStartFromTheConsoleOverridesTheDelay) {
+  EXPECT_EQ(Delays(4), (std::vector<int>{1000, 2000}));
+  ASSERT_TRUE(PrcList.Records[0].IsWaitingToRestart());
+  sim::AddProgram(AppOf(0), sim::Program());
+  ASSERT_TRUE(PrcList.StartNow(0));   // at once, inside the delay
+  EXPECT_FALSE(PrcList.Records[0].IsWaitingToRestart());
+  Delays(6);
+  sim::AddProgram(AppOf(0), Crashing());
+  sim::KillProcess(ChildOf(0), 1);    // after a run of 6 s: no delay
+  EXPECT_TRUE(Delays(1).empty());
+  EXPECT_EQ(Delays(2), (std::vector<int>{1000}));   // counted from the first again
+}
+
+TEST_F(BackOffTest, AdministratorsStopIsNoFailureAndPauseHoldsAnExpiredDelay) {
+  sim::AddProgram(AppOf(0), sim::Program());
+  sim::Advance(200);
+  ASSERT_TRUE(PrcList.StartNow(0));
+  ASSERT_TRUE(PrcList.Stop(0, false));
+  Delays(1);
+  EXPECT_TRUE(PrcList.IsRunning(0));   // restarted by the next pass, no delay
+
+  sim::AddProgram(AppOf(0), Crashing());
+  sim::KillProcess(ChildOf(0), 1);
+  EXPECT_EQ(Delays(1).size(), 1u);
+  PrcList.Pause(0);
+  size_t launches = 0;
+  Delays(3, &launches);
+  EXPECT_EQ(launches, 0u);
+  PrcList.Resume(0);
+  Delays(1, &launches);
+  EXPECT_EQ(launches, 1u);
+}
+
+TEST_F(BackOffTest, HungProgramStoppedByThePassStartsItsDelayThen) {
+  sim::Program hangs;
+  hangs.hangAfterMs = 0;
+  sim::AddProgram(AppOf(0), hangs);
+  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.RestartInterval = 100;
+  sim::Advance(200);
+  ASSERT_TRUE(PrcList.StartNow(0));
+  NewLines();
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (0): Program is not responding: " + AppOf(0),
+                               "Stopped process " + AppOf(0),
+                               "Process (0): Restart delayed by 1000 ms: the program ran only "
+                               "1000 ms."}));   // until the probe timed out and it quit
+  Pass();
+  EXPECT_TRUE(NewLines().empty());
+}
+
 }  // namespace

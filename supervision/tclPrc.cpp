@@ -28,6 +28,8 @@ void LogProgramLine(bool fileLogging, const std::string& text) {
 bool tclPrc::IsRunningLocked() {
   Running = ProcessInfo.hProcess != nullptr &&
             WaitForSingleObject(ProcessInfo.hProcess, 0) == WAIT_TIMEOUT;
+  if (Running && RunOpen && !RunLongEnough && MinUptime > 0)
+    RunLongEnough = DWORD(GetTickCount() - RunStart) >= MinUptime;
   return Running;
 }
 
@@ -65,6 +67,8 @@ bool tclPrc::Launch() {
       ProcessInfo.hProcess = nullptr;
     }
   }
+  EndJob();   // what the previous child left running must not meet the new one
+  HANDLE job = StopProcessTree ? StartJob() : nullptr;
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -79,23 +83,28 @@ bool tclPrc::Launch() {
   commandLine.push_back('\0');
   PROCESS_INFORMATION created = {};
   uint32_t createdWith = PriorityClass;
+  // Suspended until it is in its job, so that nothing it starts escapes.
+  DWORD flags = createdWith | (job != nullptr ? CREATE_SUSPENDED : 0);
   // An empty directory string makes the call fail; none means "inherit ours".
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
   BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
-                           createdWith, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
+                           flags, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
                            &startup, &created);
   if (!ok) {
     DWORD error = GetLastError();
     LogProgramLine(PrcFileLogging, "Error ( " + std::to_string(int32_t(error)) +
                                        " ): Failed to start program " + AppName);
+    if (job != nullptr) CloseHandle(job);
     Busy = false;
     return false;
   }
+  if (job != nullptr) Job = JoinJob(job, created);
   CloseHandle(created.hThread);
   created.hThread = nullptr;
   {
     std::lock_guard<std::mutex> hold(Guard);
+    BeginRunLocked();
     ProcessInfo = created;
     MainWindow = nullptr;
     UnresponsiveCount = 0;
@@ -197,7 +206,9 @@ bool tclPrc::SetPriority(uint32_t priorityClass) {
   return SetPriorityClass(ProcessInfo.hProcess, priorityClass) != 0;
 }
 
-bool tclPrc::Stop(bool wait) {
+bool tclPrc::Stop(bool wait) { return StopChild(wait, true); }
+
+bool tclPrc::StopChild(bool wait, bool byAdministrator) {
   if (wait) {
     // Waiting first means a launch in progress is stopped once it is done.
     while (!ClaimBusy()) Sleep(BusyPollInterval);
@@ -235,11 +246,12 @@ bool tclPrc::Stop(bool wait) {
     std::lock_guard<std::mutex> hold(Guard);
     lives = IsRunningLocked();
   }
+  bool treeEnded = EndJob();   // the main process too, if it is still there
   // The handle cannot go away here: only a launch or a stop, which both need
   // Busy, replace or close it.
   if (lives) {
     message = "Terminated process ";
-    if (!TerminateProcess(process, 0)) {
+    if (!treeEnded && !TerminateProcess(process, 0)) {
       LogProgramLine(PrcFileLogging, "Terminate failed: " + AppName);
       Busy = false;
       return false;
@@ -268,6 +280,7 @@ bool tclPrc::Stop(bool wait) {
     MainWindow = nullptr;
     UnresponsiveCount = 0;
     ++Generation;
+    EndRunByStopLocked(byAdministrator);
   }
   Busy = false;
   return true;

@@ -22,6 +22,21 @@ class tclPrc {
   bool ShowHide(bool hide);
   bool ApplyShowCommand(int32_t showCommand);
 
+  // The supervision pass's own stop of a hung program: the run it ends is
+  // judged by SettleExit like one that ended by itself, not like a stop
+  // asked for by an administrator.
+  bool StopUnresponsive();
+  // Called by the pass that finds the program no longer alive (or has just
+  // stopped it): ends what the program left running and judges the run.
+  // True when a restart delay begins now; delay and ran then say how long
+  // it is and how long the run lasted, in milliseconds.
+  bool SettleExit(uint32_t& delay, uint32_t& ran);
+  // Whether a restart waits out a delay, and if so for how many more
+  // milliseconds. Safe from any thread.
+  bool IsWaitingToRestart(uint32_t* remainingMs = nullptr);
+  // A start asked for by an administrator: no delay, no failed runs counted.
+  void ForgetFailedRuns();
+
   // Set by the loader before any second thread exists. Afterwards only
   // PriorityClass and Paused change, by the control handler, hence atomic.
   std::string AppName;
@@ -37,6 +52,9 @@ class tclPrc {
   std::atomic<bool> Paused{false};
   bool AutoRestart = false;
   int32_t NumOfRespChecks = 0;
+  uint32_t MinUptime = 0;            // 0: restarts are never delayed
+  uint32_t MaxRestartDelay = 60000;
+  bool StopProcessTree = false;
 
   // Held by a launch or a stop from its first step to its last; whoever
   // fails to claim it gives up (or, stopping with wait, waits).
@@ -51,6 +69,14 @@ class tclPrc {
   bool IsRunningLocked();
   HWND LiveMainWindowLocked();
   bool ShowMainWindow(int32_t showCommand);
+  bool StopChild(bool wait, bool byAdministrator);
+  HANDLE StartJob();
+  HANDLE JoinJob(HANDLE job, const PROCESS_INFORMATION& created);
+  bool EndJob();
+  void WarnTreeNotStopped(DWORD error);
+  void BeginRunLocked();
+  void EndRunByStopLocked(bool byAdministrator);
+  void JudgeRunLocked(bool mayFail, DWORD end);
 
   // Guards the child's handles and what is known about it, which both the
   // supervision pass and the control handler read.
@@ -60,6 +86,21 @@ class tclPrc {
   bool Running = false;
   int32_t UnresponsiveCount = 0;
   uint32_t Generation = 0;   // counts the children, so a late probe can tell its own
+
+  // Restart back-off, in GetTickCount milliseconds (differences only, so the
+  // ticks' wrap after 49 days does no harm).
+  bool RunOpen = false;           // a child was launched and its run not judged yet
+  DWORD RunStart = 0;
+  bool RunLongEnough = false;     // seen alive at MinUptime: a wrap cannot undo it
+  DWORD RunEnd = 0;               // when the pass's own stop ended the run
+  bool RunStopped = false;
+  uint32_t FailedRuns = 0;        // short runs in a row
+  bool Waiting = false;
+  DWORD WaitFrom = 0;
+  uint32_t WaitFor = 0;
+
+  // The job holding the child's tree; touched only while Busy is held.
+  HANDLE Job = nullptr;
 };
 
 // A stamped line about one program, written to the file only while its file

@@ -34,6 +34,12 @@ bool tclPrcList::Start(int32_t n) {
   return IsValidIndex(n) && Records[n].Launch();
 }
 
+bool tclPrcList::StartNow(int32_t n) {
+  if (!IsValidIndex(n)) return false;
+  Records[n].ForgetFailedRuns();
+  return Start(n);
+}
+
 bool tclPrcList::Stop(int32_t n, bool wait) { return IsValidIndex(n) && Records[n].Stop(wait); }
 
 bool tclPrcList::SetPriority(int32_t n, uint32_t priorityClass) {

@@ -22,6 +22,9 @@ class tclPrcList {
   bool IsAutoRestart(int32_t n) const;
   bool IsLogging(int32_t n) const;
   bool Start(int32_t n);
+  // A start asked for from the console: at once, whatever the restart delay,
+  // and the program's failed runs are counted from none again.
+  bool StartNow(int32_t n);
   bool Stop(int32_t n, bool wait);
   bool SetPriority(int32_t n, uint32_t priorityClass);
   bool Pause(int32_t n);

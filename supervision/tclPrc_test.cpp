@@ -295,6 +295,77 @@ TEST_F(PrcTest, StopOfAChildThatAlreadyExitedLogsNothing) {
   EXPECT_EQ(LogMessages(), Lines{"Started program C:\\Srv\\alpha.exe"});
 }
 
+// --- The process tree ---
+
+sim::Program Launcher(bool ignoresQuit) {
+  sim::Program p;
+  p.children = 2;
+  p.ignoresQuit = ignoresQuit;
+  return p;
+}
+
+bool AnyAlive(const std::vector<DWORD>& ids) {
+  return std::any_of(ids.begin(), ids.end(), [](DWORD id) { return sim::Process(id).alive; });
+}
+
+TEST_F(PrcTest, StopEndsTheWholeTreeWhetherOrNotTheMainProcessQuits) {
+  for (bool ignoresQuit : {false, true}) {
+    kit::Configure(rec, App, Launcher(ignoresQuit));
+    rec.StopProcessTree = true;
+    ASSERT_TRUE(rec.Launch());
+    EXPECT_EQ(sim::Launches().back().creationFlags, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED);
+    EXPECT_FALSE(sim::Process(Child()).suspended);
+    std::vector<DWORD> tree = sim::ChildProcessIds(Child());
+    ASSERT_EQ(tree.size(), 2u);
+    EXPECT_TRUE(sim::Process(tree[1]).inJob);
+
+    EXPECT_TRUE(rec.Stop(false));
+    EXPECT_FALSE(AnyAlive(tree));
+    EXPECT_EQ(sim::Process(Child()).terminated, ignoresQuit);
+    EXPECT_EQ(LogMessages().back(),
+              (ignoresQuit ? "Terminated process " : "Stopped process ") + std::string(App));
+    EXPECT_EQ(sim::OpenHandleCount(), 0);   // the job's handle too
+    EXPECT_EQ(sim::InheritableHandleCount(), 0);
+  }
+}
+
+TEST_F(PrcTest, TreeOfAMainProcessThatEndedByItselfGoesBeforeTheRestart) {
+  kit::Configure(rec, App, Launcher(false));
+  rec.StopProcessTree = true;
+  ASSERT_TRUE(rec.Launch());
+  std::vector<DWORD> first = sim::ChildProcessIds(Child());
+  sim::KillProcess(Child(), 1);
+  ASSERT_TRUE(rec.Launch());
+  EXPECT_FALSE(AnyAlive(first));
+  std::vector<DWORD> second = sim::ChildProcessIds(Child());
+  EXPECT_TRUE(AnyAlive(second));
+
+  sim::KillProcess(Child(), 1);   // the pass that sees the exit ends them
+  uint32_t delay = 0, ran = 0;
+  EXPECT_FALSE(rec.SettleExit(delay, ran));
+  EXPECT_FALSE(AnyAlive(second));
+  EXPECT_EQ(sim::OpenHandleCount(), 1);   // only the dead main process's
+}
+
+TEST_F(PrcTest, WithoutItsJobTheProgramStartsAsBeforeAfterOneWarning) {
+  kit::Configure(rec, App, Launcher(false));
+  rec.StopProcessTree = true;
+  for (const char* failing : {"CreateJobObjectA", "AssignProcessToJobObject"}) {
+    sim::FailNext(failing, ERROR_ACCESS_DENIED);
+    size_t before = LogMessages().size();
+    ASSERT_TRUE(rec.Launch());
+    EXPECT_EQ(LogMessages(before),
+              (Lines{"Warning ( 5 ): The process tree cannot be stopped for program " +
+                         std::string(App),
+                     "Started program " + std::string(App)}));
+    EXPECT_FALSE(sim::Process(Child()).suspended) << failing;
+    std::vector<DWORD> tree = sim::ChildProcessIds(Child());
+    EXPECT_TRUE(rec.Stop(false));
+    EXPECT_TRUE(AnyAlive(tree)) << failing;
+    EXPECT_EQ(sim::OpenHandleCount(), 0) << failing;
+  }
+}
+
 // --- Busy records ---
 
 TEST_F(PrcTest, BusyRecordRefusesLaunchStopAndShow) {

@@ -9,7 +9,9 @@
 namespace {
 
 std::atomic<uint64_t> g_now{0};
-std::atomic<int64_t> g_tickBase{0};   // real ms at Reset, less what tests added
+std::atomic<int64_t> g_tickBase{0};   // real ms at Reset
+std::atomic<uint32_t> g_ticksAdded{0};   // by AdvanceTicks, wrapping like the ticks
+std::atomic<bool> g_ticksFollowClock{false};
 thread_local DWORD t_lastError = 0;
 thread_local bool t_serviceSide = false;
 
@@ -51,6 +53,8 @@ std::string Lower(const std::string& text) {
 void ResetClock() {
   g_now.store(0);
   g_tickBase.store(RealMs());
+  g_ticksAdded.store(0);
+  g_ticksFollowClock.store(false);
   std::lock_guard<std::mutex> hold(Mu());
   g_base = DefaultBase;
 }
@@ -61,7 +65,9 @@ uint64_t Now() { return g_now.load(); }
 
 void Advance(uint64_t ms) { g_now.fetch_add(ms); }
 
-void AdvanceTicks(DWORD ms) { g_tickBase.fetch_sub(ms); }
+void AdvanceTicks(DWORD ms) { g_ticksAdded.fetch_add(ms); }
+
+void TicksFollowClock(bool follow) { g_ticksFollowClock.store(follow); }
 
 void SetLocalTimeBase(const SYSTEMTIME& t) {
   std::lock_guard<std::mutex> hold(detail::Mu());
@@ -83,7 +89,10 @@ void Reset() {
 
 DWORD GetLastError() { return t_lastError; }
 
-DWORD GetTickCount() { return DWORD(RealMs() - g_tickBase.load()); }
+DWORD GetTickCount() {
+  uint64_t base = g_ticksFollowClock ? sim::Now() : uint64_t(RealMs() - g_tickBase.load());
+  return DWORD(base + g_ticksAdded.load());
+}
 
 void SetLastError(DWORD error) { t_lastError = error; }
 

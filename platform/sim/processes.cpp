@@ -5,9 +5,10 @@
 #include "platform/sim/sim_internal.h"
 
 struct SimObject {
-  enum Kind { ProcessHandle, ThreadHandle } kind = ProcessHandle;
-  sim::detail::ProcRec* process = nullptr;
+  enum Kind { ProcessHandle, ThreadHandle, JobHandle } kind = ProcessHandle;
+  sim::detail::ProcRec* process = nullptr;   // null for a job
   bool closed = false;
+  int job = 0;
 };
 
 using namespace sim::detail;
@@ -27,6 +28,7 @@ struct Table {
   Objects<SimObject> handles;
   DWORD nextProcessId = FirstProcessId;
   DWORD nextThreadId = FirstThreadId;
+  int lastJob = 0;
   int inheritableHandles = 0;
 } g_table;
 
@@ -117,6 +119,22 @@ ProcRec* ValidProcessHandleLocked(HANDLE handle) {
   return h->process;
 }
 
+int ValidJobLocked(HANDLE handle) {
+  SimObject* h = ValidHandleLocked(handle);
+  return h != nullptr && h->kind == SimObject::JobHandle ? h->job : 0;
+}
+
+// What a program does once it runs: its children inherit its job.
+void BeginRunningLocked(ProcRec& p) {
+  sim::Program child;
+  child.hasWindow = false;
+  for (int i = 0; i < p.program.children; ++i) {
+    ProcRec* c = NewProcessLocked(child);
+    c->parentId = p.pid;
+    c->job = p.job;
+  }
+}
+
 }  // namespace
 
 namespace sim {
@@ -185,7 +203,17 @@ ProcessState Process(DWORD processId) {
   state.showCommands = p->showCommands;
   state.quitMessages = p->quitMessages;
   state.terminated = p->terminated;
+  state.suspended = p->suspended;
+  state.inJob = p->job != 0;
   return state;
+}
+
+std::vector<DWORD> ChildProcessIds(DWORD parentId) {
+  std::lock_guard<std::mutex> hold(Mu());
+  std::vector<DWORD> ids;
+  for (auto& p : g_table.processes)
+    if (p->parentId == parentId) ids.push_back(p->pid);
+  return ids;
 }
 
 std::vector<DWORD> ProcessIds() {
@@ -266,6 +294,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
 
   ProcRec* p = NewProcessLocked(*program);
   p->priorityClass = PriorityFromFlags(creationFlags);
+  p->suspended = (creationFlags & CREATE_SUSPENDED) != 0;
+  if (!p->suspended) BeginRunningLocked(*p);
   processInformation->hProcess = g_table.handles.Add({SimObject::ProcessHandle, p});
   processInformation->hThread = g_table.handles.Add({SimObject::ThreadHandle, p});
   processInformation->dwProcessId = p->pid;
@@ -289,7 +319,7 @@ BOOL CloseHandle(HANDLE handle) {
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   std::lock_guard<std::mutex> hold(Mu());
   SimObject* h = ValidHandleLocked(handle);
-  if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+  if (h == nullptr || h->process == nullptr) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
   ProcRec& p = *h->process;
   if (!AliveLocked(p)) return WAIT_OBJECT_0;
   if (milliseconds == 0) return WAIT_TIMEOUT;
@@ -353,4 +383,49 @@ DWORD GetPriorityClass(HANDLE process) {
 DWORD WaitForInputIdle(HANDLE process, DWORD /*milliseconds*/) {
   std::lock_guard<std::mutex> hold(Mu());
   return ValidProcessHandleLocked(process) ? 0 : Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+}
+
+DWORD ResumeThread(HANDLE thread) {
+  std::lock_guard<std::mutex> hold(Mu());
+  SimObject* h = ValidHandleLocked(thread);
+  if (h == nullptr || h->kind != SimObject::ThreadHandle)
+    return Fail(ERROR_INVALID_HANDLE, DWORD(-1));
+  ProcRec& p = *h->process;
+  if (!p.suspended) return 0;
+  p.suspended = false;
+  BeginRunningLocked(p);
+  return 1;
+}
+
+HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES jobAttributes, LPCSTR /*name*/) {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (DWORD error = TakeFailureLocked("CreateJobObjectA")) return Fail(error, HANDLE());
+  SimObject job;
+  job.kind = SimObject::JobHandle;
+  job.job = ++g_table.lastJob;
+  if (jobAttributes != nullptr && jobAttributes->bInheritHandle) ++g_table.inheritableHandles;
+  return g_table.handles.Add(job);
+}
+
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (DWORD error = TakeFailureLocked("AssignProcessToJobObject")) return Fail(error);
+  int id = ValidJobLocked(job);
+  ProcRec* p = ValidProcessHandleLocked(process);
+  if (id == 0 || p == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (p->job != 0 || !AliveLocked(*p)) return Fail(ERROR_ACCESS_DENIED);
+  p->job = id;
+  return TRUE;
+}
+
+BOOL TerminateJobObject(HANDLE job, UINT exitCode) {
+  std::lock_guard<std::mutex> hold(Mu());
+  int id = ValidJobLocked(job);
+  if (id == 0) return Fail(ERROR_INVALID_HANDLE);
+  for (auto& p : g_table.processes) {
+    if (p->job != id || !AliveLocked(*p)) continue;
+    p->terminated = true;
+    DieLocked(*p, exitCode);
+  }
+  return TRUE;
 }

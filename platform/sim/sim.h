@@ -23,6 +23,10 @@ void SetLocalTimeBase(const SYSTEMTIME& t);
 // GetTickCount follows real time, not the virtual clock, which a running
 // supervision loop races ahead; tests move it on with AdvanceTicks.
 void AdvanceTicks(DWORD ms);
+// For tests of what is timed with GetTickCount against the programs' lives:
+// the ticks then follow the virtual clock (AdvanceTicks still adds). Reset
+// turns it off.
+void TicksFollowClock(bool follow);
 
 // --- Files. Windows paths ("C:\dir\f.ini", case kept) map to host files below
 // a private root folder made by Reset. ---
@@ -54,6 +58,7 @@ struct Program {
   int64_t quitTakesMs = 0;       // time from WM_QUIT to its exit
   DWORD failWithError = 0;       // CreateProcessA fails with this error
   int64_t endsAfterTerminateMs = 0;   // TerminateProcess takes effect this late; -1 never
+  int children = 0;   // window-less, never-ending processes it starts once it runs
 };
 void AddProgram(const std::string& path, const Program& program);
 // A working directory that CreateProcessA rejects with 267, as a missing one;
@@ -87,8 +92,13 @@ struct ProcessState {
   std::vector<int> showCommands;  // every ShowWindowAsync on its window
   int quitMessages = 0;           // WM_QUIT messages received
   bool terminated = false;
+  bool suspended = false;         // created suspended and not yet resumed
+  bool inJob = false;
 };
 ProcessState Process(DWORD processId);
+// The processes a program started of its own (Program::children), in order.
+// They belong to the job their parent was in when it began to run.
+std::vector<DWORD> ChildProcessIds(DWORD parentId);
 std::vector<DWORD> ProcessIds();      // every process ever started, in order
 std::vector<DWORD> LiveProcessIds();
 void KillProcess(DWORD processId, DWORD exitCode);   // dies from outside
@@ -119,7 +129,8 @@ void AddService(const std::string& name, DWORD state);    // installed, in that 
 // Successive states that QueryServiceStatus reports for a service that has no
 // live simulated dispatcher; the last one repeats.
 void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& states);
-// Error that the next call of that function gives ("StartServiceA",
+// Error that the next call of that function gives ("CreateJobObjectA",
+// "AssignProcessToJobObject", "StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
 // "CreateServiceA", "SetServiceStatus", "RegisterServiceCtrlHandlerA",
 // "StartServiceCtrlDispatcherA"); 0 clears.

@@ -87,6 +87,9 @@ struct ProcRec {
   bool hungByTest = false;
   std::vector<int> showCommands;
   int quitMessages = 0;
+  DWORD parentId = 0;   // set only for the children a simulated program starts
+  int job = 0;          // 0: in no job
+  bool suspended = false;
 };
 
 // Brings a process's life up to the clock; returns whether it still lives.

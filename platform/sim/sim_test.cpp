@@ -145,6 +145,31 @@ TEST(SimProcess, QuitMessageEndsTheProcessAfterItsQuitTime) {
   EXPECT_EQ(s.exitCode, 3u);
 }
 
+TEST(SimProcess, JobsHoldWhatTheirMembersStartOnceResumed) {
+  sim::Program launcher;
+  launcher.children = 2;
+  sim::AddProgram("C:\\run.exe", launcher);
+  Launched free = Launch("C:\\run.exe");
+  Launched held = Launch("C:\\run.exe", nullptr, CREATE_SUSPENDED);
+  EXPECT_TRUE(sim::ChildProcessIds(held.info.dwProcessId).empty());
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  EXPECT_TRUE(AssignProcessToJobObject(job, held.info.hProcess));
+  EXPECT_FALSE(AssignProcessToJobObject(job, held.info.hProcess));   // one job each
+  EXPECT_EQ(ResumeThread(held.info.hThread), 1u);
+  std::vector<DWORD> inJob = sim::ChildProcessIds(held.info.dwProcessId);
+  ASSERT_EQ(inJob.size(), 2u);
+
+  EXPECT_TRUE(TerminateJobObject(job, 1));
+  EXPECT_FALSE(sim::Process(held.info.dwProcessId).alive);
+  EXPECT_TRUE(sim::Process(inJob[1]).terminated);
+  for (DWORD child : sim::ChildProcessIds(free.info.dwProcessId))
+    EXPECT_TRUE(sim::Process(child).alive);
+
+  sim::FailNext("AssignProcessToJobObject", 5);
+  EXPECT_FALSE(AssignProcessToJobObject(job, free.info.hProcess));
+  EXPECT_EQ(GetLastError(), 5u);
+}
+
 // --- Windows ---
 
 TEST(SimWindowTest, NewWindowsComeFirstAndGoWithTheirProcess) {
@@ -239,6 +264,16 @@ TEST(SimClock, LocalTimeFollowsTheCalendar) {
   GetLocalTime(&t);
   EXPECT_EQ(t.wMonth, 3);
   EXPECT_EQ(t.wDay, 1);
+}
+
+TEST(SimClock, TicksFollowTheVirtualClockOnlyWhenAsked) {
+  sim::AdvanceTicks(0xFFFFFFFFu);
+  sim::TicksFollowClock(true);
+  Sleep(1001);
+  EXPECT_EQ(GetTickCount(), 1000u);   // wrapped, as Windows' ticks do
+  sim::TicksFollowClock(false);
+  Sleep(60000);
+  EXPECT_LT(GetTickCount() + 1, 60000u);
 }
 
 TEST(SimClock, LastErrorBelongsToEachThread) {

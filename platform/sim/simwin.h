@@ -72,6 +72,8 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define REALTIME_PRIORITY_CLASS 0x100u
 #define BELOW_NORMAL_PRIORITY_CLASS 0x4000u
 #define ABOVE_NORMAL_PRIORITY_CLASS 0x8000u
+#define CREATE_SUSPENDED 0x4u
+#define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define STARTF_USESHOWWINDOW 0x1u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
@@ -190,6 +192,11 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
 BOOL CloseHandle(HANDLE handle);
+DWORD ResumeThread(HANDLE thread);
+// A process can be in one job only, as on systems before nested jobs.
+HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES jobAttributes, LPCSTR name);
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
+BOOL TerminateJobObject(HANDLE job, UINT exitCode);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);

@@ -3,13 +3,16 @@
 // It can append what happens to it to a record file that tests read back.
 //
 //   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
-//          [--no-window] [--record FILE] [--report-handles]
+//          [--no-window] [--record FILE] [--report-handles] [--child FILE]
 //          [anything else is ignored]
+//
+// --child starts one more qtprog, window-less, recording to FILE: a program
+// that leaves a process of its own behind.
 //
 // Record lines: "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
 // "startup flags=0x.. show=<n>" (STARTUPINFO as seen, before the first
 // ShowWindow), "quit", "quit ignored", "show 1", "show 0", "hang",
-// "exit <code>", and with --report-handles "handles self=yes|no log=none" or
+// "exit <code>", "child pid=<n>" or "child error=<n>", and with --report-handles "handles self=yes|no log=none" or
 // "handles self=.. log=0x<handle> <path>" for each inherited log handle.
 
 #ifndef _WIN32_WINNT
@@ -33,6 +36,7 @@ struct Options {
     bool NoWindow = false;
     bool ReportHandles = false;
     std::string RecordFile;
+    std::string ChildRecord;
 };
 
 Options gOpt;
@@ -101,6 +105,8 @@ void ParseArgs(int argc, char** argv)
             gOpt.ExitCode = static_cast<int>(std::strtol(argv[++i], nullptr, 0));
         } else if (a == "--hang-after" && hasNext) {
             gOpt.HangAfter = std::strtol(argv[++i], nullptr, 10);
+        } else if (a == "--child" && hasNext) {
+            gOpt.ChildRecord = argv[++i];
         } else if (a == "--record" && hasNext) {
             gOpt.RecordFile = argv[++i];
         } else if (a == "--ignore-quit") {
@@ -165,6 +171,24 @@ void ReportHandles()
                                                                                  : logs));
 }
 
+void StartChild()
+{
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string line = std::string("\"") + self + "\" --no-window --record " + gOpt.ChildRecord;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
+        Record("child error=" + std::to_string(GetLastError()));
+        return;
+    }
+    Record("child pid=" + std::to_string(pi.dwProcessId));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
 HWND MakeWindow()
 {
     HINSTANCE inst = GetModuleHandleA(nullptr);
@@ -215,6 +239,9 @@ int main(int argc, char** argv)
            " cmd=" + GetCommandLineA());
     if (gOpt.ReportHandles) {
         ReportHandles();
+    }
+    if (!gOpt.ChildRecord.empty()) {
+        StartChild();
     }
 
     if (gOpt.ExitAfter >= 0) {
