@@ -8,6 +8,16 @@
 
 #include "platform/win.h"
 
+// What the status file tells about one program, read under one lock.
+struct tclPrcFacts {
+  bool Alive = false;
+  DWORD ProcessId = 0;
+  SYSTEMTIME Since;      // start of the current run, or when last found gone
+  uint32_t Restarts = 0;  // launches after the first
+  int32_t HangCount = 0;
+  bool Paused = false;
+};
+
 class tclPrc {
  public:
   tclPrc();
@@ -21,6 +31,7 @@ class tclPrc {
   bool SetPriority(uint32_t priorityClass);
   bool ShowHide(bool hide);
   bool ApplyShowCommand(int32_t showCommand);
+  tclPrcFacts Facts();
 
   // Set by the loader before any second thread exists. Afterwards only
   // PriorityClass and Paused change, by the control handler, hence atomic.
@@ -60,6 +71,8 @@ class tclPrc {
   bool Running = false;
   int32_t UnresponsiveCount = 0;
   uint32_t Generation = 0;   // counts the children, so a late probe can tell its own
+  SYSTEMTIME Since;
+  uint32_t Launches = 0;
 };
 
 // A stamped line about one program, written to the file only while its file

@@ -87,6 +87,8 @@ DWORD GetTickCount() { return DWORD(RealMs() - g_tickBase.load()); }
 
 void SetLastError(DWORD error) { t_lastError = error; }
 
+DWORD GetCurrentProcessId() { return sim::OwnProcessId; }
+
 void Sleep(DWORD milliseconds) {
   if (milliseconds > 0) g_now.fetch_add(milliseconds);
   sim::detail::NoteSleep(milliseconds);
