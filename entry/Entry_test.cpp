@@ -156,8 +156,8 @@ TEST_F(StatusView, ACurrentFileIsShownInAlignedRowsAndNothingIsLogged) {
 
 TEST_F(StatusView, AFileOfAnotherRunShowsEveryProgramStoppedWithANote) {
   const std::string note =
-      "Note: written by an earlier run of the service (process 1111), so every program shows "
-      "stopped.";
+      "Note: written by an earlier run of the service (process 1111, started Mon Mar 05 09:04:05 "
+      "2007), so every program shows stopped.";
   RunningAs(4242);
   WriteStatusFile(1111, "running");
   EXPECT_EQ(Run({"-status"}), 0);
@@ -176,8 +176,8 @@ TEST_F(StatusView, AFileOfAnotherRunShowsEveryProgramStoppedWithANote) {
   EXPECT_EQ(output_[2], " 0  web       stopped  -  Mon Mar 05 09:04:06 2007   0");
   WriteStatusFile(4242, "running");
   EXPECT_EQ(Run({"-status"}), 0);
-  EXPECT_EQ(output_[2], "Note: written by an earlier run of the service (process 4242), so every "
-                        "program shows stopped.");
+  EXPECT_EQ(output_[2], "Note: written by an earlier run of the service (process 4242, started "
+                        "Mon Mar 05 09:04:05 2007), so every program shows stopped.");
   EXPECT_EQ(sim::ReadFile(kit::LogPath), "");
 }
 

@@ -77,7 +77,8 @@ int ShowStatus() {
   bool current = IsCurrent(header, scm);
   if (!current)
     Log.ConsoleLine("Note: written by an earlier run of the service (process " +
-                        std::to_string(header.WriterId) + "), so every program shows stopped.",
+                        std::to_string(header.WriterId) + ", started " + header.Started +
+                        "), so every program shows stopped.",
                     false);
   // Without its service nothing supervises the programs any more.
   if (!current || scm.dwCurrentState == SERVICE_STOPPED) {

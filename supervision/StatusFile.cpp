@@ -52,14 +52,14 @@ bool ParseProgram(const std::vector<std::string>& f, ProgramStatus& row) {
   return true;
 }
 
-}  // namespace
-
 // Paused first: the loop leaves such a program alone whatever its child does.
 const char* ProgramStateWord(const tclPrcFacts& facts, bool waiting) {
   if (facts.Paused) return "paused";
   if (facts.Alive) return facts.HangCount > 0 ? "hung" : "running";
   return waiting ? "waiting" : "stopped";
 }
+
+}  // namespace
 
 ProgramStatus ProgramStatusOf(int32_t number, const std::string& processName,
                               const tclPrcFacts& facts, bool waiting) {

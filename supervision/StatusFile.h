@@ -28,7 +28,6 @@ struct StatusHeader {
   std::string Service;    // that service's own state when it wrote
 };
 
-const char* ProgramStateWord(const tclPrcFacts& facts, bool waiting);
 ProgramStatus ProgramStatusOf(int32_t number, const std::string& processName,
                               const tclPrcFacts& facts, bool waiting);
 std::vector<ProgramStatus> ProgramStatuses(tclPrcList& list);

@@ -6,6 +6,19 @@
 
 namespace {
 
+// A reader ("-status", a viewer) may hold the old file for a moment.
+const int ReplaceAttempts = 3;
+const DWORD ReplaceRetryPause = 50;
+
+bool MoveOver(const std::string& from, const std::string& to, DWORD& error) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    error = GetLastError();
+    if (attempt == ReplaceAttempts) return false;
+    Sleep(ReplaceRetryPause);
+  }
+}
+
 // Written under another name and renamed over the old file, so that a reader
 // finds the old content or the new, never a mix. False with the log line.
 bool ReplaceFile(const std::string& path, const std::string& text, std::string& failure) {
@@ -13,10 +26,11 @@ bool ReplaceFile(const std::string& path, const std::string& text, std::string& 
   FILE* file = OpenFileA(temporary.c_str(), "wb");
   bool written = file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size();
   if (file != nullptr && fclose(file) != 0) written = false;
+  DWORD error = 0;
   if (!written) {
     failure = "Error: The status file could not be written: " + temporary;
-  } else if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    failure = ErrorText(GetLastError(), ": The status file could not be replaced: " + path);
+  } else if (!MoveOver(temporary, path, error)) {
+    failure = ErrorText(error, ": The status file could not be replaced: " + path);
     written = false;
   }
   if (!written) DeleteFileA(temporary.c_str());
