@@ -5,8 +5,12 @@
 #include "supervision/StatusFile.h"
 
 namespace {
+
 tclStatusWriter Writer;
-}
+
+std::string CurrentStateWord() { return ServiceStateWord(Service.CurrentState()); }
+
+}  // namespace
 
 std::string ServiceStateWord(DWORD state) {
   switch (state) {
@@ -27,6 +31,4 @@ void BeginStatus() {
   Writer.Begin(Service.StatusPath, GetCurrentProcessId(), tclLog::FormatStamp(now));
 }
 
-void WriteStatus() {
-  Writer.Write(ServiceStateWord(Service.CurrentState()), ProgramStatuses(PrcList));
-}
+void WriteStatus() { Writer.Write(CurrentStateWord, PrcList); }

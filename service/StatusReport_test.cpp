@@ -27,11 +27,13 @@ Snapshot ReadStatus() {
 }
 
 template <typename Condition>
-bool WaitStatus(Condition condition) {
-  return kit::WaitUntil([&] {
-    Snapshot s = ReadStatus();
-    return s.parsed && condition(s);
-  });
+testing::AssertionResult WaitStatus(Condition condition) {
+  if (kit::WaitUntil([&] {
+        Snapshot s = ReadStatus();
+        return s.parsed && condition(s);
+      }))
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "status file:\n" << sim::ReadFile(StatusPath);
 }
 
 std::string Pid(DWORD id) { return std::to_string(id); }
@@ -55,6 +57,8 @@ class StatusLifeTest : public testing::Test {
 };
 
 TEST_F(StatusLifeTest, FollowsStartRestartHangPauseAndStop) {
+  ASSERT_TRUE(kit::WaitUntil(
+      [] { return kit::LastChildOf(App[0]) != 0 && kit::LastChildOf(App[2]) != 0; }));
   DWORD first0 = kit::LastChildOf(App[0]), first2 = kit::LastChildOf(App[2]);
   ASSERT_TRUE(WaitStatus([&](const Snapshot& s) {
     return s.header.Service == "running" && s.rows[2].ProcessId == Pid(first2);
@@ -94,19 +98,20 @@ TEST_F(StatusLifeTest, FollowsStartRestartHangPauseAndStop) {
   EXPECT_EQ(paused.rows[2].State, "running") << "a program shows its own state";
   ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_CONTINUE));
   EXPECT_EQ(ReadStatus().header.Service, "running");
-  sim::ReleaseHold();
 
-  // Program 2's restarting paused, then its child dies: paused, no process,
-  // since is when it was found gone.
+  // Program 2's restarting paused before the held pass reaches it, then its
+  // child dies: paused, no process, since is when it was found gone.
   ASSERT_TRUE(sim::DeliverControl(OpPause));
   ASSERT_TRUE(sim::DeliverControl(ProcessCodeBase + 2));
   sim::KillProcess(second2, 1);
+  sim::ReleaseHold();
   ASSERT_TRUE(WaitStatus([](const Snapshot& s) {
     return s.rows[2].State == "paused" && s.rows[2].ProcessId == "-";
   }));
   EXPECT_NE(ReadStatus().rows[2].Since, restarted.rows[2].Since);
 
   ASSERT_TRUE(run_.Stop());
+  ASSERT_TRUE(sim::WaitServiceMainReturned(10000));
   Snapshot stopped = ReadStatus();
   ASSERT_TRUE(stopped.parsed);
   EXPECT_EQ(stopped.header.Service, "stopped");

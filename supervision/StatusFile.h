@@ -42,7 +42,9 @@ class tclStatusWriter {
  public:
   // A new service run: nothing written yet.
   void Begin(const std::string& path, DWORD writerId, const std::string& started);
-  void Write(const std::string& serviceState, const std::vector<ProgramStatus>& rows);
+  // The state and the rows are read under the writer's lock, so that the
+  // last file written holds the latest facts, whichever thread wrote it.
+  void Write(std::string (*serviceState)(), tclPrcList& list);
 
  private:
   std::mutex Lock;   // the pass and the control handler both write

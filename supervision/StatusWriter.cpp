@@ -49,10 +49,10 @@ void tclStatusWriter::Begin(const std::string& path, DWORD writerId, const std::
   FailureLogged = false;
 }
 
-void tclStatusWriter::Write(const std::string& serviceState,
-                            const std::vector<ProgramStatus>& rows) {
+void tclStatusWriter::Write(std::string (*serviceState)(), tclPrcList& list) {
   std::lock_guard<std::mutex> hold(Lock);
-  Header.Service = serviceState;
+  Header.Service = serviceState();
+  std::vector<ProgramStatus> rows = ProgramStatuses(list);
   Header.Written.clear();
   std::string body = FormatStatus(Header, rows);
   if (body == LastBody) return;
