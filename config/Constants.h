@@ -6,8 +6,8 @@ extern const std::string VersionText;
 extern const std::string ProductName;       // also the default service name
 extern const std::string DefaultDirectory;
 extern const std::string FileBaseName;
-extern const std::string LogExtension, IniExtension, ExeExtension;
-extern const std::string LogFileName, IniFileName, ExeFileName;
+extern const std::string LogExtension, IniExtension, ExeExtension, StatusExtension;
+extern const std::string LogFileName, IniFileName, ExeFileName, StatusFileName;
 extern const std::string DefaultLogPath, DefaultIniPath, DefaultExePath;
 
 extern const std::string PriorityWords[6];   // in the order they are compared
@@ -28,4 +28,4 @@ extern const std::string ConfirmationText;
 
 extern const std::string OptionInstall, OptionRemove, OptionStart, OptionStop, OptionPause,
     OptionResume, OptionHide, OptionShow, OptionReal, OptionHigh, OptionAbove, OptionNormal,
-    OptionBelow, OptionLow;
+    OptionBelow, OptionLow, OptionStatus;

@@ -8,10 +8,12 @@ const std::string VersionText = "1.00.00 build 20261208.01";
 const std::string ProductName = "(Quarn) Server Loader";
 const std::string DefaultDirectory = "c:\\";
 const std::string FileBaseName = "QuarnLoader";
-const std::string LogExtension = ".log", IniExtension = ".ini", ExeExtension = ".exe";
+const std::string LogExtension = ".log", IniExtension = ".ini", ExeExtension = ".exe",
+                  StatusExtension = ".status";
 const std::string LogFileName = FileBaseName + LogExtension;
 const std::string IniFileName = FileBaseName + IniExtension;
 const std::string ExeFileName = FileBaseName + ExeExtension;
+const std::string StatusFileName = FileBaseName + StatusExtension;
 const std::string DefaultLogPath = DefaultDirectory + LogFileName;
 const std::string DefaultIniPath = DefaultDirectory + IniFileName;
 const std::string DefaultExePath = DefaultDirectory + ExeFileName;
@@ -46,7 +48,7 @@ const std::string OptionInstall = "-install", OptionRemove = "-remove", OptionSt
                   OptionStop = "-stop", OptionPause = "-pause", OptionResume = "-resume",
                   OptionHide = "-hide", OptionShow = "-show", OptionReal = "-real",
                   OptionHigh = "-high", OptionAbove = "-above", OptionNormal = "-normal",
-                  OptionBelow = "-below", OptionLow = "-low";
+                  OptionBelow = "-below", OptionLow = "-low", OptionStatus = "-status";
 
 tclLog Log(DefaultLogPath);
 tclIni Ini(DefaultIniPath);

@@ -25,4 +25,5 @@ void tclService::SetUpPaths() {
   ExecutablePath = Directory + ExeFileName;
   Log.SetPath(Directory + LogFileName);
   Ini.SetPath(Directory + IniFileName);
+  StatusPath = Directory + StatusFileName;
 }

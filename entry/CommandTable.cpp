@@ -52,6 +52,8 @@ bool RunServiceCommand(const std::string& option, int& exitStatus, std::string& 
     Report("Attempting to resume the service ...");
     exitStatus =
         Deliver(SERVICE_CONTROL_CONTINUE, "The service could not be resumed.", resultMessage);
+  } else if (option == OptionStatus) {
+    exitStatus = ShowStatus();
   } else {
     return false;
   }

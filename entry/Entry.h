@@ -14,3 +14,5 @@ bool RunServiceCommand(const std::string& option, int& exitStatus, std::string& 
 bool RunProcessCommand(const std::string& option, const std::string& argument, int& exitStatus);
 
 bool SendProcessCommand(unsigned code, const std::string& processArgument);
+// "-status": exit status 0 when the status was printed.
+int ShowStatus();

@@ -97,7 +97,7 @@ TEST_F(EntryTest, OptionsOutsideTheTableForTheirCountAreInvalid) {
   const Lines invalid[] = {{"-bogus"},  {""},         {"install"},     {"-instal"},
                            {"-install "}, {"--install"}, {"-install", "now"}, {"-remove", "1"},
                            {"-hide"},   {"-real"},    {"-bogus", "1"}, {"", ""},
-                           {"stop", "1"}};
+                           {"stop", "1"}, {"-status", "x"}};
   for (const Lines& args : invalid) {
     sim::Reset();
     kit::FreshGlobals();
@@ -107,6 +107,100 @@ TEST_F(EntryTest, OptionsOutsideTheTableForTheirCountAreInvalid) {
     EXPECT_EQ(LogMessages(), Lines{"Invalid command option."}) << args[0];
     EXPECT_EQ(sim::ScmCalls(), Lines{}) << args[0];
   }
+}
+
+// "-status": the service manager's state, then the status file as the
+// service wrote it, or as an earlier run left it.
+class StatusView : public EntryTest {
+ protected:
+  const char* const StatusPath = "C:\\QuarnLoader\\QuarnLoader.status";
+  const std::string Header = "Service (Quarn) Server Loader: ";
+
+  // A file in the documented form, by writer `writer` in service state `state`.
+  void WriteStatusFile(DWORD writer, const std::string& state) {
+    sim::WriteFile(StatusPath,
+                   "QuarnLoader status 1\r\nWriter\t" + std::to_string(writer) +
+                       "\r\nStarted\tMon Mar 05 09:04:05 2007\r\n"
+                       "Written\tMon Mar 05 09:10:00 2007\r\nService\t" + state + "\r\n"
+                       "Program\t0\tweb\trunning\t1000\tMon Mar 05 09:04:06 2007\t0\t0\r\n"
+                       "Program\t1\t-\tpaused\t-\tMon Mar 05 09:04:05 2007\t0\t0\r\n"
+                       "Program\t10\tdatabase\thung\t1012\tMon Mar 05 09:09:59 2007\t12\t2\r\n");
+  }
+  void RunningAs(DWORD processId) {
+    sim::AddService(Name, SERVICE_RUNNING);
+    sim::SetServiceProcessId(Name, processId);
+  }
+};
+
+TEST_F(StatusView, ACurrentFileIsShownInAlignedRowsAndNothingIsLogged) {
+  RunningAs(4242);
+  WriteStatusFile(4242, "running");
+  EXPECT_EQ(Run({"-STATUS"}), 0);
+  const Lines expected = {
+      Header + "running",
+      "Status written Mon Mar 05 09:10:00 2007",
+      " 0  web       running  1000  Mon Mar 05 09:04:06 2007   0",
+      " 1  -         paused      -  Mon Mar 05 09:04:05 2007   0",
+      "10  database  hung     1012  Mon Mar 05 09:09:59 2007  12"};
+  EXPECT_EQ(output_, expected);
+  EXPECT_EQ(sim::ReadFile(kit::LogPath), "");
+  EXPECT_EQ(sim::ScmCalls(), (Lines{"OpenSCManagerA", "OpenServiceA", "QueryServiceStatusEx",
+                                    "CloseServiceHandle service", "CloseServiceHandle manager"}));
+  EXPECT_EQ(sim::OpenScHandleCount(), 0);
+
+  sim::AddService(Name, SERVICE_PAUSED);
+  EXPECT_EQ(Run({"-status"}), 0);
+  EXPECT_EQ(output_[0], Header + "paused");
+  EXPECT_EQ(output_[2], expected[2]) << "programs show their own state";
+}
+
+TEST_F(StatusView, AFileOfAnotherRunShowsEveryProgramStoppedWithANote) {
+  const std::string note =
+      "Note: written by an earlier run of the service (process 1111, started Mon Mar 05 09:04:05 "
+      "2007), so every program shows stopped.";
+  RunningAs(4242);
+  WriteStatusFile(1111, "running");
+  EXPECT_EQ(Run({"-status"}), 0);
+  ASSERT_EQ(output_.size(), 6u);
+  EXPECT_EQ(output_[2], note);
+  EXPECT_EQ(output_[3], " 0  web       stopped  -  Mon Mar 05 09:04:06 2007   0");
+  EXPECT_EQ(output_[5], "10  database  stopped  -  Mon Mar 05 09:09:59 2007  12");
+
+  // Stopped: the file written at the stop is this run's last word; one that
+  // says running was left by a service that ended without its stop.
+  sim::AddService(Name, SERVICE_STOPPED);
+  WriteStatusFile(4242, "stopped");
+  EXPECT_EQ(Run({"-status"}), 0);
+  ASSERT_EQ(output_.size(), 5u);
+  EXPECT_EQ(output_[0], Header + "stopped");
+  EXPECT_EQ(output_[2], " 0  web       stopped  -  Mon Mar 05 09:04:06 2007   0");
+  WriteStatusFile(4242, "running");
+  EXPECT_EQ(Run({"-status"}), 0);
+  EXPECT_EQ(output_[2], "Note: written by an earlier run of the service (process 4242, started "
+                        "Mon Mar 05 09:04:05 2007), so every program shows stopped.");
+  EXPECT_EQ(sim::ReadFile(kit::LogPath), "");
+}
+
+TEST_F(StatusView, NoServiceOrNoReadableFileFailsWithAReportedMessage) {
+  EXPECT_EQ(Run({"-status"}), -1);
+  EXPECT_EQ(output_, (Lines{Header + "not installed",
+                            "The service is not installed, so it has no status."}));
+  EXPECT_EQ(LogMessages(), Lines{"The service is not installed, so it has no status."});
+
+  sim::Reset();
+  kit::FreshGlobals();
+  RunningAs(4242);
+  EXPECT_EQ(Run({"-status"}), -1);
+  EXPECT_EQ(output_, (Lines{Header + "running",
+                            std::string("No status file was found: ") + StatusPath}));
+
+  sim::WriteFile(StatusPath, "QuarnLoader status 2\r\nWriter\t4242\r\n");
+  EXPECT_EQ(Run({"-status"}), -1);
+  EXPECT_EQ(output_.back(), std::string("The status file cannot be read: ") + StatusPath);
+
+  sim::SetAdministrator(false);
+  EXPECT_EQ(Run({"-status"}), -1);
+  EXPECT_EQ(output_, Lines{"Error (5) Could not open the Service Manager."});
 }
 
 TEST_F(EntryTest, ArgumentsAreLowerCasedBeforeComparison) {

@@ -22,6 +22,7 @@ void StopService(std::string& message) {
   Service.SetState(SERVICE_STOPPED);
   while (PrcList.StartingAll) Sleep(1000);
   PrcList.StopAll(true);
+  WriteStatus();   // final before stopped is reported
   if (!Service.ReportCurrent()) message = StatusError();
 }
 
@@ -64,11 +65,13 @@ void WINAPI ControlHandler(DWORD control) {
       PrcList.StartsBlocked = true;
       Service.SetState(SERVICE_PAUSED);
       message = Service.ReportCurrent() ? "The service has been paused." : StatusError();
+      WriteStatus();
       break;
     case SERVICE_CONTROL_CONTINUE:
       PrcList.StartsBlocked = false;
       Service.SetState(SERVICE_RUNNING);
       message = Service.ReportCurrent() ? "The service has been resumed." : StatusError();
+      WriteStatus();
       break;
     case SERVICE_CONTROL_INTERROGATE:
       if (!Service.ReportCurrent()) message = StatusError();

@@ -2,6 +2,7 @@
 // thread of its own, and the handler it calls with each control code.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "platform/win.h"
 
@@ -15,3 +16,10 @@ bool WaitForServiceMainToReturn(unsigned milliseconds);
 
 // Operation code of a per-process command awaiting its process code; 0: none.
 extern int32_t PendingCommand;
+
+// The status file for "-status". BeginStatus starts a new run's file (this
+// process, this start time); WriteStatus writes it when anything changed.
+void BeginStatus();
+void WriteStatus();
+// The word "-status" shows for a service state.
+std::string ServiceStateWord(DWORD state);

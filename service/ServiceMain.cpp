@@ -24,6 +24,7 @@ void Supervise() {
   Sleep(1000);
   for (DWORD state = Service.CurrentState(); state != SERVICE_STOPPED;
        state = Service.CurrentState()) {
+    WriteStatus();
     // Lines kept while the file was held go out within a pass, not only
     // with the next line that happens to be written.
     Log.WriteKeptLines();
@@ -43,6 +44,7 @@ bool WaitForServiceMainToReturn(unsigned milliseconds) {
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
   SetMainRunning(true);
+  BeginStatus();
   Log.KeepUnwrittenLines(true);
   Service.Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
   Service.Status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
@@ -64,6 +66,9 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     SetMainRunning(false);
     return;
   }
+  // Before running is reported: a console that sees this run running finds
+  // this run's file.
+  WriteStatus();
   if (!Service.ReportState(SERVICE_RUNNING))
     Log.FileLine(ErrorText(GetLastError(), ": The service status could not be set."), true);
   Supervise();

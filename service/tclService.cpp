@@ -5,7 +5,9 @@
 #include "config/Constants.h"
 
 tclService::tclService()
-    : Directory(DefaultDirectory), ExecutablePath(DefaultExePath) {
+    : Directory(DefaultDirectory),
+      ExecutablePath(DefaultExePath),
+      StatusPath(DefaultDirectory + StatusFileName) {
   SetName(ProductName);
   memset(&Status, 0, sizeof Status);
 }

@@ -22,6 +22,9 @@ class tclService {
   bool Remove();
   bool Start();
   bool Stop();
+  // The state and process id the service manager reports; false (reported)
+  // when it cannot be asked. Not installed: true with installed false.
+  bool QueryProcessStatus(bool& installed, SERVICE_STATUS_PROCESS& status);
 
   // Service side: the run state is read by the supervision loop while the
   // control handler changes it, so every access to Status takes StatusLock.
@@ -40,6 +43,7 @@ class tclService {
   bool Interactive = true;
   std::string Directory;
   std::string ExecutablePath;
+  std::string StatusPath;   // what the service last saw, for "-status"
   SERVICE_STATUS Status;
   SERVICE_STATUS_HANDLE StatusHandle = nullptr;
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/unit/TestKit.h"
+#include "supervision/StatusFile.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
@@ -339,6 +340,9 @@ TEST_F(BackOffTest, DelaysDoubleUpToTheCeilingWithoutLengtheningThePass) {
   uint32_t remaining = 0;
   EXPECT_TRUE(PrcList.Records[0].IsWaitingToRestart(&remaining));
   EXPECT_EQ(remaining, 1000u);
+  std::vector<ProgramStatus> rows = ProgramStatuses(PrcList);
+  EXPECT_EQ(rows[0].State, "waiting");
+  EXPECT_EQ(rows[0].ProcessId, "-");
 }
 
 TEST_F(BackOffTest, LongRunResetsTheCountAndStartFromTheConsoleOverridesTheDelay) {

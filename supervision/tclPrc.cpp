@@ -16,6 +16,7 @@ tclPrc::tclPrc() {
   ProcessInfo.hThread = nullptr;
   ProcessInfo.dwProcessId = NoProcessId;
   ProcessInfo.dwThreadId = 0;
+  GetLocalTime(&Since);   // a record is made when the service loads its list
 }
 
 void LogProgramLine(bool fileLogging, const std::string& text) {
@@ -26,11 +27,25 @@ void LogProgramLine(bool fileLogging, const std::string& text) {
 // Waiting on the handle, not the exit code: a child that exited with code 259
 // would otherwise pass for alive forever.
 bool tclPrc::IsRunningLocked() {
+  bool was = Running;
   Running = ProcessInfo.hProcess != nullptr &&
             WaitForSingleObject(ProcessInfo.hProcess, 0) == WAIT_TIMEOUT;
   if (Running && RunOpen && !RunLongEnough && MinUptime > 0)
     RunLongEnough = DWORD(GetTickCount() - RunStart) >= MinUptime;
+  if (was && !Running) GetLocalTime(&Since);
   return Running;
+}
+
+tclPrcFacts tclPrc::Facts() {
+  std::lock_guard<std::mutex> hold(Guard);
+  tclPrcFacts facts;
+  facts.Alive = IsRunningLocked();
+  facts.ProcessId = ProcessInfo.dwProcessId;
+  facts.Since = Since;
+  facts.Restarts = Launches > 0 ? Launches - 1 : 0;
+  facts.HangCount = UnresponsiveCount;
+  facts.Paused = Paused;
+  return facts;
 }
 
 bool tclPrc::IsRunning() {
@@ -110,6 +125,8 @@ bool tclPrc::Launch() {
     UnresponsiveCount = 0;
     Running = true;
     ++Generation;
+    ++Launches;
+    GetLocalTime(&Since);
     // A priority set while the child was being created found no child to
     // apply it to; from here on SetPriority finds this one.
     if (PriorityClass != createdWith) SetPriorityClass(created.hProcess, PriorityClass);
@@ -281,6 +298,7 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator) {
     UnresponsiveCount = 0;
     ++Generation;
     EndRunByStopLocked(byAdministrator);
+    GetLocalTime(&Since);
   }
   Busy = false;
   return true;

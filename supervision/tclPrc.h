@@ -8,6 +8,16 @@
 
 #include "platform/win.h"
 
+// What the status file tells about one program, read under one lock.
+struct tclPrcFacts {
+  bool Alive = false;
+  DWORD ProcessId = 0;
+  SYSTEMTIME Since;      // start of the current run, or when last found gone
+  uint32_t Restarts = 0;  // launches after the first
+  int32_t HangCount = 0;
+  bool Paused = false;
+};
+
 class tclPrc {
  public:
   tclPrc();
@@ -21,6 +31,7 @@ class tclPrc {
   bool SetPriority(uint32_t priorityClass);
   bool ShowHide(bool hide);
   bool ApplyShowCommand(int32_t showCommand);
+  tclPrcFacts Facts();
 
   // The supervision pass's own stop of a hung program: the run it ends is
   // judged by SettleExit like one that ended by itself, not like a stop
@@ -101,6 +112,8 @@ class tclPrc {
 
   // The job holding the child's tree; touched only while Busy is held.
   HANDLE Job = nullptr;
+  SYSTEMTIME Since;
+  uint32_t Launches = 0;
 };
 
 // A stamped line about one program, written to the file only while its file

@@ -96,6 +96,8 @@ DWORD GetTickCount() {
 
 void SetLastError(DWORD error) { t_lastError = error; }
 
+DWORD GetCurrentProcessId() { return sim::OwnProcessId; }
+
 void Sleep(DWORD milliseconds) {
   if (milliseconds > 0) g_now.fetch_add(milliseconds);
   sim::detail::NoteSleep(milliseconds);

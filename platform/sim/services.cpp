@@ -1,5 +1,6 @@
 // Simulated service manager: its database of services and handles, the
 // console's calls on them, and the test-side controls and record of both.
+#include <cstring>
 #include <map>
 
 #include "platform/sim/sim_internal.h"
@@ -165,6 +166,11 @@ void AddService(const std::string& name, DWORD state) {
     s->config.errorControl = SERVICE_ERROR_NORMAL;
   }
   s->state = state;
+}
+
+void SetServiceProcessId(const std::string& name, DWORD processId) {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (Svc* s = FindServiceLocked(Lower(name))) s->processId = processId;
 }
 
 void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& states) {
@@ -333,6 +339,34 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
     if (s->scriptNext < s->script.size()) ++s->scriptNext;
   }
   *status = CurrentStatusLocked(h->key, *s);
+  return TRUE;
+}
+
+BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                          LPDWORD needed) {
+  std::lock_guard<std::mutex> hold(Mu());
+  SimScObject* h = BeginOnServiceLocked("QueryServiceStatusEx", service, SERVICE_QUERY_STATUS);
+  if (h == nullptr) return FALSE;
+  if (level != SC_STATUS_PROCESS_INFO) return Fail(ERROR_INVALID_LEVEL);
+  if (needed == nullptr) return Fail(ERROR_INVALID_ADDRESS);
+  *needed = sizeof(SERVICE_STATUS_PROCESS);
+  if (buffer == nullptr || size < sizeof(SERVICE_STATUS_PROCESS))
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  Svc* s = FindServiceLocked(h->key);
+  if (s == nullptr) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+  SERVICE_STATUS status = CurrentStatusLocked(h->key, *s);
+  SERVICE_STATUS_PROCESS out = {};
+  out.dwServiceType = status.dwServiceType;
+  out.dwCurrentState = status.dwCurrentState;
+  out.dwControlsAccepted = status.dwControlsAccepted;
+  out.dwWin32ExitCode = status.dwWin32ExitCode;
+  out.dwServiceSpecificExitCode = status.dwServiceSpecificExitCode;
+  out.dwCheckPoint = status.dwCheckPoint;
+  out.dwWaitHint = status.dwWaitHint;
+  // As on Windows, a stopped service has no process.
+  if (status.dwCurrentState != SERVICE_STOPPED)
+    out.dwProcessId = DispatcherLiveLocked(h->key) ? sim::OwnProcessId : s->processId;
+  memcpy(buffer, &out, sizeof out);
   return TRUE;
 }
 

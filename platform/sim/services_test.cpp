@@ -98,6 +98,38 @@ TEST(SimScm, FailNextFailsOnlyTheNextCall) {
   CloseServiceHandle(m);
 }
 
+// The state and process id QueryServiceStatusEx gives; state 0 when it fails.
+std::pair<DWORD, DWORD> StateAndProcess(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status),
+                            sizeof status, &needed))
+    return {0, 0};
+  return {status.dwCurrentState, status.dwProcessId};
+}
+
+TEST(SimScm, ExtendedQueryGivesTheProcessOnlyWhileNotStopped) {
+  sim::AddService("Svc", SERVICE_RUNNING);
+  sim::SetServiceProcessId("Svc", 4242);
+  SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  SC_HANDLE s = OpenServiceA(m, "svc", SERVICE_QUERY_STATUS);
+  EXPECT_EQ(StateAndProcess(s), std::make_pair(DWORD(SERVICE_RUNNING), DWORD(4242)));
+  sim::AddService("Svc", SERVICE_STOPPED);
+  EXPECT_EQ(StateAndProcess(s), std::make_pair(DWORD(SERVICE_STOPPED), DWORD(0)));
+
+  BYTE small[8];
+  DWORD needed = 0;
+  EXPECT_FALSE(QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, small, sizeof small, &needed));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(needed, DWORD(sizeof(SERVICE_STATUS_PROCESS)));
+  sim::FailNext("QueryServiceStatusEx", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(StateAndProcess(s).first, 0u);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  CloseServiceHandle(s);
+  CloseServiceHandle(m);
+  sim::Reset();
+}
+
 // --- Dispatcher ---
 
 namespace svc {
@@ -167,6 +199,8 @@ TEST(SimDispatcher, DeliversControlsOnTheCallingThreadUntilStopped) {
   SERVICE_STATUS status = {};
 
   EXPECT_TRUE(sim::DeliverControl(SERVICE_CONTROL_INTERROGATE));
+  EXPECT_EQ(StateAndProcess(s), std::make_pair(DWORD(SERVICE_RUNNING), sim::OwnProcessId));
+  EXPECT_EQ(GetCurrentProcessId(), sim::OwnProcessId);
   EXPECT_TRUE(ControlService(s, 129, &status));
   EXPECT_EQ(status.dwCurrentState, DWORD(SERVICE_RUNNING));
   EXPECT_FALSE(ControlService(s, SERVICE_CONTROL_PAUSE, &status));

@@ -126,13 +126,18 @@ struct ServiceConfig {
 bool ServiceExists(const std::string& name);
 ServiceConfig Service(const std::string& name);
 void AddService(const std::string& name, DWORD state);    // installed, in that state
+// The id GetCurrentProcessId gives: a service run by the simulated dispatcher
+// lives in this process. A service without a live dispatcher that is not
+// stopped reports the id set here (default 0).
+const DWORD OwnProcessId = 900;
+void SetServiceProcessId(const std::string& name, DWORD processId);
 // Successive states that QueryServiceStatus reports for a service that has no
 // live simulated dispatcher; the last one repeats.
 void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& states);
 // Error that the next call of that function gives ("CreateJobObjectA",
 // "AssignProcessToJobObject", "StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
-// "CreateServiceA", "SetServiceStatus", "RegisterServiceCtrlHandlerA",
+// "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA",
 // "StartServiceCtrlDispatcherA"); 0 clears.
 void FailNext(const std::string& function, DWORD error);
 // Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",

@@ -109,6 +109,7 @@ struct Svc {
   size_t scriptNext = 0;
   bool markedForDelete = false;
   int openHandles = 0;
+  DWORD processId = 0;
 };
 
 // The error FailNext armed for that function, taken; 0 when none.

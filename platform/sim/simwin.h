@@ -43,6 +43,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_INVALID_NAME 123
+#define ERROR_INVALID_LEVEL 124
 #define ERROR_MOD_NOT_FOUND 126
 #define ERROR_DIRECTORY 267
 #define ERROR_INVALID_ADDRESS 487
@@ -101,6 +102,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define SMTO_ABORTIFHUNG 0x0002u
 
 // Services.
+#define SC_MANAGER_CONNECT 0x0001u
 #define SC_MANAGER_CREATE_SERVICE 0x0002u
 #define SC_MANAGER_ALL_ACCESS 0xF003Fu
 #define SERVICE_ALL_ACCESS 0xF01FFu
@@ -122,6 +124,8 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define SERVICE_START_PENDING 2u
 #define SERVICE_STOP_PENDING 3u
 #define SERVICE_RUNNING 4u
+#define SERVICE_CONTINUE_PENDING 5u
+#define SERVICE_PAUSE_PENDING 6u
 #define SERVICE_PAUSED 7u
 #define SERVICE_ACCEPT_STOP 0x1u
 #define SERVICE_ACCEPT_PAUSE_CONTINUE 0x2u
@@ -168,6 +172,21 @@ struct SERVICE_STATUS {
 };
 typedef SERVICE_STATUS* LPSERVICE_STATUS;
 
+struct SERVICE_STATUS_PROCESS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+  DWORD dwProcessId;
+  DWORD dwServiceFlags;
+};
+enum SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 };
+typedef unsigned char BYTE;
+typedef BYTE* LPBYTE;
+
 typedef void (WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR*);
 typedef void (WINAPI* LPHANDLER_FUNCTION)(DWORD);
 
@@ -179,6 +198,7 @@ struct SERVICE_TABLE_ENTRYA {
 // kernel32
 DWORD GetLastError();
 DWORD GetTickCount();
+DWORD GetCurrentProcessId();
 void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
@@ -229,6 +249,8 @@ BOOL DeleteService(SC_HANDLE service);
 BOOL StartServiceA(SC_HANDLE service, DWORD argumentCount, LPCSTR* arguments);
 BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                          LPDWORD needed);
 BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler);

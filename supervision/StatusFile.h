@@ -1,0 +1,55 @@
+// The status file: what the service last saw of each program, replaced whole
+// so that the console's "-status" never reads half of it. Supervision knows
+// no service: whoever writes passes the service's facts in.
+#pragma once
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "supervision/tclPrc.h"
+
+class tclPrcList;
+
+struct ProgramStatus {
+  int32_t Number = 0;
+  std::string Name;       // ProcessName, "-" when it has none
+  std::string State;      // running, stopped, paused, waiting or hung
+  std::string ProcessId;  // "-" while no child runs
+  std::string Since;
+  uint32_t Restarts = 0;
+  int32_t HangCount = 0;
+};
+
+struct StatusHeader {
+  DWORD WriterId = 0;     // process id of the service that wrote the file
+  std::string Started;    // when that service started
+  std::string Written;
+  std::string Service;    // that service's own state when it wrote
+};
+
+ProgramStatus ProgramStatusOf(int32_t number, const std::string& processName,
+                              const tclPrcFacts& facts, bool waiting);
+std::vector<ProgramStatus> ProgramStatuses(tclPrcList& list);
+
+std::string FormatStatus(const StatusHeader& header, const std::vector<ProgramStatus>& rows);
+// False for a file that is not a status file of this version.
+bool ParseStatus(const std::string& text, StatusHeader& header, std::vector<ProgramStatus>& rows);
+
+// Writes the file when anything but its time of writing changed. A failure
+// is logged once; supervision goes on whatever happens to the file.
+class tclStatusWriter {
+ public:
+  // A new service run: nothing written yet.
+  void Begin(const std::string& path, DWORD writerId, const std::string& started);
+  // The state and the rows are read under the writer's lock, so that the
+  // last file written holds the latest facts, whichever thread wrote it.
+  void Write(std::string (*serviceState)(), tclPrcList& list);
+
+ private:
+  std::mutex Lock;   // the pass and the control handler both write
+  std::string Path;
+  StatusHeader Header;
+  std::string LastBody;
+  bool FailureLogged = false;
+};

@@ -1,0 +1,71 @@
+#include <cstdio>
+
+#include "config/Globals.h"
+#include "log/ErrorText.h"
+#include "supervision/StatusFile.h"
+
+namespace {
+
+// A reader ("-status", a viewer) may hold the old file for a moment.
+const int ReplaceAttempts = 3;
+const DWORD ReplaceRetryPause = 50;
+
+bool MoveOver(const std::string& from, const std::string& to, DWORD& error) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    error = GetLastError();
+    if (attempt == ReplaceAttempts) return false;
+    Sleep(ReplaceRetryPause);
+  }
+}
+
+// Written under another name and renamed over the old file, so that a reader
+// finds the old content or the new, never a mix. False with the log line.
+bool ReplaceFile(const std::string& path, const std::string& text, std::string& failure) {
+  std::string temporary = path + ".tmp";
+  FILE* file = OpenFileA(temporary.c_str(), "wb");
+  bool written = file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file != nullptr && fclose(file) != 0) written = false;
+  DWORD error = 0;
+  if (!written) {
+    failure = "Error: The status file could not be written: " + temporary;
+  } else if (!MoveOver(temporary, path, error)) {
+    failure = ErrorText(error, ": The status file could not be replaced: " + path);
+    written = false;
+  }
+  if (!written) DeleteFileA(temporary.c_str());
+  return written;
+}
+
+}  // namespace
+
+void tclStatusWriter::Begin(const std::string& path, DWORD writerId, const std::string& started) {
+  std::lock_guard<std::mutex> hold(Lock);
+  Path = path;
+  Header = StatusHeader();
+  Header.WriterId = writerId;
+  Header.Started = started;
+  LastBody.clear();
+  FailureLogged = false;
+}
+
+void tclStatusWriter::Write(std::string (*serviceState)(), tclPrcList& list) {
+  std::lock_guard<std::mutex> hold(Lock);
+  Header.Service = serviceState();
+  std::vector<ProgramStatus> rows = ProgramStatuses(list);
+  Header.Written.clear();
+  std::string body = FormatStatus(Header, rows);
+  if (body == LastBody) return;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  Header.Written = tclLog::FormatStamp(now);
+  std::string failure;
+  if (ReplaceFile(Path, FormatStatus(Header, rows), failure)) {
+    LastBody = body;
+    FailureLogged = false;
+  } else if (!FailureLogged) {
+    // Once, until a write succeeds again: the pass retries every time.
+    Log.FileLine(failure, true);
+    FailureLogged = true;
+  }
+}
