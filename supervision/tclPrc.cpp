@@ -230,6 +230,9 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator) {
     // Waiting first means a launch in progress is stopped once it is done.
     while (!ClaimBusy()) Sleep(BusyPollInterval);
     if (!IsRunning()) {
+      // The service's stop: what a program that ended by itself left running
+      // would otherwise outlive the service with nobody to end it.
+      EndJob();
       Busy = false;
       return false;
     }

@@ -345,6 +345,13 @@ TEST_F(PrcTest, TreeOfAMainProcessThatEndedByItselfGoesBeforeTheRestart) {
   EXPECT_FALSE(rec.SettleExit(delay, ran));
   EXPECT_FALSE(AnyAlive(second));
   EXPECT_EQ(sim::OpenHandleCount(), 1);   // only the dead main process's
+
+  // So does the service's stop, when no pass has seen the exit yet.
+  ASSERT_TRUE(rec.Launch());
+  std::vector<DWORD> third = sim::ChildProcessIds(Child());
+  sim::KillProcess(Child(), 1);
+  EXPECT_FALSE(rec.Stop(true));
+  EXPECT_FALSE(AnyAlive(third));
 }
 
 TEST_F(PrcTest, WithoutItsJobTheProgramStartsAsBeforeAfterOneWarning) {
