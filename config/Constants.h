@@ -21,6 +21,7 @@ extern const std::string KeyNumberOfProcesses, KeyServicePriority, KeyGlobalFile
 extern const std::string KeyAppName, KeyProcessName, KeyCommandLine, KeyStartDir, KeyPriority,
     KeyWindow, KeyAutoRestart, KeyPaused, KeyStartPause, KeyStopPause, KeyNumOfRespChecks,
     KeyPrcFileLogging, KeyMinimize;
+extern const std::string KeyLogMaxSize, KeyLogBackups;
 
 extern const std::string ConfirmationText;
 

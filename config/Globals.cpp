@@ -36,6 +36,7 @@ const std::string KeyAppName = "AppName", KeyProcessName = "ProcessName",
                   KeyPaused = "Paused", KeyStartPause = "StartPause", KeyStopPause = "StopPause",
                   KeyNumOfRespChecks = "NumOfRespChecks", KeyPrcFileLogging = "PrcFileLogging",
                   KeyMinimize = "Minimize";
+const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
 
 const std::string ConfirmationText =
     "The command was issued - see log entry to see if it succeeded.";

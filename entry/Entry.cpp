@@ -46,12 +46,18 @@ void tclService::LoadServiceSettings() {
     FileSwitch quiet(Log, false);
     name = Ini.ReadServiceName();
     Interactive = Ini.ReadUserInterface();
+    LoadLogLimits();
   }
   if (name.size() > MaxServiceNameLength) {
     Log.FileLine("Error: The service name exceeds the maximum length allowed.", true);
     return;
   }
   SetName(name);
+}
+
+void tclService::LoadLogLimits() {
+  int32_t kib = Ini.ReadLogMaxSize();
+  Log.SetRotation(uint64_t(kib) * 1024, Ini.ReadLogBackups());
 }
 
 int Entry(int argc, char** argv) {

@@ -122,7 +122,7 @@ void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& stat
 // Error that the next call of that function gives ("StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
 // "CreateServiceA", "SetServiceStatus", "RegisterServiceCtrlHandlerA",
-// "StartServiceCtrlDispatcherA"); 0 clears.
+// "StartServiceCtrlDispatcherA", "CreateMutexA"); 0 clears.
 void FailNext(const std::string& function, DWORD error);
 // Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",
 // "ControlService 129", "QueryServiceStatus", "CloseServiceHandle service",
