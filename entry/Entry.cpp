@@ -45,8 +45,9 @@ void tclService::LoadServiceSettings() {
   {
     FileSwitch quiet(Log, false);
     name = Ini.ReadServiceName();
-    Interactive = Ini.ReadUserInterface();
+    // Before UserInterface, whose own silent read switches the file back on.
     LoadLogLimits();
+    Interactive = Ini.ReadUserInterface();
   }
   if (name.size() > MaxServiceNameLength) {
     Log.FileLine("Error: The service name exceeds the maximum length allowed.", true);

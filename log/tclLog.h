@@ -52,6 +52,8 @@ class tclLog {
   void SetRotation(uint64_t maxBytes, int backups);
   // "X.log" gives "X.<k>.log"; a path without ".log" gains ".<k>".
   static std::string BackupPathOf(const std::string& path, int k);
+  // The named mutex of the log at that path, the same in every process.
+  static std::string LockNameOf(const std::string& path);
   static const DWORD RotationLockWait = 500;
 
  private:

@@ -15,20 +15,6 @@ std::string Lower(const std::string& text) {
   return out;
 }
 
-// Paths name one file whatever their letter case. A name may not hold a
-// backslash beyond its prefix nor be longer than a path, so the path is
-// hashed (FNV-1a); "Global\" reaches the service in its own session.
-std::string LockName(const std::string& path) {
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : Lower(path)) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  char name[64];
-  snprintf(name, sizeof name, "Global\\QuarnLoader.log.%016llx", (unsigned long long)hash);
-  return name;
-}
-
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -40,6 +26,20 @@ void tclLog::SetRotation(uint64_t maxBytes, int backups) {
   MaxBytes = maxBytes;
   Backups = backups;
   DropFileLock();
+}
+
+// Paths name one file whatever their letter case. A name may not hold a
+// backslash beyond its prefix nor be longer than a path, so the path is
+// hashed (FNV-1a); "Global\" reaches the service in its own session.
+std::string tclLog::LockNameOf(const std::string& path) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : Lower(path)) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  char name[64];
+  snprintf(name, sizeof name, "Global\\QuarnLoader.log.%016llx", (unsigned long long)hash);
+  return name;
 }
 
 std::string tclLog::BackupPathOf(const std::string& path, int k) {
@@ -57,7 +57,7 @@ std::string tclLog::BackupPathOf(const std::string& path, int k) {
 // waiting and releasing need no more than SYNCHRONIZE.
 bool tclLog::TakeFileLock() {
   if (FileLock == nullptr) {
-    const std::string name = LockName(Path);
+    const std::string name = LockNameOf(Path);
     FileLock = CreateMutexA(nullptr, FALSE, name.c_str());
     if (FileLock == nullptr) FileLock = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
     if (FileLock == nullptr) return false;
