@@ -18,6 +18,7 @@ set(QL_SIM_SOURCES
   platform/sim/services.cpp
   platform/sim/dispatcher.cpp
   platform/sim/holds.cpp
+  platform/sim/mutexes.cpp
 )
 add_library(qlsim STATIC ${QL_SIM_SOURCES})
 target_include_directories(qlsim PUBLIC ${CMAKE_SOURCE_DIR})

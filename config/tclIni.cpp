@@ -117,3 +117,13 @@ int32_t tclIni::ReadNumOfRespChecks(int32_t n) {
 bool tclIni::ReadPrcFileLogging(int32_t n) {
   return ReadYesNo(SectionName(n), KeyPrcFileLogging, true);
 }
+
+int32_t tclIni::ReadLogMaxSize() {
+  int32_t kib = ReadOptionalInteger(SettingsSection, KeyLogMaxSize, 0);
+  return kib < 0 ? 0 : kib;
+}
+
+int32_t tclIni::ReadLogBackups() {
+  int32_t backups = ReadOptionalInteger(SettingsSection, KeyLogBackups, 1);
+  return backups < 1 ? 1 : backups > 9 ? 9 : backups;
+}

@@ -38,6 +38,10 @@ class tclIni {
   int32_t ReadStopPause(int32_t n);
   int32_t ReadNumOfRespChecks(int32_t n);
   bool ReadPrcFileLogging(int32_t n);
+  // The log's limit in KiB (0: none) and how many backups it keeps (1 to 9);
+  // echoed only when set.
+  int32_t ReadLogMaxSize();
+  int32_t ReadLogBackups();
 
   // How many program sections there are, from Process_0 up to the first
   // without an AppName, at most MaxProcesses.

@@ -112,6 +112,23 @@ TEST_F(IniTest, OptionalKeysAreEchoedOnlyWhenTheFileHasThem) {
   EXPECT_EQ(Logged(), (Lines{"   MinUptime = 250", "   Empty = ", "   Tree = Yes"}));
 }
 
+TEST_F(IniTest, LogLimitsAreClampedAndEchoedOnlyWhenSet) {
+  EXPECT_EQ(Ini.ReadLogMaxSize(), 0);
+  EXPECT_EQ(Ini.ReadLogBackups(), 1);
+  EXPECT_FALSE(sim::FileExists(LogPath)) << "absent keys are read silently";
+  const std::pair<const char*, int32_t> backups[] = {{"0", 1}, {"-3", 1}, {"1", 1},
+                                                     {"9", 9}, {"10", 9}, {"x", 1}};
+  for (const auto& b : backups) {
+    Config(std::string("[Settings]\r\nLogMaxSize=-5\r\nLogBackups=") + b.first + "\r\n");
+    EXPECT_EQ(Ini.ReadLogBackups(), b.second) << b.first;
+    EXPECT_EQ(Ini.ReadLogMaxSize(), 0);
+  }
+  Config("[Settings]\r\nLogMaxSize=2048\r\nLogBackups=4\r\n");
+  EXPECT_EQ(Ini.ReadLogMaxSize(), 2048);
+  EXPECT_EQ(Ini.ReadLogBackups(), 4);
+  EXPECT_EQ(Logged().back(), "   LogBackups = 4");
+}
+
 // ---- Conversions -----------------------------------------------------------------
 
 TEST_F(IniTest, WordsEchoInTheFilesLetterCaseAndAreComparedLowerCased) {

@@ -45,6 +45,8 @@ void tclService::LoadServiceSettings() {
   {
     FileSwitch quiet(Log, false);
     name = Ini.ReadServiceName();
+    // Before UserInterface, whose own silent read switches the file back on.
+    LoadLogLimits();
     Interactive = Ini.ReadUserInterface();
   }
   if (name.size() > MaxServiceNameLength) {
@@ -52,6 +54,11 @@ void tclService::LoadServiceSettings() {
     return;
   }
   SetName(name);
+}
+
+void tclService::LoadLogLimits() {
+  int32_t kib = Ini.ReadLogMaxSize();
+  Log.SetRotation(uint64_t(kib) * 1024, Ini.ReadLogBackups());
 }
 
 int Entry(int argc, char** argv) {

@@ -325,6 +325,17 @@ TEST_F(EntryTest, FilesLieBesideTheExecutableAndTheSettingsAreReadSilently) {
   EXPECT_FALSE(sim::FileExists(kit::LogPath));
 }
 
+// The console role bounds the log too: the limit is read at start-up.
+TEST_F(EntryTest, TheLogLimitIsReadSilentlyAtStartUpAndBoundsTheConsolesLines) {
+  sim::WriteFile(kit::IniPath, "[Settings]\r\nLogMaxSize=1\r\nLogBackups=2\r\n");
+  const std::string old = std::string(1000, 'x') + "\r\n";
+  sim::WriteFile(kit::LogPath, old);
+  sim::AddService(Name, SERVICE_PAUSED);
+  EXPECT_EQ(Run({"-resume"}), 0);
+  EXPECT_EQ(sim::ReadFile("C:\\QuarnLoader\\QuarnLoader.1.log"), old);
+  EXPECT_EQ(LogMessages(), Lines{"Attempting to resume the service ..."});
+}
+
 // --- Service role ---
 
 class EntryServiceRole : public EntryTest {

@@ -29,6 +29,7 @@ tclLog::~tclLog() {
 void tclLog::SetPath(const std::string& path) {
   std::lock_guard<std::mutex> hold(Lock);
   Path = path;
+  DropFileLock();
 }
 
 std::string tclLog::GetPath() {
@@ -78,46 +79,65 @@ void tclLog::AppendToFile(const std::string& text, bool stamp) {
   WriteLocked(std::move(line));
 }
 
-// An empty line only writes what is kept.
-void tclLog::WriteLocked(std::string line) {
-  bool pending = !Kept.empty() || DroppedLines > 0;
-  if (line.empty() && !pending) return;
-  FILE* file = OpenFileA(Path.c_str(), "ab");
-  if (!file) {
-    if (!Keep) {
-      // The console is the only other place the text can go.
-      fwrite(line.data(), 1, line.size(), stdout);
-      fflush(stdout);
-      return;
-    }
-    if (line.empty()) return;
-    KeptBytes += line.size();
-    Kept.push_back(std::move(line));
-    while (KeptBytes > KeptLimit) {
-      KeptBytes -= Kept.front().size();
-      Kept.pop_front();
-      ++DroppedLines;
-    }
-    return;
-  }
-  std::string text;
-  if (DroppedLines > 0)
-    text = TimeStamp() + "Warning: " + std::to_string(DroppedLines) +
-           " log lines were lost while the log file could not be opened.\n";
-  for (const std::string& kept : Kept) text += kept;
-  text += line;
-  // The file's lines end in CR LF, as a text-mode write on Windows gives.
+// The file's lines end in CR LF, as a text-mode write on Windows gives.
+static std::string WithCrLf(const std::string& text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16 + 8);
   for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
   }
-  fwrite(out.data(), 1, out.size(), file);
-  fclose(file);
-  Kept.clear();
-  KeptBytes = 0;
-  DroppedLines = 0;
+  return out;
+}
+
+// What is kept goes out with the line in one write, so a rotation never
+// splits it.
+std::string tclLog::Block(const std::string& line) {
+  std::string text;
+  if (DroppedLines > 0)
+    text = TimeStamp() + "Warning: " + std::to_string(DroppedLines) +
+           " log lines were lost while the log file could not be opened.\n";
+  for (const std::string& kept : Kept) text += kept;
+  text += line;
+  return WithCrLf(text);
+}
+
+// An empty line only writes what is kept.
+void tclLog::WriteLocked(std::string line) {
+  bool pending = !Kept.empty() || DroppedLines > 0;
+  if (line.empty() && !pending) return;
+  // Without rotation the block is only built once the file is open: while
+  // it is held, up to KeptLimit would be copied for every line.
+  std::string out;
+  const bool rotating = MaxBytes > 0 && TakeFileLock();
+  if (rotating) RotateIfDue((out = Block(line)).size());
+  FILE* file = OpenFileA(Path.c_str(), "ab");
+  if (file) {
+    if (!rotating) out = Block(line);
+    fwrite(out.data(), 1, out.size(), file);
+    fclose(file);
+  }
+  if (rotating) ReleaseFileLock();
+  if (file) {
+    Kept.clear();
+    KeptBytes = 0;
+    DroppedLines = 0;
+    return;
+  }
+  if (!Keep) {
+    // The console is the only other place the text can go.
+    fwrite(line.data(), 1, line.size(), stdout);
+    fflush(stdout);
+    return;
+  }
+  if (line.empty()) return;
+  KeptBytes += line.size();
+  Kept.push_back(std::move(line));
+  while (KeptBytes > KeptLimit) {
+    KeptBytes -= Kept.front().size();
+    Kept.pop_front();
+    ++DroppedLines;
+  }
 }
 
 void tclLog::KeepUnwrittenLines(bool keep) {

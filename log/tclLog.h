@@ -1,6 +1,7 @@
 // The system's only channel for messages: the console and one log file.
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -42,9 +43,29 @@ class tclLog {
   void WriteKeptLines();
   static const size_t KeptLimit = 1024 * 1024;
 
+  // With maxBytes above 0, a write that would take the file beyond it first
+  // moves the file to the newest of `backups` numbered copies (name.1.log),
+  // the older ones one number up and the oldest out. A failed rename leaves
+  // the file as it is until the next write. Other processes writing the same
+  // file rotate under the same named lock; one that cannot get it in
+  // RotationLockWait ms appends without rotating.
+  void SetRotation(uint64_t maxBytes, int backups);
+  // "X.log" gives "X.<k>.log"; a path without ".log" gains ".<k>".
+  static std::string BackupPathOf(const std::string& path, int k);
+  // The named mutex of the log at that path, the same in every process.
+  static std::string LockNameOf(const std::string& path);
+  static const DWORD RotationLockWait = 500;
+
  private:
   void AppendToFile(const std::string& text, bool stamp);
   void WriteLocked(std::string line);
+  std::string Block(const std::string& line);
+  // tclLogRotation.cpp; all with Lock held.
+  bool TakeFileLock();
+  void ReleaseFileLock();
+  void DropFileLock();
+  void RotateIfDue(size_t adding);
+  void Rotate();
 
   std::mutex Lock;  // serialises file writes and guards the fields below
   std::string Path;
@@ -53,6 +74,10 @@ class tclLog {
   std::deque<std::string> Kept;
   size_t KeptBytes = 0;
   uint32_t DroppedLines = 0;
+  uint64_t MaxBytes = 0;   // 0: no limit
+  int Backups = 1;
+  HANDLE FileLock = nullptr;   // named after Path, made at the first rotating write
+  DWORD FileLockWait = RotationLockWait;
 };
 
 // Sets the calling thread's file switch for one scope. At its end the switch

@@ -75,6 +75,24 @@ TEST_F(ServiceMainTest, InteractiveIsEchoedAsYes) {
   ASSERT_TRUE(kit::WaitUntil(
       [] { return IndexOf(LogMessages(), "Attempting to start processes ...") >= 0; }));
   EXPECT_EQ(LogMessages()[1], "   UserInterface = Yes");
+  EXPECT_EQ(LogMessages()[2], "   RestartInterval = 1000") << "nothing new between";
+}
+
+TEST_F(ServiceMainTest, LogLimitsAreEchoedAfterTheUserInterfaceAndTaken) {
+  sim::WriteFile(kit::IniPath, "[Settings]\r\nLogBackups=12\r\nLogMaxSize=1\r\n");
+  sim::WriteFile(kit::LogPath, "Mon Mar 05 09:04:05 2007 :: " + std::string(970, 'x') + "\r\n");
+  kit::ServiceRun run;
+  run.Start();
+  ASSERT_TRUE(kit::WaitUntil([] {
+    return IndexOf(LogMessages(), "Attempting to start processes ...") >= 0;
+  }));
+  ASSERT_TRUE(run.Stop());
+  EXPECT_TRUE(sim::WaitServiceMainReturned(10000));
+  // Taken once echoed: the next line no longer fits beside the old ones.
+  EXPECT_EQ(LogMessages(1, "C:\\QuarnLoader\\QuarnLoader.1.log"),
+            (Lines{"   ServiceName = (Quarn) Server Loader", "   UserInterface = Yes",
+                   "   LogMaxSize = 1", "   LogBackups = 12"}));
+  EXPECT_EQ(LogMessages()[0], "   RestartInterval = 1000");
 }
 
 TEST_F(ServiceMainTest, WithoutProgramsTheServiceRunsAndStartsNothing) {

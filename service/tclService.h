@@ -15,6 +15,8 @@ class tclService {
   // Start-up of both roles.
   void SetUpPaths();
   void LoadServiceSettings();
+  // Hands the log its size limit; the service calls it again to echo it.
+  void LoadLogLimits();
 
   // Console side.
   bool SendControl(DWORD code);

@@ -81,6 +81,7 @@ void Reset() {
   detail::ResetProcesses();
   detail::ResetWindows();
   detail::ResetFiles();
+  detail::ResetMutexes();
   detail::ResetClock();
   t_lastError = 0;
 }

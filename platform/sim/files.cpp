@@ -167,6 +167,24 @@ DWORD GetFileAttributesA(LPCSTR path) {
                            INVALID_FILE_ATTRIBUTES);
 }
 
+BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
+  if (path == nullptr || information == nullptr || level != GetFileExInfoStandard)
+    return sim::detail::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FALSE;
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  data.dwFileAttributes = attributes;
+  if (attributes != FILE_ATTRIBUTE_DIRECTORY) {
+    std::error_code ec;
+    uint64_t size = fs::file_size(sim::HostPath(path), ec);
+    if (ec) size = 0;
+    data.nFileSizeHigh = DWORD(size >> 32);
+    data.nFileSizeLow = DWORD(size);
+  }
+  *static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(information) = data;
+  return TRUE;
+}
+
 BOOL DeleteFileA(LPCSTR path) {
   if (path == nullptr) return sim::detail::Fail(ERROR_INVALID_PARAMETER, FALSE);
   std::lock_guard<std::mutex> hold(sim::detail::Mu());

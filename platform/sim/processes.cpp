@@ -4,13 +4,6 @@
 
 #include "platform/sim/sim_internal.h"
 
-struct SimObject {
-  enum Kind { ProcessHandle, ThreadHandle, JobHandle } kind = ProcessHandle;
-  sim::detail::ProcRec* process = nullptr;   // null for a job
-  bool closed = false;
-  int job = 0;
-};
-
 using namespace sim::detail;
 
 namespace {
@@ -308,6 +301,7 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
 }
 
 BOOL CloseHandle(HANDLE handle) {
+  if (IsMutexHandle(handle)) return CloseMutexHandle(handle);
   std::lock_guard<std::mutex> hold(Mu());
   SimObject* h = ValidHandleLocked(handle);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE);
@@ -316,7 +310,9 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 // Time passes in the wait: up to the process's end or the whole time-out.
+// A mutex is waited for in real time instead (mutexes.cpp).
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  if (IsMutexHandle(handle)) return WaitForMutex(handle, milliseconds);
   std::lock_guard<std::mutex> hold(Mu());
   SimObject* h = ValidHandleLocked(handle);
   if (h == nullptr || h->process == nullptr) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);

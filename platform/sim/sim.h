@@ -138,7 +138,7 @@ void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& stat
 // "AssignProcessToJobObject", "StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
 // "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA",
-// "StartServiceCtrlDispatcherA"); 0 clears.
+// "StartServiceCtrlDispatcherA", "CreateMutexA"); 0 clears.
 void FailNext(const std::string& function, DWORD error);
 // Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",
 // "ControlService 129", "QueryServiceStatus", "CloseServiceHandle service",

@@ -19,6 +19,22 @@ struct SimScObject {
 
 namespace sim {
 namespace detail {
+struct ProcRec;
+struct MutexRec;
+}  // namespace detail
+}  // namespace sim
+
+// What a HANDLE points at: a process, its primary thread, a job or a mutex.
+struct SimObject {
+  enum Kind { ProcessHandle, ThreadHandle, JobHandle, MutexHandle } kind = ProcessHandle;
+  sim::detail::ProcRec* process = nullptr;   // null for a job or a mutex
+  bool closed = false;
+  sim::detail::MutexRec* mutex = nullptr;
+  int job = 0;
+};
+
+namespace sim {
+namespace detail {
 
 // Guards every piece of simulated state except the clock and the last error.
 // Never held while the system's own code runs (service main, handlers).
@@ -65,6 +81,13 @@ void ResetProcesses();
 void ResetWindows();
 void ResetServices();   // may wait for service threads; call without Mu()
 void ResetHolds();
+void ResetMutexes();
+
+// Mutex handles (mutexes.cpp), which the handle calls of processes.cpp pass
+// on; call without Mu().
+bool IsMutexHandle(HANDLE handle);
+BOOL CloseMutexHandle(HANDLE handle);
+DWORD WaitForMutex(HANDLE handle, DWORD milliseconds);
 
 // Where a test may hold a thread (holds.cpp); call without Mu().
 void HoldPoint(const char* function);

@@ -1,6 +1,7 @@
 // The simulated Windows behaviours that the system's tests lean on hardest.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -337,6 +338,55 @@ TEST(SimFiles, RenameReplacesOnlyWhenAskedAndDeleteNeedsTheFile) {
   EXPECT_TRUE(DeleteFileA("C:\\b.txt"));
   EXPECT_FALSE(DeleteFileA("C:\\b.txt"));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(SimFiles, AttributesGiveTheSizeOnDiskNow) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  EXPECT_FALSE(GetFileAttributesExA("C:\\x.log", GetFileExInfoStandard, &data));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  sim::WriteFile("C:\\x.log", "12345");
+  FILE* f = OpenFileA("C:\\x.log", "ab");
+  ASSERT_NE(f, nullptr);
+  std::fputs("678", f);
+  std::fclose(f);
+  ASSERT_TRUE(GetFileAttributesExA("C:\\x.log", GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.nFileSizeLow, 8u);
+}
+
+// --- Mutexes ---
+
+// Two threads stand for two processes that share a mutex by its name.
+TEST(SimMutex, ANamedMutexIsSharedOwnedByOneThreadAndWaitedForBounded) {
+  HANDLE mine = CreateMutexA(nullptr, FALSE, "Global\\ql.test");
+  ASSERT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0) << "the owner may take it again";
+  DWORD created = 0, whileHeld = 0, releasedByOther = 0, afterRelease = 0;
+  std::atomic<bool> tried{false}, released{false};
+  std::thread other([&] {
+    HANDLE theirs = CreateMutexA(nullptr, TRUE, "Global\\ql.test");
+    created = GetLastError();
+    whileHeld = WaitForSingleObject(theirs, 20);
+    releasedByOther = ReleaseMutex(theirs) ? 0 : GetLastError();
+    tried = true;
+    while (!released) std::this_thread::yield();
+    afterRelease = WaitForSingleObject(theirs, 10000);
+  });
+  while (!tried) std::this_thread::yield();
+  EXPECT_TRUE(ReleaseMutex(mine) && ReleaseMutex(mine));
+  EXPECT_FALSE(ReleaseMutex(mine));
+  released = true;
+  other.join();
+  EXPECT_EQ(created, DWORD(ERROR_ALREADY_EXISTS)) << "the initial owner flag is ignored then";
+  EXPECT_EQ(whileHeld, WAIT_TIMEOUT);
+  EXPECT_EQ(releasedByOther, DWORD(ERROR_NOT_OWNER));
+  EXPECT_EQ(afterRelease, WAIT_OBJECT_0);
+
+  EXPECT_TRUE(CloseHandle(mine));
+  EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_FAILED);
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, "Global\\a\\b"), nullptr);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\none"), nullptr);
+  EXPECT_NE(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\ql.test"), nullptr);
 }
 
 // --- Profile reader ---

@@ -46,6 +46,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_INVALID_LEVEL 124
 #define ERROR_MOD_NOT_FOUND 126
 #define ERROR_DIRECTORY 267
+#define ERROR_NOT_OWNER 288
 #define ERROR_INVALID_ADDRESS 487
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_INVALID_THREAD_ID 1444
@@ -64,6 +65,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 // Processes and waits.
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u
+#define WAIT_ABANDONED 0x80u
 #define WAIT_TIMEOUT 258u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define STILL_ACTIVE 259u
@@ -80,6 +82,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
+#define SYNCHRONIZE 0x00100000u
 
 // Windows and messages.
 #define SW_HIDE 0
@@ -157,6 +160,19 @@ struct PROCESS_INFORMATION {
 };
 typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 
+struct FILETIME {
+  DWORD dwLowDateTime, dwHighDateTime;
+};
+
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard };
+
+// Only the size and attributes are filled in.
+struct WIN32_FILE_ATTRIBUTE_DATA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+  DWORD nFileSizeHigh, nFileSizeLow;
+};
+
 struct SYSTEMTIME {
   WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
 };
@@ -204,6 +220,7 @@ void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 DWORD GetFileAttributesA(LPCSTR path);
+BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
 BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
@@ -217,6 +234,9 @@ DWORD ResumeThread(HANDLE thread);
 HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES jobAttributes, LPCSTR name);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);

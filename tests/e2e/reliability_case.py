@@ -72,11 +72,12 @@ class ReliabilityCase(harness.E2ETestCase):
             g.write(f.read())
         return d.winpath(name + ".exe")
 
-    def start_service(self, d, sections, restart_interval=1000):
+    def start_service(self, d, sections, restart_interval=1000, settings=()):
+        """settings: further "Key=value" lines for [Settings]."""
         ReliabilityCase.services_made += 1
         name = self.scm.unique_name("QLRel%d_" % ReliabilityCase.services_made)
         text = ["[Settings]", "ServiceName=" + name, "UserInterface=yes",
-                "RestartInterval=%d" % restart_interval]
+                "RestartInterval=%d" % restart_interval] + list(settings)
         for i, keys in enumerate(sections):
             text.append("[Process_%d]" % i)
             text += ["%s=%s" % kv for kv in keys.items()]

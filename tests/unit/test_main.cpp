@@ -9,6 +9,7 @@ class FreshMachine : public testing::EmptyTestEventListener {
   void OnTestStart(const testing::TestInfo&) override {
     sim::Reset();
     Log.KeepUnwrittenLines(false);
+    Log.SetRotation(0, 1);
   }
 };
 
