@@ -17,7 +17,7 @@ void tclPrc::BeginRunLocked() {
   RunStart = GetTickCount();
   RunLongEnough = false;
   RunStopped = false;
-  Waiting = false;
+  WaitFor = 0;
 }
 
 // An administrator's stop is no failure of the program; the pass's stop of
@@ -43,7 +43,6 @@ void tclPrc::JudgeRunLocked(bool mayFail, DWORD end) {
   ++FailedRuns;
   WaitFor = DelayAfter(FailedRuns, MaxRestartDelay);
   WaitFrom = end;
-  Waiting = WaitFor > 0;
 }
 
 bool tclPrc::StopUnresponsive() { return StopChild(false, false); }
@@ -59,7 +58,7 @@ bool tclPrc::SettleExit(uint32_t& delay, uint32_t& ran) {
       bool open = RunOpen;
       DWORD end = RunStopped ? RunEnd : GetTickCount();
       JudgeRunLocked(true, end);
-      if (open && Waiting) {
+      if (open && WaitFor > 0) {
         begins = true;
         delay = WaitFor;
         ran = DWORD(end - RunStart);
@@ -72,10 +71,10 @@ bool tclPrc::SettleExit(uint32_t& delay, uint32_t& ran) {
 
 bool tclPrc::IsWaitingToRestart(uint32_t* remainingMs) {
   std::lock_guard<std::mutex> hold(Guard);
-  if (!Waiting) return false;
+  if (WaitFor == 0) return false;
   DWORD waited = GetTickCount() - WaitFrom;
   if (waited >= WaitFor) {
-    Waiting = false;
+    WaitFor = 0;
     return false;
   }
   if (remainingMs != nullptr) *remainingMs = WaitFor - waited;
@@ -85,5 +84,5 @@ bool tclPrc::IsWaitingToRestart(uint32_t* remainingMs) {
 void tclPrc::ForgetFailedRuns() {
   std::lock_guard<std::mutex> hold(Guard);
   FailedRuns = 0;
-  Waiting = false;
+  WaitFor = 0;
 }

@@ -106,9 +106,8 @@ class tclPrc {
   DWORD RunEnd = 0;               // when the pass's own stop ended the run
   bool RunStopped = false;
   uint32_t FailedRuns = 0;        // short runs in a row
-  bool Waiting = false;
   DWORD WaitFrom = 0;
-  uint32_t WaitFor = 0;
+  uint32_t WaitFor = 0;            // 0: no restart delay to wait out
 
   // The job holding the child's tree; touched only while Busy is held.
   HANDLE Job = nullptr;

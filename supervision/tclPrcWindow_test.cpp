@@ -142,11 +142,7 @@ TEST_F(PrcTest, HidingAHungWindowDoesNotWait) {
 }
 
 TEST_F(PrcTest, ShowHideOfAnExitedChildFails) {
-  sim::Program p;
-  p.exitAfterMs = 10;
-  kit::Configure(rec, App, p);
-  ASSERT_TRUE(rec.Launch());
-  sim::Advance(20);
+  LaunchAChildThatExits();
   EXPECT_FALSE(rec.ShowHide(true));
   EXPECT_FALSE(rec.ApplyShowCommand(SW_HIDE));
 }
@@ -182,11 +178,7 @@ TEST_F(PrcTest, SetPriorityDuringTheLaunchReachesTheNewChild) {
 }
 
 TEST_F(PrcTest, SetPriorityAfterTheChildExitedTouchesNoOtherProcess) {
-  sim::Program p;
-  p.exitAfterMs = 10;
-  kit::Configure(rec, App, p);
-  ASSERT_TRUE(rec.Launch());
-  sim::Advance(20);
+  LaunchAChildThatExits();
   tclPrc other;
   kit::Configure(other, "C:\\Srv\\beta.exe", Steady());
   ASSERT_TRUE(other.Launch());

@@ -285,11 +285,7 @@ TEST_F(PrcTest, TerminationIsWaitedForAndALingeringChildIsNotReplaced) {
 }
 
 TEST_F(PrcTest, StopOfAChildThatAlreadyExitedLogsNothing) {
-  sim::Program p;
-  p.exitAfterMs = 10;
-  kit::Configure(rec, App, p);
-  ASSERT_TRUE(rec.Launch());
-  sim::Advance(20);
+  LaunchAChildThatExits();
   EXPECT_FALSE(rec.Stop(false));
   EXPECT_FALSE(rec.Stop(true));
   EXPECT_EQ(LogMessages(), Lines{"Started program C:\\Srv\\alpha.exe"});

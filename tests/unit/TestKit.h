@@ -236,6 +236,15 @@ class PrcTest : public testing::Test {
 
   DWORD Child() { return LastChildOf(rec.FullCommandLine); }
 
+  // A child that has exited by itself by the time the test goes on.
+  void LaunchAChildThatExits() {
+    sim::Program p;
+    p.exitAfterMs = 10;
+    Configure(rec, App, p);
+    ASSERT_TRUE(rec.Launch());
+    sim::Advance(20);
+  }
+
   const char* const App = "C:\\Srv\\alpha.exe";
   tclPrc rec;
 };
