@@ -1,6 +1,4 @@
-// Restart back-off: a program whose runs keep ending early is restarted
-// after a delay that doubles with each such run, up to a ceiling.
-#include "supervision/tclPrc.h"
+#include "supervision/BackOff.h"
 
 namespace {
 const uint64_t FirstDelay = 1000;
@@ -12,67 +10,40 @@ uint32_t DelayAfter(uint32_t failedRuns, uint32_t ceiling) {
 }
 }  // namespace
 
-void tclPrc::BeginRunLocked() {
+void tclBackOff::RunBegins(DWORD now) {
   RunOpen = true;
-  RunStart = GetTickCount();
+  RunStart = now;
   RunLongEnough = false;
-  RunStopped = false;
   WaitFor = 0;
 }
 
-// An administrator's stop is no failure of the program; the pass's stop of
-// a hung one is judged by SettleExit, from the moment the child was gone.
-void tclPrc::EndRunByStopLocked(bool byAdministrator) {
-  if (byAdministrator) {
-    JudgeRunLocked(false, GetTickCount());
-  } else {
-    RunEnd = GetTickCount();
-    RunStopped = true;
-  }
+void tclBackOff::SeenAlive(DWORD now, uint32_t minUptime) {
+  if (RunOpen && !RunLongEnough && minUptime > 0)
+    RunLongEnough = DWORD(now - RunStart) >= minUptime;
 }
 
-void tclPrc::JudgeRunLocked(bool mayFail, DWORD end) {
-  if (!RunOpen) return;
+tclRestartDelay tclBackOff::RunEnds(const uint32_t* lifetime, bool mayFail, DWORD now,
+                                    uint32_t minUptime, uint32_t maxDelay) {
+  tclRestartDelay verdict;
+  if (!RunOpen) return verdict;
   RunOpen = false;
-  if (MinUptime == 0) return;
-  if (RunLongEnough || DWORD(end - RunStart) >= MinUptime) {
+  if (minUptime == 0) return verdict;
+  verdict.Ran = lifetime != nullptr ? *lifetime : DWORD(now - RunStart);
+  if (RunLongEnough || verdict.Ran >= minUptime) {
     FailedRuns = 0;
-    return;
+    return verdict;
   }
-  if (!mayFail) return;
+  if (!mayFail) return verdict;
   ++FailedRuns;
-  WaitFor = DelayAfter(FailedRuns, MaxRestartDelay);
-  WaitFrom = end;
+  WaitFor = DelayAfter(FailedRuns, maxDelay);
+  WaitFrom = now;
+  verdict.Delay = WaitFor;
+  return verdict;
 }
 
-bool tclPrc::StopUnresponsive() { return StopChild(false, false); }
-
-bool tclPrc::SettleExit(uint32_t& delay, uint32_t& ran) {
-  if (MinUptime == 0 && !StopProcessTree) return false;
-  if (!ClaimBusy()) return false;   // a launch or stop is under way: the next pass settles
-  bool begins = false;
-  {
-    std::lock_guard<std::mutex> hold(Guard);
-    if (!IsRunningLocked()) {
-      EndJob();   // descendants of a program that ended by itself
-      bool open = RunOpen;
-      DWORD end = RunStopped ? RunEnd : GetTickCount();
-      JudgeRunLocked(true, end);
-      if (open && WaitFor > 0) {
-        begins = true;
-        delay = WaitFor;
-        ran = DWORD(end - RunStart);
-      }
-    }
-  }
-  Busy = false;
-  return begins;
-}
-
-bool tclPrc::IsWaitingToRestart(uint32_t* remainingMs) {
-  std::lock_guard<std::mutex> hold(Guard);
+bool tclBackOff::IsWaiting(DWORD now, uint32_t* remainingMs) {
   if (WaitFor == 0) return false;
-  DWORD waited = GetTickCount() - WaitFrom;
+  DWORD waited = now - WaitFrom;
   if (waited >= WaitFor) {
     WaitFor = 0;
     return false;
@@ -81,8 +52,7 @@ bool tclPrc::IsWaitingToRestart(uint32_t* remainingMs) {
   return true;
 }
 
-void tclPrc::ForgetFailedRuns() {
-  std::lock_guard<std::mutex> hold(Guard);
+void tclBackOff::Forget() {
   FailedRuns = 0;
   WaitFor = 0;
 }

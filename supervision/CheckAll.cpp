@@ -4,14 +4,18 @@
 
 namespace {
 
+void LogDelay(const tclPrc& record, const std::string& prefix, const tclRestartDelay& delay) {
+  if (delay.Delay == 0) return;
+  LogProgramLine(record.PrcFileLogging, prefix + "Restart delayed by " +
+                                            std::to_string(delay.Delay) +
+                                            " ms: the program ran only " +
+                                            std::to_string(delay.Ran) + " ms.");
+}
+
 // Whether the pass may restart the program now. The pass that sees a run end
 // too early begins its delay; later passes only pass it over until it runs out.
 bool RestartDue(tclPrc& record, const std::string& prefix) {
-  uint32_t delay = 0, ran = 0;
-  if (record.SettleExit(delay, ran))
-    LogProgramLine(record.PrcFileLogging, prefix + "Restart delayed by " + std::to_string(delay) +
-                                              " ms: the program ran only " +
-                                              std::to_string(ran) + " ms.");
+  LogDelay(record, prefix, record.SettleExit());
   return !record.IsWaitingToRestart();
 }
 
@@ -29,7 +33,8 @@ void tclPrcList::CheckAll() {
       std::string prefix = "Process (" + std::to_string(n) + "): ";
       if (IsNotResponding(n)) {
         LogProgramLine(IsLogging(n), prefix + "Program is not responding: " + AppName(n));
-        if (Records[n].StopUnresponsive()) RestartDue(Records[n], prefix);
+        tclRestartDelay delay;
+        if (Records[n].StopUnresponsive(delay)) LogDelay(Records[n], prefix, delay);
       } else if (!IsRunning(n) && RestartDue(Records[n], prefix)) {
         LogProgramLine(IsLogging(n), prefix + "Attempting to restart program: " + AppName(n));
         if (!Start(n))

@@ -1,38 +1,47 @@
-// The job that holds a program and everything it starts, so that stopping
-// the program stops its whole tree.
-#include "supervision/tclPrc.h"
+#include "supervision/ProcessTree.h"
+
+tclProcessTree& tclProcessTree::operator=(tclProcessTree&& other) {
+  if (this != &other) {
+    Close();
+    Job = other.Job;
+    other.Job = nullptr;
+  }
+  return *this;
+}
 
 // Not set to end its processes when its handle closes: programs outlive the
 // service's own end. Not inheritable: no child may end its siblings' trees.
-HANDLE tclPrc::StartJob() {
-  HANDLE job = CreateJobObjectA(nullptr, nullptr);
-  if (job == nullptr) WarnTreeNotStopped(GetLastError());
-  return job;
-}
-
-// The child was created suspended; it runs whether or not it could join.
-HANDLE tclPrc::JoinJob(HANDLE job, const PROCESS_INFORMATION& created) {
-  bool joined = AssignProcessToJobObject(job, created.hProcess) != 0;
+// A child that asks to leave the job may: that is the program's own choice,
+// and refusing it would fail the program's own starts.
+DWORD tclProcessTree::Create() {
+  Close();
+  Job = CreateJobObjectA(nullptr, nullptr);
+  if (Job == nullptr) return GetLastError();
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &limits, sizeof limits))
+    return 0;
   DWORD error = GetLastError();
+  Close();
+  return error;
+}
+
+DWORD tclProcessTree::Join(const PROCESS_INFORMATION& created) {
+  bool joined = AssignProcessToJobObject(Job, created.hProcess) != 0;
+  DWORD error = joined ? 0 : GetLastError();
   ResumeThread(created.hThread);
-  if (joined) return job;
-  CloseHandle(job);
-  WarnTreeNotStopped(error);
-  return nullptr;
+  if (!joined) Close();
+  return error;
 }
 
-void tclPrc::WarnTreeNotStopped(DWORD error) {
-  LogProgramLine(PrcFileLogging, "Warning ( " + std::to_string(int32_t(error)) +
-                                     " ): The process tree cannot be stopped for program " +
-                                     AppName);
-}
-
-// True when the tree was ended; the caller then need not end the main
-// process itself.
-bool tclPrc::EndJob() {
+bool tclProcessTree::End() {
   if (Job == nullptr) return false;
   bool ended = TerminateJobObject(Job, 0) != 0;
-  CloseHandle(Job);
-  Job = nullptr;
+  Close();
   return ended;
+}
+
+void tclProcessTree::Close() {
+  if (Job != nullptr) CloseHandle(Job);
+  Job = nullptr;
 }

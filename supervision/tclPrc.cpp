@@ -19,6 +19,19 @@ tclPrc::tclPrc() {
   GetLocalTime(&Since);   // a record is made when the service loads its list
 }
 
+tclBusyClaim::tclBusyClaim(std::atomic<bool>& busy, bool wait) : Busy(busy) {
+  bool expected = false;
+  while (!(Held = Busy.compare_exchange_strong(expected, true)) && wait) {
+    expected = false;
+    Sleep(BusyPollInterval);
+  }
+}
+
+void tclBusyClaim::Release() {
+  if (Held) Busy = false;
+  Held = false;
+}
+
 void LogProgramLine(bool fileLogging, const std::string& text) {
   FileSwitch program(Log, fileLogging);
   Log.FileLine(text, true);
@@ -30,8 +43,7 @@ bool tclPrc::IsRunningLocked() {
   bool was = Running;
   Running = ProcessInfo.hProcess != nullptr &&
             WaitForSingleObject(ProcessInfo.hProcess, 0) == WAIT_TIMEOUT;
-  if (Running && RunOpen && !RunLongEnough && MinUptime > 0)
-    RunLongEnough = DWORD(GetTickCount() - RunStart) >= MinUptime;
+  if (Running && MinUptime > 0) BackOff.SeenAlive(GetTickCount(), MinUptime);
   if (was && !Running) GetLocalTime(&Since);
   return Running;
 }
@@ -65,25 +77,21 @@ HWND tclPrc::LiveMainWindowLocked() {
 }
 
 bool tclPrc::Launch() {
-  if (!ClaimBusy()) return false;
-  if (StartsBlocked != nullptr && *StartsBlocked) {
-    Busy = false;
-    return false;
-  }
+  tclBusyClaim claim(Busy, false);
+  if (!claim || (StartsBlocked != nullptr && *StartsBlocked)) return false;
   {
     std::lock_guard<std::mutex> hold(Guard);
-    if (IsRunningLocked()) {
-      Busy = false;
-      return false;
-    }
+    if (IsRunningLocked()) return false;
     // The previous child has ended: its handle would leak with every restart.
     if (ProcessInfo.hProcess != nullptr) {
       CloseHandle(ProcessInfo.hProcess);
       ProcessInfo.hProcess = nullptr;
     }
   }
-  EndJob();   // what the previous child left running must not meet the new one
-  HANDLE job = StopProcessTree ? StartJob() : nullptr;
+  Tree.End();   // what the previous child left running must not meet the new one
+  tclProcessTree tree;
+  if (StopProcessTree)
+    if (DWORD error = tree.Create()) WarnTreeNotStopped(error);
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -99,7 +107,7 @@ bool tclPrc::Launch() {
   PROCESS_INFORMATION created = {};
   uint32_t createdWith = PriorityClass;
   // Suspended until it is in its job, so that nothing it starts escapes.
-  DWORD flags = createdWith | (job != nullptr ? CREATE_SUSPENDED : 0);
+  DWORD flags = createdWith | (tree.Holds() ? CREATE_SUSPENDED : 0);
   // An empty directory string makes the call fail; none means "inherit ours".
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
@@ -110,16 +118,16 @@ bool tclPrc::Launch() {
     DWORD error = GetLastError();
     LogProgramLine(PrcFileLogging, "Error ( " + std::to_string(int32_t(error)) +
                                        " ): Failed to start program " + AppName);
-    if (job != nullptr) CloseHandle(job);
-    Busy = false;
     return false;
   }
-  if (job != nullptr) Job = JoinJob(job, created);
+  if (tree.Holds())
+    if (DWORD error = tree.Join(created)) WarnTreeNotStopped(error);
+  Tree = std::move(tree);
   CloseHandle(created.hThread);
   created.hThread = nullptr;
   {
     std::lock_guard<std::mutex> hold(Guard);
-    BeginRunLocked();
+    BackOff.RunBegins(GetTickCount());
     ProcessInfo = created;
     MainWindow = nullptr;
     UnresponsiveCount = 0;
@@ -146,9 +154,15 @@ bool tclPrc::Launch() {
                   ? ""
                   : "Warning: The window setting cannot be changed for this process.";
   }
-  Busy = false;
+  claim.Release();
   if (!message.empty()) LogProgramLine(PrcFileLogging, message);
   return true;
+}
+
+void tclPrc::WarnTreeNotStopped(DWORD error) {
+  LogProgramLine(PrcFileLogging, "Warning ( " + std::to_string(int32_t(error)) +
+                                     " ): The process tree cannot be stopped for program " +
+                                     AppName);
 }
 
 HWND FindMainWindow(DWORD processId) {
@@ -223,34 +237,26 @@ bool tclPrc::SetPriority(uint32_t priorityClass) {
   return SetPriorityClass(ProcessInfo.hProcess, priorityClass) != 0;
 }
 
-bool tclPrc::Stop(bool wait) { return StopChild(wait, true); }
+bool tclPrc::Stop(bool wait) { return StopChild(wait, true, nullptr); }
 
-bool tclPrc::StopChild(bool wait, bool byAdministrator) {
-  if (wait) {
-    // Waiting first means a launch in progress is stopped once it is done.
-    while (!ClaimBusy()) Sleep(BusyPollInterval);
-    if (!IsRunning()) {
-      // The service's stop: what a program that ended by itself left running
-      // would otherwise outlive the service with nobody to end it.
-      EndJob();
-      Busy = false;
-      return false;
-    }
-  } else {
-    if (!IsRunning()) return false;
-    if (!ClaimBusy()) return false;
-  }
+bool tclPrc::StopUnresponsive(tclRestartDelay& delay) { return StopChild(false, false, &delay); }
 
+bool tclPrc::StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay) {
+  // Waiting first means a launch in progress is stopped once it is done.
+  tclBusyClaim claim(Busy, wait);
+  if (!claim) return false;
   HANDLE process;
   DWORD threadId;
   {
     std::lock_guard<std::mutex> hold(Guard);
+    if (!IsRunningLocked()) {
+      // What a program that ended by itself left in its job would otherwise
+      // run on, holding its ports, with nobody to end it.
+      Tree.End();
+      return false;
+    }
     process = ProcessInfo.hProcess;
     threadId = ProcessInfo.dwThreadId;
-  }
-  if (process == nullptr) {
-    Busy = false;
-    return false;
   }
 
   std::string message = "Stopped process ";
@@ -266,14 +272,13 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator) {
     std::lock_guard<std::mutex> hold(Guard);
     lives = IsRunningLocked();
   }
-  bool treeEnded = EndJob();   // the main process too, if it is still there
+  bool treeEnded = Tree.End();   // the main process too, if it is still there
   // The handle cannot go away here: only a launch or a stop, which both need
   // Busy, replace or close it.
   if (lives) {
     message = "Terminated process ";
     if (!treeEnded && !TerminateProcess(process, 0)) {
       LogProgramLine(PrcFileLogging, "Terminate failed: " + AppName);
-      Busy = false;
       return false;
     }
     // Termination is asynchronous: a replacement started now could meet the
@@ -282,7 +287,6 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator) {
     if (WaitForSingleObject(process, TerminateWait) != WAIT_OBJECT_0) {
       LogProgramLine(PrcFileLogging,
                      "Warning: The process has not ended after its termination: " + AppName);
-      Busy = false;
       return false;
     }
   }
@@ -293,6 +297,8 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator) {
   }
   {
     std::lock_guard<std::mutex> hold(Guard);
+    tclRestartDelay verdict = EndRunLocked(!byAdministrator);   // before the handle goes
+    if (delay != nullptr) *delay = verdict;
     CloseHandle(ProcessInfo.hProcess);
     ProcessInfo.hProcess = nullptr;
     ProcessInfo.dwProcessId = NoProcessId;
@@ -300,9 +306,7 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator) {
     MainWindow = nullptr;
     UnresponsiveCount = 0;
     ++Generation;
-    EndRunByStopLocked(byAdministrator);
     GetLocalTime(&Since);
   }
-  Busy = false;
   return true;
 }

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "platform/win.h"
+#include "supervision/BackOff.h"
+#include "supervision/ProcessTree.h"
 
 // What the status file tells about one program, read under one lock.
 struct tclPrcFacts {
@@ -34,14 +36,12 @@ class tclPrc {
   tclPrcFacts Facts();
 
   // The supervision pass's own stop of a hung program: the run it ends is
-  // judged by SettleExit like one that ended by itself, not like a stop
-  // asked for by an administrator.
-  bool StopUnresponsive();
-  // Called by the pass that finds the program no longer alive (or has just
-  // stopped it): ends what the program left running and judges the run.
-  // True when a restart delay begins now; delay and ran then say how long
-  // it is and how long the run lasted, in milliseconds.
-  bool SettleExit(uint32_t& delay, uint32_t& ran);
+  // judged like one that ended by itself, not like a stop asked for by an
+  // administrator. `delay` tells whether a restart delay begins.
+  bool StopUnresponsive(tclRestartDelay& delay);
+  // Called by the pass that finds the program no longer alive: ends what the
+  // program left running and judges the run; a delay that begins now.
+  tclRestartDelay SettleExit();
   // Whether a restart waits out a delay, and if so for how many more
   // milliseconds. Safe from any thread.
   bool IsWaitingToRestart(uint32_t* remainingMs = nullptr);
@@ -76,18 +76,12 @@ class tclPrc {
   const std::atomic<bool>* StartsBlocked = nullptr;
 
  private:
-  bool ClaimBusy() { bool expected = false; return Busy.compare_exchange_strong(expected, true); }
   bool IsRunningLocked();
   HWND LiveMainWindowLocked();
   bool ShowMainWindow(int32_t showCommand);
-  bool StopChild(bool wait, bool byAdministrator);
-  HANDLE StartJob();
-  HANDLE JoinJob(HANDLE job, const PROCESS_INFORMATION& created);
-  bool EndJob();
+  bool StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay);
   void WarnTreeNotStopped(DWORD error);
-  void BeginRunLocked();
-  void EndRunByStopLocked(bool byAdministrator);
-  void JudgeRunLocked(bool mayFail, DWORD end);
+  tclRestartDelay EndRunLocked(bool mayFail);
 
   // Guards the child's handles and what is known about it, which both the
   // supervision pass and the control handler read.
@@ -97,22 +91,28 @@ class tclPrc {
   bool Running = false;
   int32_t UnresponsiveCount = 0;
   uint32_t Generation = 0;   // counts the children, so a late probe can tell its own
-
-  // Restart back-off, in GetTickCount milliseconds (differences only, so the
-  // ticks' wrap after 49 days does no harm).
-  bool RunOpen = false;           // a child was launched and its run not judged yet
-  DWORD RunStart = 0;
-  bool RunLongEnough = false;     // seen alive at MinUptime: a wrap cannot undo it
-  DWORD RunEnd = 0;               // when the pass's own stop ended the run
-  bool RunStopped = false;
-  uint32_t FailedRuns = 0;        // short runs in a row
-  DWORD WaitFrom = 0;
-  uint32_t WaitFor = 0;            // 0: no restart delay to wait out
-
-  // The job holding the child's tree; touched only while Busy is held.
-  HANDLE Job = nullptr;
+  tclBackOff BackOff;
   SYSTEMTIME Since;
   uint32_t Launches = 0;
+
+  // Touched only while Busy is held.
+  tclProcessTree Tree;
+};
+
+// Holds a record's Busy flag for one scope. Whoever cannot claim it gives up
+// or, told to wait, waits.
+class tclBusyClaim {
+ public:
+  tclBusyClaim(std::atomic<bool>& busy, bool wait);
+  ~tclBusyClaim() { Release(); }
+  tclBusyClaim(const tclBusyClaim&) = delete;
+  tclBusyClaim& operator=(const tclBusyClaim&) = delete;
+  explicit operator bool() const { return Held; }
+  void Release();
+
+ private:
+  std::atomic<bool>& Busy;
+  bool Held = false;
 };
 
 // A stamped line about one program, written to the file only while its file

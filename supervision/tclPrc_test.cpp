@@ -337,8 +337,7 @@ TEST_F(PrcTest, TreeOfAMainProcessThatEndedByItselfGoesBeforeTheRestart) {
   EXPECT_TRUE(AnyAlive(second));
 
   sim::KillProcess(Child(), 1);   // the pass that sees the exit ends them
-  uint32_t delay = 0, ran = 0;
-  EXPECT_FALSE(rec.SettleExit(delay, ran));
+  EXPECT_EQ(rec.SettleExit().Delay, 0u);
   EXPECT_FALSE(AnyAlive(second));
   EXPECT_EQ(sim::OpenHandleCount(), 1);   // only the dead main process's
 
@@ -350,10 +349,40 @@ TEST_F(PrcTest, TreeOfAMainProcessThatEndedByItselfGoesBeforeTheRestart) {
   EXPECT_FALSE(AnyAlive(third));
 }
 
+// A paused program, or one without AutoRestart, has no pass to end what its
+// main process left behind: an administrator's stop does, and still answers
+// that there was no process to stop.
+TEST_F(PrcTest, StopOfAnEndedMainProcessEndsWhatItsTreeLeft) {
+  kit::Configure(rec, App, Launcher(false));
+  rec.StopProcessTree = true;
+  rec.AutoRestart = false;
+  ASSERT_TRUE(rec.Launch());
+  std::vector<DWORD> tree = sim::ChildProcessIds(Child());
+  sim::KillProcess(Child(), 1);
+  EXPECT_FALSE(rec.Stop(false));
+  EXPECT_FALSE(AnyAlive(tree));
+}
+
+// Children that ask to leave the job may: refusing them would fail the
+// program's own starts only because its tree is watched.
+TEST_F(PrcTest, ChildrenThatBreakAwayStartAndOutliveTheTreesStop) {
+  sim::Program launcher = Launcher(false);
+  launcher.childrenBreakAway = true;
+  kit::Configure(rec, App, launcher);
+  rec.StopProcessTree = true;
+  ASSERT_TRUE(rec.Launch());
+  std::vector<DWORD> away = sim::ChildProcessIds(Child());
+  ASSERT_EQ(away.size(), 2u);
+  EXPECT_FALSE(sim::Process(away[0]).inJob);
+  EXPECT_TRUE(rec.Stop(false));
+  EXPECT_TRUE(sim::Process(away[0]).alive && sim::Process(away[1]).alive);
+}
+
 TEST_F(PrcTest, WithoutItsJobTheProgramStartsAsBeforeAfterOneWarning) {
   kit::Configure(rec, App, Launcher(false));
   rec.StopProcessTree = true;
-  for (const char* failing : {"CreateJobObjectA", "AssignProcessToJobObject"}) {
+  for (const char* failing :
+       {"CreateJobObjectA", "SetInformationJobObject", "AssignProcessToJobObject"}) {
     sim::FailNext(failing, ERROR_ACCESS_DENIED);
     size_t before = LogMessages().size();
     ASSERT_TRUE(rec.Launch());

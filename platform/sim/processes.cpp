@@ -22,6 +22,7 @@ struct Table {
   DWORD nextProcessId = FirstProcessId;
   DWORD nextThreadId = FirstThreadId;
   int lastJob = 0;
+  std::set<int> breakawayJobs;   // jobs whose processes may start children outside them
   int inheritableHandles = 0;
 } g_table;
 
@@ -100,10 +101,12 @@ int64_t NextDeathLocked(const ProcRec& p) {
   return next;
 }
 
-void DieLocked(ProcRec& p, DWORD exitCode) {
+// `at`: the clock time of the death, which may lie before the moment it is noticed.
+void DieLocked(ProcRec& p, DWORD exitCode, uint64_t at = sim::Now()) {
   if (p.dead) return;
   p.dead = true;
   p.exitCode = exitCode;
+  p.endMs = at;
 }
 
 ProcRec* ValidProcessHandleLocked(HANDLE handle) {
@@ -117,15 +120,24 @@ int ValidJobLocked(HANDLE handle) {
   return h != nullptr && h->kind == SimObject::JobHandle ? h->job : 0;
 }
 
-// What a program does once it runs: its children inherit its job.
+// What a program does once it runs: its children inherit its job, unless
+// they ask to break away, which a job that does not allow it refuses.
 void BeginRunningLocked(ProcRec& p) {
   sim::Program child;
   child.hasWindow = false;
+  bool breakAway = p.program.childrenBreakAway;
+  if (breakAway && p.job != 0 && !g_table.breakawayJobs.count(p.job)) return;
   for (int i = 0; i < p.program.children; ++i) {
     ProcRec* c = NewProcessLocked(child);
     c->parentId = p.pid;
-    c->job = p.job;
+    c->job = breakAway ? 0 : p.job;
   }
+}
+
+// FILETIME units (100 ns) of clock time t, on an arbitrary base.
+FILETIME FileTimeAt(uint64_t t) {
+  uint64_t units = 128000000000000000ull + t * 10000;
+  return {DWORD(units), DWORD(units >> 32)};
 }
 
 }  // namespace
@@ -146,11 +158,11 @@ bool AliveLocked(ProcRec& p) {
   bool quitDue = p.quitExitAt >= 0 && p.quitExitAt <= now;
   bool terminateDue = p.terminateExitAt >= 0 && p.terminateExitAt <= now;
   if (naturalDue && (!quitDue || natural <= p.quitExitAt))
-    DieLocked(p, p.program.exitCode);
+    DieLocked(p, p.program.exitCode, uint64_t(natural));
   else if (quitDue)
-    DieLocked(p, 0);
+    DieLocked(p, 0, uint64_t(p.quitExitAt));
   else if (terminateDue)
-    DieLocked(p, p.terminateExitCode);
+    DieLocked(p, p.terminateExitCode, uint64_t(p.terminateExitAt));
   return !p.dead;
 }
 
@@ -340,6 +352,20 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   return TRUE;
 }
 
+// Like Windows: the exit time of a live process is zero.
+BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel,
+                     LPFILETIME user) {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (DWORD error = TakeFailureLocked("GetProcessTimes")) return Fail(error);
+  ProcRec* p = ValidProcessHandleLocked(process);
+  if (p == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (!creation || !exit || !kernel || !user) return Fail(ERROR_NOACCESS);
+  *creation = FileTimeAt(p->startMs);
+  *exit = AliveLocked(*p) ? FILETIME{0, 0} : FileTimeAt(p->endMs);
+  *kernel = *user = FILETIME{0, 0};
+  return TRUE;
+}
+
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
   HoldPoint("TerminateProcess");
   std::lock_guard<std::mutex> hold(Mu());
@@ -401,6 +427,23 @@ HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES jobAttributes, LPCSTR /*name*/) {
   job.job = ++g_table.lastJob;
   if (jobAttributes != nullptr && jobAttributes->bInheritHandle) ++g_table.inheritableHandles;
   return g_table.handles.Add(job);
+}
+
+BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info,
+                             DWORD length) {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (DWORD error = TakeFailureLocked("SetInformationJobObject")) return Fail(error);
+  int id = ValidJobLocked(job);
+  if (id == 0) return Fail(ERROR_INVALID_HANDLE);
+  if (infoClass != JobObjectExtendedLimitInformation || info == nullptr ||
+      length != sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
+    return Fail(ERROR_INVALID_PARAMETER);
+  auto* limits = static_cast<JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
+  if (limits->BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK)
+    g_table.breakawayJobs.insert(id);
+  else
+    g_table.breakawayJobs.erase(id);
+  return TRUE;
 }
 
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {

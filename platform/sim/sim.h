@@ -59,6 +59,7 @@ struct Program {
   DWORD failWithError = 0;       // CreateProcessA fails with this error
   int64_t endsAfterTerminateMs = 0;   // TerminateProcess takes effect this late; -1 never
   int children = 0;   // window-less, never-ending processes it starts once it runs
+  bool childrenBreakAway = false;   // started with CREATE_BREAKAWAY_FROM_JOB
 };
 void AddProgram(const std::string& path, const Program& program);
 // A working directory that CreateProcessA rejects with 267, as a missing one;
@@ -135,7 +136,7 @@ void SetServiceProcessId(const std::string& name, DWORD processId);
 // live simulated dispatcher; the last one repeats.
 void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& states);
 // Error that the next call of that function gives ("CreateJobObjectA",
-// "AssignProcessToJobObject", "StartServiceA",
+// "SetInformationJobObject", "AssignProcessToJobObject", "GetProcessTimes", "StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
 // "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA",
 // "StartServiceCtrlDispatcherA", "CreateMutexA"); 0 clears.

@@ -99,6 +99,7 @@ struct ProcRec {
   DWORD tid = 0;
   Program program;
   uint64_t startMs = 0;
+  uint64_t endMs = 0;   // clock time of its death, once dead
   bool dead = false;
   DWORD exitCode = 0;
   bool terminated = false;

@@ -36,6 +36,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_ACCESS_DENIED 5
+#define ERROR_NOACCESS 998
 #define ERROR_SHARING_VIOLATION 32
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_HANDLE 6
@@ -76,6 +77,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define BELOW_NORMAL_PRIORITY_CLASS 0x4000u
 #define ABOVE_NORMAL_PRIORITY_CLASS 0x8000u
 #define CREATE_SUSPENDED 0x4u
+#define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define STARTF_USESHOWWINDOW 0x1u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
@@ -163,6 +165,17 @@ typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 struct FILETIME {
   DWORD dwLowDateTime, dwHighDateTime;
 };
+typedef FILETIME* LPFILETIME;
+
+// Only the limit flags are looked at.
+enum JOBOBJECTINFOCLASS { JobObjectExtendedLimitInformation = 9 };
+#define JOB_OBJECT_LIMIT_BREAKAWAY_OK 0x00000800u
+struct JOBOBJECT_BASIC_LIMIT_INFORMATION {
+  DWORD LimitFlags;
+};
+struct JOBOBJECT_EXTENDED_LIMIT_INFORMATION {
+  JOBOBJECT_BASIC_LIMIT_INFORMATION BasicLimitInformation;
+};
 
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard };
 
@@ -233,6 +246,10 @@ DWORD ResumeThread(HANDLE thread);
 // A process can be in one job only, as on systems before nested jobs.
 HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES jobAttributes, LPCSTR name);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
+BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID info,
+                             DWORD length);
+BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel,
+                     LPFILETIME user);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);

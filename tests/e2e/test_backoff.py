@@ -71,9 +71,11 @@ class ProcessTreeTest(SupervisionCase):
         g_tree, opt_tree = self.grandchild(d, "gtr")
         g_plain, opt_plain = self.grandchild(d, "gpl")
         g_exit, opt_exit = self.grandchild(d, "gex")
+        g_away, opt_away = self.grandchild(d, "gaw")
         tree = Child(self, d, "tre", "--no-window " + opt_tree)
         plain = Child(self, d, "pln", "--no-window " + opt_plain)
         exits = Child(self, d, "exi", "--no-window --exit-after 2500 " + opt_exit)
+        away = Child(self, d, "awy", "--no-window --breakaway " + opt_away)
         name = self.run_service(d, [
             section(0, tree.app, CommandLine=tree.cmd, AutoRestart="no", StartPause=300,
                     StopPause=1000, StopProcessTree="yes"),
@@ -81,10 +83,12 @@ class ProcessTreeTest(SupervisionCase):
                     StopPause=1000),
             section(2, exits.app, CommandLine=exits.cmd, StartPause=300, StopPause=1000,
                     StopProcessTree="yes"),
+            section(3, away.app, CommandLine=away.cmd, AutoRestart="no", StartPause=300,
+                    StopPause=1000, StopProcessTree="yes"),
         ])
         pids = [c.wait_start() for c in (tree, plain)]
         kids = []
-        for rec in (g_tree, g_plain, g_exit):
+        for rec in (g_tree, g_plain, g_exit, g_away):
             wait_for_record(rec, "start pid=", timeout=TIMEOUT)
             kids.append(record_starts(rec)[0]["pid"])
         self.assertTrue(tree.alive(kids[0]) and plain.alive(kids[1]))
@@ -105,6 +109,13 @@ class ProcessTreeTest(SupervisionCase):
         wait_for_record(g_exit, "start pid=", timeout=TIMEOUT, count=2)
         self.assertFalse(exits.alive(kids[2]), "the old grandchild met the new instance")
         self.assertTrue(exits.alive(record_starts(g_exit)[1]["pid"]))
+
+        # A child that asked to leave the job may: it started, and the stop
+        # of its parent's tree leaves it running.
+        mark = harness.log_count(d)
+        self.send(name, 129, 3)
+        wait_in_order(d, ["Stopped process " + away.app], mark)
+        self.assertTrue(away.alive(kids[3]), "the child that broke away was ended")
 
 
 if __name__ == "__main__":

@@ -4,10 +4,12 @@
 //
 //   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
 //          [--no-window] [--record FILE] [--report-handles] [--child FILE]
+//          [--breakaway]
 //          [anything else is ignored]
 //
 // --child starts one more qtprog, window-less, recording to FILE: a program
-// that leaves a process of its own behind.
+// that leaves a process of its own behind; with --breakaway it asks to
+// leave the job it would share with its parent.
 //
 // Record lines: "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
 // "startup flags=0x.. show=<n>" (STARTUPINFO as seen, before the first
@@ -34,6 +36,7 @@ struct Options {
     long HangAfter = -1;
     bool IgnoreQuit = false;
     bool NoWindow = false;
+    bool Breakaway = false;
     bool ReportHandles = false;
     std::string RecordFile;
     std::string ChildRecord;
@@ -113,6 +116,8 @@ void ParseArgs(int argc, char** argv)
             gOpt.IgnoreQuit = true;
         } else if (a == "--report-handles") {
             gOpt.ReportHandles = true;
+        } else if (a == "--breakaway") {
+            gOpt.Breakaway = true;
         } else if (a == "--no-window") {
             gOpt.NoWindow = true;
         }
@@ -179,7 +184,8 @@ void StartChild()
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+    DWORD flags = gOpt.Breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si,
                         &pi)) {
         Record("child error=" + std::to_string(GetLastError()));
         return;

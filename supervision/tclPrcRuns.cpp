@@ -1,0 +1,49 @@
+// How a record judges the runs of its child for the restart back-off.
+#include "supervision/tclPrc.h"
+
+namespace {
+
+uint64_t Units(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+// The child's own lifetime, from its creation to its exit, as the platform
+// keeps them with the process; false where it tells none. Timing it from the
+// launch to the pass that noticed the exit would count StartPause and up to a
+// whole pass, so a program that dies at once would pass for one that ran.
+bool LifetimeOf(HANDLE process, uint32_t& ms) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return false;
+  uint64_t from = Units(created), to = Units(exited);
+  if (from == 0 || to < from) return false;
+  uint64_t lifetime = (to - from) / 10000;
+  ms = lifetime > UINT32_MAX ? UINT32_MAX : uint32_t(lifetime);
+  return true;
+}
+
+}  // namespace
+
+tclRestartDelay tclPrc::EndRunLocked(bool mayFail) {
+  uint32_t lifetime = 0;
+  bool known = MinUptime > 0 && ProcessInfo.hProcess != nullptr &&
+               LifetimeOf(ProcessInfo.hProcess, lifetime);
+  return BackOff.RunEnds(known ? &lifetime : nullptr, mayFail, GetTickCount(), MinUptime,
+                         MaxRestartDelay);
+}
+
+tclRestartDelay tclPrc::SettleExit() {
+  if (MinUptime == 0 && !StopProcessTree) return {};
+  tclBusyClaim claim(Busy, false);
+  if (!claim || IsRunning()) return {};   // a launch or stop under way: a later pass settles
+  Tree.End();   // descendants of a program that ended by itself
+  std::lock_guard<std::mutex> hold(Guard);
+  return EndRunLocked(true);
+}
+
+bool tclPrc::IsWaitingToRestart(uint32_t* remainingMs) {
+  std::lock_guard<std::mutex> hold(Guard);
+  return BackOff.IsWaiting(GetTickCount(), remainingMs);
+}
+
+void tclPrc::ForgetFailedRuns() {
+  std::lock_guard<std::mutex> hold(Guard);
+  BackOff.Forget();
+}
