@@ -9,7 +9,8 @@
 //
 // --child starts one more qtprog, window-less, recording to FILE: a program
 // that leaves a process of its own behind; with --breakaway it asks to
-// leave the job it would share with its parent.
+// leave the job it would share with its parent, and its console, which the
+// job's end would take with it.
 //
 // Record lines: "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
 // "startup flags=0x.. show=<n>" (STARTUPINFO as seen, before the first
@@ -184,7 +185,7 @@ void StartChild()
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    DWORD flags = gOpt.Breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0;
+    DWORD flags = gOpt.Breakaway ? CREATE_BREAKAWAY_FROM_JOB | DETACHED_PROCESS : 0;
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si,
                         &pi)) {
         Record("child error=" + std::to_string(GetLastError()));
