@@ -18,8 +18,9 @@ class tclService {
   // Hands the log its size limit; the service calls it again to echo it.
   void LoadLogLimits();
 
-  // Console side.
-  bool SendControl(DWORD code);
+  // Console side. A per-process command opens with an interrogate, which
+  // tells the service that any operation still pending lost its process code.
+  bool SendControl(DWORD code, bool opensCommand = false);
   bool Install();
   bool Remove();
   bool Start();
