@@ -20,10 +20,28 @@ std::string ModuleDirectory() {
   return full.substr(0, i + 1);
 }
 
+bool FitsPathLimit(const std::string& path) { return path.size() < MAX_PATH; }
+
 void tclService::SetUpPaths() {
   Directory = ModuleDirectory();
   ExecutablePath = Directory + ExeFileName;
   Log.SetPath(Directory + LogFileName);
   Ini.SetPath(Directory + IniFileName);
   StatusPath = Directory + StatusFileName;
+}
+
+// A backup the platform cannot rename to stops the rotation for good, and
+// the log then grows without bound. All backup names have the same length.
+void tclService::CheckLogBackupPaths() {
+  int32_t kib, backups;
+  {
+    FileSwitch quiet(Log, false);
+    kib = Ini.ReadLogMaxSize();
+    backups = Ini.ReadLogBackups();
+  }
+  std::string backup = tclLog::BackupPathOf(Log.GetPath(), backups);
+  if (kib > 0 && !FitsPathLimit(backup))
+    Log.FileLine("Warning: The log cannot be kept within " + KeyLogMaxSize +
+                     ": this path is too long: " + backup,
+                 true);
 }

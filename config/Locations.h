@@ -4,3 +4,8 @@
 
 // The executable's directory with its trailing backslash, or "c:\".
 std::string ModuleDirectory();
+
+// Whether the platform's file calls take the path (MAX_PATH, the terminating
+// zero included). A name derived from the directory can pass the limit where
+// the executable's own path does not.
+bool FitsPathLimit(const std::string& path);

@@ -211,7 +211,7 @@ TEST_F(EntryTest, ArgumentsAreLowerCasedBeforeComparison) {
   kit::FreshGlobals();
   sim::AddService(Name, SERVICE_RUNNING);
   EXPECT_EQ(Run({"-Stop", "2"}), 0);
-  EXPECT_EQ(sim::ControlsSent(), (Codes{129, 130}));
+  EXPECT_EQ(sim::ControlsSent(), (Codes{SERVICE_CONTROL_INTERROGATE, 129, 130}));
 
   sim::Reset();
   kit::FreshGlobals();
@@ -220,7 +220,7 @@ TEST_F(EntryTest, ArgumentsAreLowerCasedBeforeComparison) {
                  "[Process_0]\r\nAppName=C:\\a.exe\r\nProcessName=web\r\n");
   EXPECT_EQ(Run({"-HIDE", "WEB"}), 0);
   EXPECT_EQ(output_, (Lines{"Attempting to hide process web ... ", Issued}));
-  EXPECT_EQ(sim::ControlsSent(), (Codes{139, 128}));
+  EXPECT_EQ(sim::ControlsSent(), (Codes{SERVICE_CONTROL_INTERROGATE, 139, 128}));
 }
 
 // Letters beyond A to Z (here Latin capital A with grave, 0xC0) stay as they
@@ -231,7 +231,7 @@ TEST_F(EntryTest, OnlyAToZAreLowerCased) {
                  "[Process_0]\r\nAppName=C:\\a.exe\r\nProcessName=x\r\n"
                  "[Process_1]\r\nAppName=C:\\b.exe\r\nProcessName=\xC0z\r\n");
   EXPECT_EQ(Run({"-show", "\xC0Z"}), 0);
-  EXPECT_EQ(sim::ControlsSent(), (Codes{140, 129}));
+  EXPECT_EQ(sim::ControlsSent(), (Codes{SERVICE_CONTROL_INTERROGATE, 140, 129}));
   EXPECT_EQ(Run({"-show", "\xE0z"}), -1);
 }
 
@@ -307,7 +307,7 @@ TEST_F(EntryTest, ProcessCommandsMapTheirResultToTheExitStatus) {
   EXPECT_EQ(Run({"-low", "-4"}), -1);
   EXPECT_EQ(output_, (Lines{"Attempting to set priority to low on process -4 ... ",
                             "Invalid process number or name: -4"}));
-  EXPECT_EQ(sim::ControlsSent(), (Codes{137, 132}));
+  EXPECT_EQ(sim::ControlsSent(), (Codes{SERVICE_CONTROL_INTERROGATE, 137, 132}));
 }
 
 TEST_F(EntryTest, FilesLieBesideTheExecutableAndTheSettingsAreReadSilently) {

@@ -15,6 +15,31 @@ const char* const CommandFailed = "The command failed - see log entry for detail
 // delivered, leaving it pending to misroute the next command.
 bool IsProcessNumber(int32_t n) { return n >= 0 && n < MaxProcesses; }
 
+// Two consoles sending at once would interleave their codes and pair one
+// command's operation with the other's process. Each command holds this
+// lock over its sends; where it cannot be had, the command goes unguarded,
+// as every command always did.
+class CommandLock {
+ public:
+  CommandLock() : Handle(CreateMutexA(nullptr, FALSE, "Global\\QuarnLoader.command")) {
+    if (Handle == nullptr) return;
+    // An abandoned lock is ours: its console ended between its sends, and
+    // our interrogate makes the service forget what it left pending.
+    DWORD result = WaitForSingleObject(Handle, INFINITE);
+    Held = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  }
+  ~CommandLock() {
+    if (Held) ReleaseMutex(Handle);
+    if (Handle != nullptr) CloseHandle(Handle);
+  }
+  CommandLock(const CommandLock&) = delete;
+  CommandLock& operator=(const CommandLock&) = delete;
+
+ private:
+  HANDLE Handle;
+  bool Held = false;
+};
+
 }  // namespace
 
 bool SendProcessCommand(unsigned code, const std::string& processArgument) {
@@ -31,7 +56,9 @@ bool SendProcessCommand(unsigned code, const std::string& processArgument) {
     Report("Invalid process number or name: " + processArgument);
     return false;
   }
-  if (!Service.SendControl(code) || !Service.SendControl(ProcessCodeBase + DWORD(number))) {
+  CommandLock oneAtATime;
+  if (!Service.SendControl(code, /*opensCommand=*/true) ||
+      !Service.SendControl(ProcessCodeBase + DWORD(number))) {
     Report(CommandFailed);
     return false;
   }

@@ -2,6 +2,8 @@
 // to a process number, the two codes it sends, and every failure line.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "entry/Entry.h"
 #include "service/ControlCodes.h"
 #include "tests/unit/TestKit.h"
@@ -16,6 +18,11 @@ namespace {
 const std::string Name = "(Quarn) Server Loader";
 const std::string Issued = "The command was issued - see log entry to see if it succeeded.";
 const std::string Failed = "The command failed - see log entry for details.";
+
+// What a command sends: an interrogate, the operation, the process.
+Codes Command(DWORD operation, DWORD processCode) {
+  return {SERVICE_CONTROL_INTERROGATE, operation, processCode};
+}
 
 class ProcessCommand : public testing::Test {
  protected:
@@ -64,8 +71,8 @@ TEST_F(ProcessCommand, StopThreeAnnouncesAndSendsOperationThenProcessCode) {
   EXPECT_TRUE(Send(OpStop, "3"));
   EXPECT_EQ(console_, (Lines{"Attempting to stop process 3 ... ", Issued}));
   EXPECT_EQ(LogMessages(), Lines{"Attempting to stop process 3 ... "}) << "the hint is console only";
-  EXPECT_EQ(sim::ControlsSent(), (Codes{129, 131}));
-  const Lines one = {"OpenSCManagerA", "OpenServiceA", "ControlService 129",
+  EXPECT_EQ(sim::ControlsSent(), Command(129, 131));
+  const Lines one = {"OpenSCManagerA", "OpenServiceA", "ControlService 4", "ControlService 129",
                      "CloseServiceHandle service", "CloseServiceHandle manager"};
   Lines both = one;
   both.insert(both.end(), {"OpenSCManagerA", "OpenServiceA", "ControlService 131",
@@ -94,7 +101,7 @@ TEST_F(ProcessCommand, EveryOperationHasItsVerb) {
     sim::AddService(Name, SERVICE_RUNNING);
     EXPECT_TRUE(Send(v.first, "7"));
     EXPECT_EQ(console_, (Lines{"Attempting to " + v.second + "process 7 ... ", Issued}));
-    EXPECT_EQ(sim::ControlsSent(), (Codes{v.first, 135}));
+    EXPECT_EQ(sim::ControlsSent(), Command(v.first, 135));
   }
 }
 
@@ -112,14 +119,14 @@ TEST_F(ProcessCommand, CodesWithoutAVerbAreUnknownAndSendNothing) {
 TEST_F(ProcessCommand, ZeroIsProcessZeroAndNotAName) {
   Configure({"a", "b", "0"});
   EXPECT_TRUE(Send(OpStart, "0"));
-  EXPECT_EQ(sim::ControlsSent(), (Codes{128, 128}));
+  EXPECT_EQ(sim::ControlsSent(), Command(128, 128));
 }
 
 TEST_F(ProcessCommand, NamesResolveToTheFirstMatchingSectionSilently) {
   Configure({"", "db", "web", "web"});
   EXPECT_TRUE(Send(OpHide, "web"));
   EXPECT_EQ(console_, (Lines{"Attempting to hide process web ... ", Issued}));
-  EXPECT_EQ(sim::ControlsSent(), (Codes{139, 130}));
+  EXPECT_EQ(sim::ControlsSent(), Command(139, 130));
   EXPECT_EQ(LogMessages(), Lines{"Attempting to hide process web ... "})
       << "the name lookup writes no echo lines";
 }
@@ -133,7 +140,7 @@ TEST_F(ProcessCommand, NamesMatchExactlySoCapitalsInTheFileCannotBeReached) {
 TEST_F(ProcessCommand, ZeroValuedTextsOtherThanZeroAreNames) {
   Configure({"x", "00"});
   EXPECT_TRUE(Send(OpStop, "00"));
-  EXPECT_EQ(sim::ControlsSent(), (Codes{129, 129}));
+  EXPECT_EQ(sim::ControlsSent(), Command(129, 129));
   ExpectRejected("0x");
 }
 
@@ -143,14 +150,14 @@ TEST_F(ProcessCommand, NumbersAreReadUpToTheFirstNonDigit) {
     kit::FreshGlobals();
     sim::AddService(Name, SERVICE_RUNNING);
     EXPECT_TRUE(Send(OpStop, argument)) << argument;
-    EXPECT_EQ(sim::ControlsSent(), (Codes{129, 131})) << argument;
+    EXPECT_EQ(sim::ControlsSent(), Command(129, 131)) << argument;
   }
 }
 
 TEST_F(ProcessCommand, NumbersWithinTheTableLimitAreSentEvenBeyondTheConfiguredCount) {
   Configure({"a"});
   EXPECT_TRUE(Send(OpStop, "126"));
-  EXPECT_EQ(sim::ControlsSent(), (Codes{129, 254}));
+  EXPECT_EQ(sim::ControlsSent(), Command(129, 254));
 }
 
 // Codes 1 to 4 would stop or pause the whole service, codes above 255 are
@@ -171,8 +178,8 @@ TEST_F(ProcessCommand, AFailedFirstSendMeansTheSecondIsNeverSent) {
   Lines expected = {"Attempting to stop process 2 ... ",
                     "Error (1062) The service could not execute the command.", Failed};
   EXPECT_EQ(console_, expected);
-  EXPECT_EQ(LogMessages(), expected);
-  EXPECT_EQ(sim::ControlsSent(), Codes{129});
+  EXPECT_EQ(LogMessages(), expected) << "the failed interrogate adds nothing";
+  EXPECT_EQ(sim::ControlsSent(), (Codes{SERVICE_CONTROL_INTERROGATE, 129}));
 }
 
 TEST_F(ProcessCommand, WithoutTheServiceInstalledNothingIsDelivered) {
@@ -192,6 +199,21 @@ TEST_F(ProcessCommand, WithoutRightsNothingIsDelivered) {
   EXPECT_EQ(console_, (Lines{"Attempting to set priority to low on process 1 ... ",
                              "Error (5): The service manager could not be opened.", Failed}));
   EXPECT_EQ(sim::ScmCalls(), Lines{"OpenSCManagerA"});
+}
+
+// Two administrators at once: codes of two commands interleaved would pair
+// one command's operation with the other's process.
+TEST_F(ProcessCommand, AConsoleSendsNothingWhileAnotherSendsItsCommand) {
+  HANDLE other = CreateMutexA(nullptr, TRUE, "Global\\QuarnLoader.command");
+  bool ok = false;
+  std::thread console([&] { ok = Send(OpStop, "3"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(sim::ControlsSent(), Codes{});
+  ReleaseMutex(other);
+  console.join();
+  CloseHandle(other);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(sim::ControlsSent(), Command(129, 131));
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status != 0 && status != -1) __builtin_trap();
   // Nothing outside the table's range may ever reach the manager as a process code.
   std::vector<DWORD> sent = sim::ControlsSent();
-  if (sent.size() == 2 && (sent[1] < 128 || sent[1] > 254)) __builtin_trap();
+  if (sent.size() == 3 && (sent[2] < 128 || sent[2] > 254)) __builtin_trap();
   if (sim::OpenScHandleCount() != 0) __builtin_trap();
   return 0;
 }

@@ -10,6 +10,8 @@ PACKAGES=(
     xvfb x11-utils imagemagick python3
     clang libclang-rt-14-dev
 )
+UPDATE_TRIES=3
+UPDATE_PAUSE=10
 
 export DEBIAN_FRONTEND=noninteractive
 
@@ -31,5 +33,45 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "setup: installing ${missing[*]}"
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# A mirror in the middle of a sync serves an index that does not match its
+# release file; it is usually whole again a few seconds later.
+updated=no
+for try in $(seq "$UPDATE_TRIES"); do
+    if apt-get update -q; then
+        updated=yes
+        break
+    fi
+    if [ "$try" -lt "$UPDATE_TRIES" ]; then
+        echo "setup: the package index update failed, trying again in ${UPDATE_PAUSE} s"
+        sleep "$UPDATE_PAUSE"
+    fi
+done
+if [ "$updated" = no ]; then
+    echo "setup: the package index update failed ${UPDATE_TRIES} times; going on with the indexes there are"
+fi
+
+# With one architecture's half of an index missing, the newest versions of the
+# other half cannot be matched; the release's main suite is always whole.
+resolves() {
+    apt-get install -s -q --no-install-recommends "$@" "${missing[@]}" >/dev/null 2>"$err"
+}
+err=$(mktemp)
+trap 'rm -f "$err"' EXIT
+target=()
+if ! resolves; then
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    if [ -n "$codename" ] && resolves -t "$codename"; then
+        echo "setup: the packages do not resolve against all suites; installing them from the ${codename} suite (-t ${codename})"
+        target=(-t "$codename")
+    else
+        cat "$err" >&2
+        echo "setup: the packages ${missing[*]} cannot be installed from the configured sources" >&2
+        exit 1
+    fi
+fi
+
+if ! apt-get install -y -q --no-install-recommends "${target[@]}" "${missing[@]}"; then
+    echo "setup: installing ${missing[*]} failed" >&2
+    exit 1
+fi

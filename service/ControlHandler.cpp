@@ -7,11 +7,6 @@ int32_t PendingCommand = 0;
 
 namespace {
 
-// A real pair arrives within moments; an operation code whose process code
-// was lost must not be paired with the next command's operation code.
-const DWORD PendingLifetime = 5000;
-DWORD PendingSince = 0;
-
 std::string StatusError() {
   return ErrorText(GetLastError(), ": The service status could not be set.");
 }
@@ -53,6 +48,17 @@ std::string CarryOut(DWORD operation, DWORD processCode) {
          ").";
 }
 
+// Codes alone cannot tell a late process code from the next command's
+// operation code, so no age can decide. The console opens every command with
+// an interrogate instead: what is still pending then lost its process code.
+void ForgetPending() {
+  if (PendingCommand == 0) return;
+  Log.FileLine("Warning: The operation code (" + std::to_string(PendingCommand) +
+                   ") was dropped: its process code did not arrive.",
+               true);
+  PendingCommand = 0;
+}
+
 }  // namespace
 
 void WINAPI ControlHandler(DWORD control) {
@@ -74,6 +80,7 @@ void WINAPI ControlHandler(DWORD control) {
       WriteStatus();
       break;
     case SERVICE_CONTROL_INTERROGATE:
+      ForgetPending();
       if (!Service.ReportCurrent()) message = StatusError();
       break;
     default:
@@ -81,14 +88,8 @@ void WINAPI ControlHandler(DWORD control) {
         if (PendingCommand == 0) message = "The service is not running.";
         break;
       }
-      if (PendingCommand != 0 && GetTickCount() - PendingSince > PendingLifetime) {
-        message = "Warning: The operation code (" + std::to_string(PendingCommand) +
-                  ") was dropped: its process code did not arrive.";
-        PendingCommand = 0;
-      }
       if (PendingCommand == 0) {
         PendingCommand = int32_t(control);
-        PendingSince = GetTickCount();
       } else {
         DWORD operation = DWORD(PendingCommand);
         PendingCommand = 0;

@@ -61,6 +61,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   Log.FileLine("   ServiceName = " + Service.Name, true);
   Log.FileLine(std::string("   UserInterface = ") + (Service.Interactive ? "Yes" : "No"), true);
   Service.LoadLogLimits();
+  Service.CheckLogBackupPaths();
 
   if (!PrcList.LoadFromIni()) {
     Service.ReportStopped(1, 0x0FFFFFFF);

@@ -176,4 +176,51 @@ TEST_F(ServiceMainTest, AStopWhilePausedEndsTheLoop) {
   EXPECT_EQ(reports[2].dwCurrentState, DWORD(SERVICE_STOPPED));
 }
 
+// Names derived from the folder are longer than the executable's own: where
+// the platform cannot take one, the service says so at its start, once. The
+// simulated files take any length; a held file stands in for the refusal.
+TEST_F(ServiceMainTest, DerivedNamesPastThePathLimitAreNamedAtStart) {
+  const struct {
+    size_t folder;         // characters, the trailing backslash included
+    const char* settings;
+    bool statusTooLong;    // QuarnLoader.status.tmp ends past 259
+    bool backupTooLong;    // QuarnLoader.3.log ends past 259
+  } cases[] = {
+      {237, "LogMaxSize=64\r\nLogBackups=3\r\n", false, false},
+      {238, "LogMaxSize=64\r\nLogBackups=3\r\n", true, false},
+      {242, "LogMaxSize=64\r\nLogBackups=3\r\n", true, false},
+      {243, "LogMaxSize=64\r\nLogBackups=3\r\n", true, true},
+      {243, "LogBackups=3\r\n", true, false},   // without a limit nothing rotates
+  };
+  for (const auto& c : cases) {
+    const std::string folder = "C:\\" + std::string(c.folder - 4, 'd') + "\\";
+    sim::SetModulePath(folder + "QuarnLoader.exe");
+    kit::FreshGlobals();
+    sim::WriteFile(folder + "QuarnLoader.ini", std::string("[Settings]\r\n") + c.settings);
+    const std::string temporary = folder + "QuarnLoader.status.tmp";
+    Lines expected;
+    if (c.statusTooLong) {
+      sim::LockFile(temporary, true);
+      expected.push_back("Warning: The status file cannot be written: this path is too long: " +
+                         temporary);
+    }
+    if (c.backupTooLong)
+      expected.push_back("Warning: The log cannot be kept within LogMaxSize: this path is too "
+                         "long: " + folder + "QuarnLoader.3.log");
+    {
+      kit::ServiceRun run;
+      run.Start();
+      ASSERT_TRUE(kit::WaitUntil([&] {
+        return IndexOf(LogMessages(0, Log.GetPath()), "Attempting to start processes ...") >= 0;
+      })) << c.folder;
+      ASSERT_TRUE(run.Stop());
+      Lines reported;
+      for (const std::string& line : LogMessages(0, Log.GetPath()))
+        if (line.compare(0, 8, "Warning:") == 0 || line.compare(0, 5, "Error") == 0)
+          reported.push_back(line);
+      EXPECT_EQ(reported, expected) << c.folder << " " << c.settings;
+    }
+  }
+}
+
 }  // namespace

@@ -17,9 +17,13 @@ class tclService {
   void LoadServiceSettings();
   // Hands the log its size limit; the service calls it again to echo it.
   void LoadLogLimits();
+  // At service start: a log that rotation cannot keep within its limit, as
+  // a backup's path is too long, is named in the log.
+  void CheckLogBackupPaths();
 
-  // Console side.
-  bool SendControl(DWORD code);
+  // Console side. A per-process command opens with an interrogate, which
+  // tells the service that any operation still pending lost its process code.
+  bool SendControl(DWORD code, bool opensCommand = false);
   bool Install();
   bool Remove();
   bool Start();

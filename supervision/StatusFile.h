@@ -40,8 +40,11 @@ bool ParseStatus(const std::string& text, StatusHeader& header, std::vector<Prog
 // is logged once; supervision goes on whatever happens to the file.
 class tclStatusWriter {
  public:
-  // A new service run: nothing written yet.
+  // A new service run: nothing written yet. A path whose temporary name is
+  // too long for the platform fails every write alike: that is logged now.
   void Begin(const std::string& path, DWORD writerId, const std::string& started);
+  // The name the file is written under before it is renamed over the old one.
+  static std::string TemporaryPathOf(const std::string& path);
   // The state and the rows are read under the writer's lock, so that the
   // last file written holds the latest facts, whichever thread wrote it.
   void Write(std::string (*serviceState)(), tclPrcList& list);

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "config/Globals.h"
+#include "config/Locations.h"
 #include "log/ErrorText.h"
 #include "supervision/StatusFile.h"
 
@@ -22,7 +23,7 @@ bool MoveOver(const std::string& from, const std::string& to, DWORD& error) {
 // Written under another name and renamed over the old file, so that a reader
 // finds the old content or the new, never a mix. False with the log line.
 bool ReplaceFile(const std::string& path, const std::string& text, std::string& failure) {
-  std::string temporary = path + ".tmp";
+  std::string temporary = tclStatusWriter::TemporaryPathOf(path);
   FILE* file = OpenFileA(temporary.c_str(), "wb");
   bool written = file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size();
   if (file != nullptr && fclose(file) != 0) written = false;
@@ -46,8 +47,14 @@ void tclStatusWriter::Begin(const std::string& path, DWORD writerId, const std::
   Header.WriterId = writerId;
   Header.Started = started;
   LastBody.clear();
-  FailureLogged = false;
+  std::string temporary = TemporaryPathOf(path);
+  FailureLogged = !FitsPathLimit(temporary);
+  if (FailureLogged)
+    Log.FileLine("Warning: The status file cannot be written: this path is too long: " + temporary,
+                 true);
 }
+
+std::string tclStatusWriter::TemporaryPathOf(const std::string& path) { return path + ".tmp"; }
 
 void tclStatusWriter::Write(std::string (*serviceState)(), tclPrcList& list) {
   std::lock_guard<std::mutex> hold(Lock);

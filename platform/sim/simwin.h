@@ -32,6 +32,9 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define TRUE 1
 #define FALSE 0
 
+// The longest path the file calls take, the terminating zero included.
+#define MAX_PATH 260
+
 // Error codes.
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_PATH_NOT_FOUND 3
