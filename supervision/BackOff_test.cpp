@@ -34,9 +34,9 @@ TEST(BackOff, DelaysDoubleToTheCeilingAndALongRunClearsThem) {
                                               run.mayFail, run.end, MinUptime, Ceiling);
     EXPECT_EQ(verdict.Delay, run.delay) << run.start;
     EXPECT_EQ(verdict.Ran, run.ran) << run.start;
-    uint32_t remaining = 0;
+    uint32_t remaining = 1;
     EXPECT_EQ(backOff.IsWaiting(run.end + 1, &remaining), run.delay > 0);
-    if (run.delay > 0) EXPECT_EQ(remaining, run.delay - 1);
+    EXPECT_EQ(remaining, run.delay > 0 ? run.delay - 1 : 1);
   }
 }
 
