@@ -131,7 +131,8 @@ TEST_F(LogRotationTest, WhileAnotherProcessHoldsTheLockLinesAreAppendedUnrotated
   Write("ab");
   std::atomic<bool> held{false}, letGo{false};
   std::thread other([&] {
-    HANDLE lock = CreateMutexA(nullptr, FALSE, tclLog::LockNameOf(LogPath).c_str());
+    HANDLE lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                             tclLog::LockNameOf(LogPath).c_str());
     held = WaitForSingleObject(lock, 0) == WAIT_OBJECT_0;
     while (!letGo) std::this_thread::yield();
     ReleaseMutex(lock);
