@@ -8,6 +8,7 @@ import time
 
 import crashloop
 import harness as h
+import heldlog
 from harness_procs import cpu_ticks, proc_alive, rss_kb
 from watch import (WATCHED, BenchError, Tail, find_linux_pid, own_wine_processes, wait_for,
                    wait_line, windows_pids)
@@ -290,6 +291,10 @@ class Bench:
     # -- crash loop with and without restart back-off --------------------------
     def bench_crashloop(self, seconds=45):
         crashloop.measure(self, seconds)
+
+    # -- a log line while the log file is held ----------------------------------
+    def bench_heldlog(self, window_ms=3000):
+        heldlog.measure(self, window_ms)
 
     # -- idle cost ------------------------------------------------------------
     def bench_idle(self, seconds=60, count=127):

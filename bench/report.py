@@ -53,6 +53,11 @@ def table(r):
                          "%d launches" % c["launches"],
                          fmt(c["log_bytes_per_hour"] / 1e6, " MB log/h"),
                          "service CPU " + fmt(c["service_cpu_s"], " s")))
+    s = r.get("held_log")
+    if s:
+        rows.append(("log line, file held, 1 MiB kept", fmt(s["limit_lines_per_s"], " lines/s"),
+                     "no limit " + fmt(s["no_limit_lines_per_s"], " lines/s"),
+                     "x%s with LogMaxSize" % fmt(s["ratio"])))
     s = r.get("idle_cost")
     if s:
         rows.append(("CPU, %d idle programs, %ds" % (s["programs"], round(s["seconds"])),

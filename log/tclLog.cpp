@@ -79,10 +79,16 @@ void tclLog::AppendToFile(const std::string& text, bool stamp) {
   WriteLocked(std::move(line));
 }
 
+static size_t LineFeeds(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
 // The file's lines end in CR LF, as a text-mode write on Windows gives.
 static std::string WithCrLf(const std::string& text) {
   std::string out;
-  out.reserve(text.size() + text.size() / 16 + 8);
+  out.reserve(text.size() + LineFeeds(text));
   for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
@@ -90,38 +96,47 @@ static std::string WithCrLf(const std::string& text) {
   return out;
 }
 
+// True only when every byte was taken and the close flushed them: a full
+// disk may fail either.
+bool tclLog::WriteAndClose(FILE* file, const std::string& text) {
+  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+  return fclose(file) == 0 && written;
+}
+
+std::string tclLog::LossNotice() {
+  if (DroppedLines == 0) return std::string();
+  return TimeStamp() + "Warning: " + std::to_string(DroppedLines) +
+         " log lines were lost while the log file could not be opened.\n";
+}
+
 // What is kept goes out with the line in one write, so a rotation never
-// splits it.
-std::string tclLog::Block(const std::string& line) {
-  std::string text;
-  if (DroppedLines > 0)
-    text = TimeStamp() + "Warning: " + std::to_string(DroppedLines) +
-           " log lines were lost while the log file could not be opened.\n";
-  for (const std::string& kept : Kept) text += kept;
-  text += line;
-  return WithCrLf(text);
+// splits it. Only an open file is worth the copy: while the file is held, a
+// line copies nothing of what is kept, with a limit or without.
+bool tclLog::WriteBlock(const std::string& line) {
+  const bool locked = MaxBytes > 0 && TakeFileLock();
+  bool written = false;
+  if (FILE* file = OpenFileA(Path.c_str(), "ab")) {
+    const std::string notice = WithCrLf(LossNotice()), last = WithCrLf(line);
+    const size_t bytes = notice.size() + KeptBytes + last.size();
+    if (locked) file = RotateIfDue(file, bytes);
+    if (file != nullptr) {
+      std::string block;
+      block.reserve(bytes);
+      block += notice;
+      for (const std::string& kept : Kept) block += kept;
+      block += last;
+      written = WriteAndClose(file, block);
+    }
+  }
+  if (locked) ReleaseFileLock();
+  return written;
 }
 
 // An empty line only writes what is kept.
 void tclLog::WriteLocked(std::string line) {
-  bool pending = !Kept.empty() || DroppedLines > 0;
-  if (line.empty() && !pending) return;
-  // Without rotation the block is only built once the file is open: while
-  // it is held, up to KeptLimit would be copied for every line.
-  std::string out;
-  const bool rotating = MaxBytes > 0 && TakeFileLock();
-  if (rotating) RotateIfDue((out = Block(line)).size());
-  FILE* file = OpenFileA(Path.c_str(), "ab");
-  if (file) {
-    if (!rotating) out = Block(line);
-    fwrite(out.data(), 1, out.size(), file);
-    fclose(file);
-  }
-  if (rotating) ReleaseFileLock();
-  if (file) {
-    Kept.clear();
-    KeptBytes = 0;
-    DroppedLines = 0;
+  if (line.empty() && Kept.empty() && DroppedLines == 0) return;
+  if (WriteBlock(line)) {
+    ForgetKept();
     return;
   }
   if (!Keep) {
@@ -131,22 +146,32 @@ void tclLog::WriteLocked(std::string line) {
     return;
   }
   if (line.empty()) return;
-  KeptBytes += line.size();
-  Kept.push_back(std::move(line));
-  while (KeptBytes > KeptLimit) {
+  // Kept as the file will have it: a full disk fails every try, and each
+  // try then only copies it.
+  std::string inFile = WithCrLf(line);
+  KeptBytes += inFile.size();
+  KeptCarriageReturns += inFile.size() - line.size();
+  Kept.push_back(std::move(inFile));
+  while (KeptBytes - KeptCarriageReturns > KeptLimit) {
+    const size_t returns = LineFeeds(Kept.front());
     KeptBytes -= Kept.front().size();
+    KeptCarriageReturns -= returns;
     Kept.pop_front();
     ++DroppedLines;
   }
 }
 
+void tclLog::ForgetKept() {
+  Kept.clear();
+  KeptBytes = 0;
+  KeptCarriageReturns = 0;
+  DroppedLines = 0;
+}
+
 void tclLog::KeepUnwrittenLines(bool keep) {
   std::lock_guard<std::mutex> hold(Lock);
   Keep = keep;
-  if (keep) return;
-  Kept.clear();
-  KeptBytes = 0;
-  DroppedLines = 0;
+  if (!keep) ForgetKept();
 }
 
 void tclLog::WriteKeptLines() {

@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -48,7 +49,9 @@ class tclLog {
   // the older ones one number up and the oldest out. A failed rename leaves
   // the file as it is until the next write. Other processes writing the same
   // file rotate under the same named lock; one that cannot get it in
-  // RotationLockWait ms appends without rotating.
+  // RotationLockWait ms, or could only wait on it and not release it,
+  // appends without rotating. A release that fails ends rotation, with one
+  // warning line.
   void SetRotation(uint64_t maxBytes, int backups);
   // "X.log" gives "X.<k>.log"; a path without ".log" gains ".<k>".
   static std::string BackupPathOf(const std::string& path, int k);
@@ -58,23 +61,29 @@ class tclLog {
 
  private:
   void AppendToFile(const std::string& text, bool stamp);
+  // All with Lock held.
   void WriteLocked(std::string line);
-  std::string Block(const std::string& line);
-  // tclLogRotation.cpp; all with Lock held.
+  bool WriteBlock(const std::string& line);
+  std::string LossNotice();
+  void ForgetKept();
+  static bool WriteAndClose(FILE* file, const std::string& text);
+  // tclLogRotation.cpp; all with Lock held. A lock that cannot be released
+  // is never taken.
   bool TakeFileLock();
   void ReleaseFileLock();
   void DropFileLock();
-  void RotateIfDue(size_t adding);
+  FILE* RotateIfDue(FILE* file, uint64_t adding);
   void Rotate();
 
   std::mutex Lock;  // serialises file writes and guards the fields below
   std::string Path;
   std::atomic<bool> Enabled{true};
   bool Keep = false;
-  std::deque<std::string> Kept;
+  std::deque<std::string> Kept;   // in the file's form, CR LF and all
   size_t KeptBytes = 0;
+  size_t KeptCarriageReturns = 0;   // added by that form; KeptLimit leaves them out
   uint32_t DroppedLines = 0;
-  uint64_t MaxBytes = 0;   // 0: no limit
+  uint64_t MaxBytes = 0;   // 0: no limit, or no lock to rotate under
   int Backups = 1;
   HANDLE FileLock = nullptr;   // named after Path, made at the first rotating write
   DWORD FileLockWait = RotationLockWait;

@@ -4,6 +4,7 @@
 // done under one named mutex that both derive from the file's path.
 #include <cstdio>
 
+#include "log/ErrorText.h"
 #include "log/tclLog.h"
 
 namespace {
@@ -17,6 +18,25 @@ std::string Lower(const std::string& text) {
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The service (LocalSystem) makes the lock, or an administrator's console
+// does; each must be able to release it. Default security would give
+// administrators only SYNCHRONIZE. 0x100001: SYNCHRONIZE | MUTEX_MODIFY_STATE.
+const char* const LockSecurity = "D:(A;;0x1F0001;;;SY)(A;;0x100001;;;BA)";
+
+// Null when neither making nor opening gives a lock this process can release.
+HANDLE MakeOrOpenLock(const std::string& name) {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          LockSecurity, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr))
+    return nullptr;
+  HANDLE lock = CreateMutexA(&attributes, FALSE, name.c_str());
+  LocalFree(attributes.lpSecurityDescriptor);
+  // Making an existing mutex asks for full access, which its maker may not
+  // grant us; waiting and releasing need less.
+  if (lock == nullptr) lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+  return lock;
 }
 
 }  // namespace
@@ -53,15 +73,9 @@ std::string tclLog::BackupPathOf(const std::string& path, int k) {
   return stem + "." + std::to_string(k) + tail;
 }
 
-// An existing mutex made by the other role may not grant us full access;
-// waiting and releasing need no more than SYNCHRONIZE.
 bool tclLog::TakeFileLock() {
-  if (FileLock == nullptr) {
-    const std::string name = LockNameOf(Path);
-    FileLock = CreateMutexA(nullptr, FALSE, name.c_str());
-    if (FileLock == nullptr) FileLock = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
-    if (FileLock == nullptr) return false;
-  }
+  if (FileLock == nullptr) FileLock = MakeOrOpenLock(LockNameOf(Path));
+  if (FileLock == nullptr) return false;
   DWORD result = WaitForSingleObject(FileLock, FileLockWait);
   // An abandoned mutex is ours: its holder ended, at worst mid-rotation,
   // which the next rotation completes (Rotate fills gaps).
@@ -75,7 +89,19 @@ bool tclLog::TakeFileLock() {
   return false;
 }
 
-void tclLog::ReleaseFileLock() { ReleaseMutex(FileLock); }
+void tclLog::ReleaseFileLock() {
+  if (ReleaseMutex(FileLock)) return;
+  const DWORD error = GetLastError();
+  DropFileLock();
+  // Taking it again would only nest in the hold this thread keeps, and keep
+  // the other role waiting at every line: rotation ends here. So this line
+  // cannot come back through the lock, and is the only one of its kind.
+  MaxBytes = 0;
+  if (FILE* file = OpenFileA(Path.c_str(), "ab"))
+    WriteAndClose(file, TimeStamp() + "Warning: " +
+                            ErrorText(error, " releasing the log file's lock: the log file is "
+                                             "no longer rotated.") + "\r\n");
+}
 
 void tclLog::DropFileLock() {
   if (FileLock != nullptr) CloseHandle(FileLock);
@@ -83,14 +109,17 @@ void tclLog::DropFileLock() {
   FileLockWait = RotationLockWait;
 }
 
-// The size is read from the disk every time: the other role's appends count.
-void tclLog::RotateIfDue(size_t adding) {
+// The size is read from the disk every time, under the lock: the other
+// role's appends count. The open file is closed to be moved, and opened anew.
+FILE* tclLog::RotateIfDue(FILE* file, uint64_t adding) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return;
+  if (!GetFileAttributesExA(Path.c_str(), GetFileExInfoStandard, &data)) return file;
   uint64_t size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   // An empty file gains nothing by a rotation, even for a line beyond the limit.
-  if (size == 0 || size + adding <= MaxBytes) return;
+  if (size == 0 || size + adding <= MaxBytes) return file;
+  fclose(file);
   Rotate();
+  return OpenFileA(Path.c_str(), "ab");
 }
 
 // Fills the first free backup number, so that a rotation that failed half

@@ -131,7 +131,8 @@ TEST_F(LogRotationTest, WhileAnotherProcessHoldsTheLockLinesAreAppendedUnrotated
   Write("ab");
   std::atomic<bool> held{false}, letGo{false};
   std::thread other([&] {
-    HANDLE lock = CreateMutexA(nullptr, FALSE, tclLog::LockNameOf(LogPath).c_str());
+    HANDLE lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                             tclLog::LockNameOf(LogPath).c_str());
     held = WaitForSingleObject(lock, 0) == WAIT_OBJECT_0;
     while (!letGo) std::this_thread::yield();
     ReleaseMutex(lock);
@@ -198,4 +199,69 @@ TEST_F(LogRotationTest, TwoProcessesRotatingOneFileLoseNoLineAndKeepEachFileWith
   }
   EXPECT_EQ(next[0], lines);
   EXPECT_EQ(next[1], lines);
+}
+
+// The mutex made by the service (LocalSystem): an administrator's console
+// must never keep it, or every line of the service waits and goes unrotated.
+TEST_F(LogRotationTest, AConsoleNeverKeepsTheLockWhoeverMadeIt) {
+  const std::string name = tclLog::LockNameOf(LogPath);
+  struct Case {
+    const char* maker;
+    bool consoleRotates;
+  } cases[] = {
+      {"another account, default security", false},
+      {"the service role's log", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.maker);
+    sim::Reset();
+    kit::FreshLog();   // the last console's end switched this thread's file off
+    tclLog console(LogPath);
+    console.SetRotation(100, 1);
+    Log.SetRotation(100, 1);
+    HANDLE service = nullptr;
+    if (c.consoleRotates) {
+      Write("a");   // the service's lock, made the product's way
+      service = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+    } else {
+      service = sim::CreateMutexAsService(name);
+    }
+    sim::WriteFile(LogPath, InFile("ab"));
+    console.FileLine(Sized('c'), false);
+    DWORD wait = WAIT_FAILED;
+    std::thread([&] {
+      wait = WaitForSingleObject(service, 0);
+      ReleaseMutex(service);
+    }).join();
+    EXPECT_EQ(wait, WAIT_OBJECT_0) << "the console let go";
+    EXPECT_EQ(sim::FileExists(Backup(1)), c.consoleRotates);
+  }
+}
+
+// A release that fails leaves the lock with this thread: rotation ends, and
+// one line says so.
+TEST_F(LogRotationTest, AFailedReleaseEndsRotationWithOneWarning) {
+  Log.SetRotation(100, 1);
+  Write("ab");
+  sim::FailNext("ReleaseMutex", ERROR_NOT_OWNER);
+  Write("cde");
+  EXPECT_EQ(sim::ReadFile(Backup(1)), InFile("ab"));
+  EXPECT_EQ(kit::LogLines(), (kit::Lines{Sized('c'),
+                                         "Mon Mar 05 09:04:05 2007 :: Warning: Error (288) "
+                                         "releasing the log file's lock: the log file is no "
+                                         "longer rotated.",
+                                         Sized('d'), Sized('e')}));
+}
+
+// Kept lines are sized without being copied: their line feeds count twice.
+TEST_F(LogRotationTest, KeptLinesCountTheirCrLfTowardsTheLimit) {
+  Log.KeepUnwrittenLines(true);
+  Log.SetRotation(100, 1);
+  const std::string before = std::string(18, '0') + "\r\n";
+  sim::WriteFile(LogPath, before);
+  sim::LockFile(LogPath, true);
+  Log.FileLine(std::string(40, '\n'), false);   // 41 bytes kept, 82 in the file
+  sim::LockFile(LogPath, false);
+  Log.FileLine("x", false);   // 20 + 41 + 2 is within 100, 20 + 82 + 3 is not
+  EXPECT_EQ(sim::ReadFile(Backup(1)), before);
 }

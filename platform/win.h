@@ -4,6 +4,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <sddl.h>
 #include <cstdio>
 // Opening a file goes through the seam so that the simulated platform can map
 // Windows paths into its own drive folders.

@@ -19,6 +19,7 @@ const char* const DefaultModulePath = "C:\\QuarnLoader\\QuarnLoader.exe";
 std::string g_root;
 std::set<std::string> g_locked;   // host paths
 std::string g_modulePath = DefaultModulePath;
+bool g_diskFull = false;
 
 // Removes the last root when the test program ends.
 struct RootCleaner {
@@ -75,6 +76,7 @@ void ResetFiles() {
   MakeRootLocked();
   g_locked.clear();
   g_modulePath = DefaultModulePath;
+  g_diskFull = false;
   // The module's own folder exists, as it would on the machine it runs on.
   fs::create_directories(fs::path(HostPathLocked(g_modulePath)).parent_path(), ec);
 }
@@ -131,6 +133,11 @@ void LockFile(const std::string& windowsPath, bool locked) {
     g_locked.erase(host);
 }
 
+void SetDiskFull(bool full) {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  g_diskFull = full;
+}
+
 void SetModulePath(const std::string& path) {
   std::lock_guard<std::mutex> hold(detail::Mu());
   g_modulePath = path;
@@ -151,6 +158,9 @@ FILE* OpenFileA(const char* path, const char* mode) {
       errno = EACCES;
       return nullptr;
     }
+    // stdio then fails where it would on a full disk: at the write that
+    // reaches the device, or at the flush of the close.
+    if (WritesTo(mode) && g_diskFull) host = "/dev/full";
   }
   return std::fopen(host.c_str(), mode);
 }

@@ -41,6 +41,10 @@ void LockFile(const std::string& windowsPath, bool locked);
 // Creates a folder (and the folders above it). Reset creates only the module's
 // folder; WriteFile creates the folders of the files it writes.
 void MakeDirectory(const std::string& windowsPath);
+// A full disk: files still open for writing, but what is written to them is
+// lost and the write or the close fails (the host's /dev/full takes their
+// place). Reading, renaming and deleting go on as before.
+void SetDiskFull(bool full);
 
 // --- Module path returned by GetModuleFileNameA; default
 // "C:\QuarnLoader\QuarnLoader.exe". Empty: the call fails (returns 0). ---
@@ -139,7 +143,7 @@ void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& stat
 // "SetInformationJobObject", "AssignProcessToJobObject", "GetProcessTimes", "StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
 // "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA",
-// "StartServiceCtrlDispatcherA", "CreateMutexA"); 0 clears.
+// "StartServiceCtrlDispatcherA", "CreateMutexA", "ReleaseMutex"); 0 clears.
 void FailNext(const std::string& function, DWORD error);
 // Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",
 // "ControlService 129", "QueryServiceStatus", "CloseServiceHandle service",
@@ -162,6 +166,16 @@ bool DeliverControl(DWORD control);
 std::vector<SERVICE_STATUS> StatusReports();
 // Waits (really, bounded) until the service main thread has returned.
 bool WaitServiceMainReturned(int realTimeoutMs);
+
+// --- Named mutexes. Whoever creates one gets full access; every later
+// CreateMutexA or OpenMutexA of it is another account's (an administrator's)
+// and gets what the creator's security grants: everything with default
+// security, only what the Administrators entry ("...;;;BA)") of a descriptor
+// string allows. CreateMutexA of an existing name fails with 5 unless that is
+// everything. ---
+// A mutex made by the service's account (LocalSystem) with default security:
+// administrators may wait on it but not release it. Returns the maker's handle.
+HANDLE CreateMutexAsService(const std::string& name);
 
 // --- Races on purpose. The next thread that calls `function`
 // ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess") waits at its

@@ -31,6 +31,7 @@ struct SimObject {
   bool closed = false;
   sim::detail::MutexRec* mutex = nullptr;
   int job = 0;
+  DWORD access = 0;   // what a mutex handle was granted
 };
 
 namespace sim {

@@ -19,6 +19,10 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LRESULT;
 typedef uintptr_t DWORD_PTR;
 typedef DWORD_PTR* PDWORD_PTR;
+typedef uint32_t ULONG;
+typedef ULONG* PULONG;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef void* HLOCAL;
 
 struct SimObject;
 typedef SimObject* HANDLE;
@@ -88,6 +92,9 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
 #define SYNCHRONIZE 0x00100000u
+#define MUTEX_MODIFY_STATE 0x0001u
+#define MUTEX_ALL_ACCESS 0x1F0001u
+#define SDDL_REVISION_1 1u
 
 // Windows and messages.
 #define SW_HIDE 0
@@ -257,6 +264,7 @@ BOOL TerminateJobObject(HANDLE job, UINT exitCode);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
 BOOL ReleaseMutex(HANDLE mutex);
+HLOCAL LocalFree(HLOCAL memory);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
@@ -295,6 +303,10 @@ BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler);
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+// The simulated descriptor is the string itself; LocalFree frees it.
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          PULONG size);
 
 // The seam's own file opener: maps Windows paths into the simulated drives.
 FILE* OpenFileA(const char* path, const char* mode);
