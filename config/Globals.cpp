@@ -25,6 +25,7 @@ const std::string WindowWords[13] = {
     "show",          "showdefault",   "showmaximized",   "showminimized",
     "showminnoactive", "showna",      "shownoactive",    "shownormal"};
 const std::string DefaultWindowWord = WindowWords[10];
+const std::string StopMethodWords[4] = {"quit", "close", "ctrlc", "ctrlbreak"};
 
 const std::string SettingsSection = "Settings", ProcessSectionPrefix = "Process_";
 const std::string KeyServiceName = "ServiceName", KeyUserInterface = "UserInterface",
@@ -40,6 +41,7 @@ const std::string KeyAppName = "AppName", KeyProcessName = "ProcessName",
                   KeyMinimize = "Minimize";
 const std::string KeyMinUptime = "MinUptime", KeyMaxRestartDelay = "MaxRestartDelay",
                   KeyStopProcessTree = "StopProcessTree";
+const std::string KeyStopMethod = "StopMethod";
 const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
 
 const std::string ConfirmationText =

@@ -59,6 +59,7 @@ bool tclPrcList::LoadFromIni() {
 }
 
 bool tclPrcList::LoadProcessValues() {
+  tclStopMethod stopMethod = Ini.ReadOptionalStopMethod(SettingsSection, tclStopMethod::Quit);
   for (int32_t i = 0; i < Count; ++i) {
     tclPrc& record = Records[i];
     Log.FileLine("", true);
@@ -79,6 +80,7 @@ bool tclPrcList::LoadProcessValues() {
     record.MinUptime = Duration(Ini.ReadOptionalInteger(section, KeyMinUptime, 0));
     record.MaxRestartDelay = Duration(Ini.ReadOptionalInteger(section, KeyMaxRestartDelay, 60000));
     record.StopProcessTree = Ini.ReadOptionalYesNo(section, KeyStopProcessTree, false);
+    record.StopMethod = Ini.ReadOptionalStopMethod(section, stopMethod);
     record.FullCommandLine = ProgramForCommandLine(record.AppName) + " " + record.CommandLine;
   }
   return true;

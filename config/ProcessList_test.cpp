@@ -297,6 +297,52 @@ TEST_F(LoadTest, OptInKeysAreReadAndEchoedAfterTheOthersOnlyWhenPresent) {
   EXPECT_EQ(Logged(), expected);
 }
 
+// The settings' word is every program's default, a program's own word wins,
+// an empty one takes the default, and an unknown one is reported as an
+// unknown "Window" word is and gives "quit".
+TEST_F(LoadTest, StopMethodOfTheSettingsIsTheDefaultAndAProgramsOwnWins) {
+  using M = tclStopMethod;
+  struct Case {
+    const char* settings;   // the settings' line, or ""
+    Lines settingsAccount;
+    M methods[4];
+  } cases[] = {
+      {"", {}, {M::Quit, M::Close, M::Quit, M::Quit}},
+      {"StopMethod=CtrlC", {"   StopMethod = CtrlC"}, {M::CtrlC, M::Close, M::Quit, M::CtrlC}},
+      {"StopMethod=ctrlbreak", {"   StopMethod = ctrlbreak"},
+       {M::CtrlBreak, M::Close, M::Quit, M::CtrlBreak}},
+      {"StopMethod=sigterm", {"   StopMethod = sigterm", "Error: Invalid Setting = sigterm"},
+       {M::Quit, M::Close, M::Quit, M::Quit}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    sim::RemoveFile(LogPath);
+    Config("[Settings]\r\n" + std::string(c.settings) + "\r\n" + AppSections(0, 3) +
+           "StopMethod=\r\n");
+    std::string text = sim::ReadFile(IniPath);
+    auto into = [&](int n, const std::string& line) {
+      std::string next = "[Process_" + std::to_string(n + 1) + "]";
+      text.insert(text.find(next), line + "\r\n");
+    };
+    into(1, "StopMethod=Close");
+    into(2, "StopMethod=kill");
+    Config(text);
+    ASSERT_TRUE(PrcList.LoadFromIni());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(PrcList.Records[i].StopMethod, c.methods[i]) << i;
+
+    Lines expected = {"   RestartInterval = 1000", "Loading process values from ini file ..."};
+    Append(expected, c.settingsAccount);
+    Append(expected, DefaultAccount(0));
+    Append(expected, DefaultAccount(1));
+    expected.push_back("   StopMethod = Close");
+    Append(expected, DefaultAccount(2));
+    Append(expected, {"   StopMethod = kill", "Error: Invalid Setting = kill"});
+    Append(expected, DefaultAccount(3));
+    Append(expected, {"   StopMethod = ", "", "Load completed."});
+    EXPECT_EQ(Logged(), expected);
+  }
+}
+
 TEST_F(LoadTest, AppNameWithABlankThatNamesAnExistingFileIsQuoted) {
   sim::WriteFile("C:\\Program Files\\Srv\\srv.exe", "MZ");
   Config("[Process_0]\r\nAppName=C:\\Program Files\\Srv\\srv.exe\r\nCommandLine=-port 80\r\n"

@@ -29,6 +29,12 @@ int32_t DecimalValue(const std::string& text) {
   return int32_t(value);
 }
 
+namespace {
+void LogInvalidSetting(const std::string& word) {
+  Log.FileLine("Error: Invalid Setting = " + word, true);
+}
+}  // namespace
+
 uint32_t PriorityClassFromWord(const std::string& word) {
   static const uint32_t classes[6] = {REALTIME_PRIORITY_CLASS,     HIGH_PRIORITY_CLASS,
                                       ABOVE_NORMAL_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS,
@@ -45,6 +51,13 @@ uint32_t ShowCommandFromWord(const std::string& word) {
       SW_SHOWNA,        SW_SHOWNOACTIVATE, SW_SHOWNORMAL};
   for (int i = 0; i < 13; ++i)
     if (word == WindowWords[i]) return commands[i];
-  Log.FileLine("Error: Invalid Setting = " + word, true);
+  LogInvalidSetting(word);
   return SW_SHOWNA;
+}
+
+tclStopMethod StopMethodFromWord(const std::string& word) {
+  for (int i = 0; i < 4; ++i)
+    if (word == StopMethodWords[i]) return tclStopMethod(i);
+  LogInvalidSetting(word);
+  return tclStopMethod::Quit;
 }

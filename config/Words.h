@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "supervision/StopMethod.h"
+
 // Only A to Z change: the texts are single-byte in the system code page.
 std::string ToLowerText(const std::string& text);
 
@@ -18,3 +20,5 @@ int32_t DecimalValue(const std::string& text);
 uint32_t PriorityClassFromWord(const std::string& word);
 // An unknown word is logged and gives SW_SHOWNA.
 uint32_t ShowCommandFromWord(const std::string& word);
+// An unknown word is logged as a "Window" word is, and gives Quit.
+tclStopMethod StopMethodFromWord(const std::string& word);

@@ -57,6 +57,12 @@ bool tclIni::ReadOptionalYesNo(const std::string& section, const std::string& ke
   return HasKey(section, key) ? ReadYesNo(section, key, defaultValue) : defaultValue;
 }
 
+tclStopMethod tclIni::ReadOptionalStopMethod(const std::string& section,
+                                             tclStopMethod fallback) {
+  if (!HasKey(section, KeyStopMethod)) return fallback;
+  return StopMethodFromWord(ReadWord(section, KeyStopMethod, StopMethodWords[int(fallback)]));
+}
+
 std::string tclIni::SectionName(int32_t n) { return ProcessSectionPrefix + std::to_string(n); }
 
 std::string tclIni::ReadServiceName() {

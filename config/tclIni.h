@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "supervision/StopMethod.h"
+
 class tclIni {
  public:
   explicit tclIni(const std::string& path);
@@ -21,6 +23,8 @@ class tclIni {
   int32_t ReadOptionalInteger(const std::string& section, const std::string& key,
                               int32_t defaultValue);
   bool ReadOptionalYesNo(const std::string& section, const std::string& key, bool defaultValue);
+  // `fallback` where the section has no such key (or an empty one).
+  tclStopMethod ReadOptionalStopMethod(const std::string& section, tclStopMethod fallback);
   static std::string SectionName(int32_t n);
 
   std::string ReadServiceName();

@@ -107,7 +107,8 @@ bool tclPrc::Launch() {
   PROCESS_INFORMATION created = {};
   uint32_t createdWith = PriorityClass;
   // Suspended until it is in its job, so that nothing it starts escapes.
-  DWORD flags = createdWith | (tree.Holds() ? CREATE_SUSPENDED : 0);
+  DWORD flags = createdWith | StopMethodCreationFlags(StopMethod) |
+                (tree.Holds() ? CREATE_SUSPENDED : 0);
   // An empty directory string makes the call fail; none means "inherit ours".
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
@@ -166,18 +167,9 @@ void tclPrc::WarnTreeNotStopped(DWORD error) {
 }
 
 HWND FindMainWindow(DWORD processId) {
-  for (HWND window = FindWindowA(nullptr, nullptr); window != nullptr;
-       window = GetWindow(window, GW_HWNDNEXT)) {
-    if (GetParent(window) == nullptr && WindowProcessId(window) == processId) return window;
-  }
+  for (HWND window : TopLevelWindowsOf(processId))
+    if (GetParent(window) == nullptr) return window;
   return nullptr;
-}
-
-DWORD WindowProcessId(HWND window) {
-  if (window == nullptr) return 0;
-  DWORD processId = 0;
-  GetWindowThreadProcessId(window, &processId);
-  return processId;
 }
 
 // The asynchronous call: a hung window must not block the control handler.
@@ -246,7 +238,7 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay) 
   tclBusyClaim claim(Busy, wait);
   if (!claim) return false;
   HANDLE process;
-  DWORD threadId;
+  DWORD processId, threadId;
   {
     std::lock_guard<std::mutex> hold(Guard);
     if (!IsRunningLocked()) {
@@ -256,12 +248,13 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay) 
       return false;
     }
     process = ProcessInfo.hProcess;
+    processId = ProcessInfo.dwProcessId;
     threadId = ProcessInfo.dwThreadId;
   }
 
   std::string message = "Stopped process ";
   if (StopPause > 0) {
-    if (!PostThreadMessageA(threadId, WM_QUIT, 0, 0))
+    if (!RequestStop(StopMethod, processId, threadId))
       LogProgramLine(PrcFileLogging, "Stop failed: " + AppName);
     else
       WaitForSingleObject(process, StopPause);  // the grace period ends early if it quits

@@ -9,6 +9,7 @@
 #include "platform/win.h"
 #include "supervision/BackOff.h"
 #include "supervision/ProcessTree.h"
+#include "supervision/StopMethod.h"
 
 // What the status file tells about one program, read under one lock.
 struct tclPrcFacts {
@@ -66,6 +67,7 @@ class tclPrc {
   uint32_t MinUptime = 0;            // 0: restarts are never delayed
   uint32_t MaxRestartDelay = 60000;
   bool StopProcessTree = false;
+  tclStopMethod StopMethod = tclStopMethod::Quit;
 
   // Held by a launch or a stop from its first step to its last; whoever
   // fails to claim it gives up (or, stopping with wait, waits).
@@ -120,4 +122,3 @@ class tclBusyClaim {
 void LogProgramLine(bool fileLogging, const std::string& text);
 
 HWND FindMainWindow(DWORD processId);
-DWORD WindowProcessId(HWND window);

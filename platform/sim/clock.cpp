@@ -78,6 +78,7 @@ void SetLocalTimeBase(const SYSTEMTIME& t) {
 void Reset() {
   detail::ResetHolds();
   detail::ResetServices();
+  detail::ResetConsoles();
   detail::ResetProcesses();
   detail::ResetWindows();
   detail::ResetFiles();

@@ -22,6 +22,7 @@ struct Table {
   DWORD nextProcessId = FirstProcessId;
   DWORD nextThreadId = FirstThreadId;
   int lastJob = 0;
+  int lastConsole = 0;
   std::set<int> breakawayJobs;   // jobs whose processes may start children outside them
   int inheritableHandles = 0;
 } g_table;
@@ -160,7 +161,7 @@ bool AliveLocked(ProcRec& p) {
   if (naturalDue && (!quitDue || natural <= p.quitExitAt))
     DieLocked(p, p.program.exitCode, uint64_t(natural));
   else if (quitDue)
-    DieLocked(p, 0, uint64_t(p.quitExitAt));
+    DieLocked(p, p.quitExitCode, uint64_t(p.quitExitAt));
   else if (terminateDue)
     DieLocked(p, p.terminateExitCode, uint64_t(p.terminateExitAt));
   return !p.dead;
@@ -176,6 +177,19 @@ ProcRec* FindThreadLocked(DWORD threadId) {
   for (auto& p : g_table.processes)
     if (p->tid == threadId) return p.get();
   return nullptr;
+}
+
+void ExitOnRequestLocked(ProcRec& p, int64_t afterMs, DWORD exitCode) {
+  int64_t exitAt = int64_t(sim::Now()) + afterMs;
+  if (p.quitExitAt >= 0 && p.quitExitAt <= exitAt) return;
+  p.quitExitAt = exitAt;
+  p.quitExitCode = exitCode;
+}
+
+std::vector<ProcRec*> AllProcessesLocked() {
+  std::vector<ProcRec*> all;
+  for (auto& p : g_table.processes) all.push_back(p.get());
+  return all;
 }
 
 }  // namespace detail
@@ -210,6 +224,9 @@ ProcessState Process(DWORD processId) {
   state.terminated = p->terminated;
   state.suspended = p->suspended;
   state.inJob = p->job != 0;
+  state.ownConsole = p->console != 0;
+  state.ctrlEvents = p->ctrlEvents;
+  state.closeMessages = p->closeMessages;
   return state;
 }
 
@@ -300,6 +317,7 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
   ProcRec* p = NewProcessLocked(*program);
   p->priorityClass = PriorityFromFlags(creationFlags);
   p->suspended = (creationFlags & CREATE_SUSPENDED) != 0;
+  if (creationFlags & CREATE_NEW_CONSOLE) p->console = ++g_table.lastConsole;
   if (!p->suspended) BeginRunningLocked(*p);
   processInformation->hProcess = g_table.handles.Add({SimObject::ProcessHandle, p});
   processInformation->hThread = g_table.handles.Add({SimObject::ThreadHandle, p});

@@ -64,6 +64,12 @@ struct Program {
   int64_t endsAfterTerminateMs = 0;   // TerminateProcess takes effect this late; -1 never
   int children = 0;   // window-less, never-ending processes it starts once it runs
   bool childrenBreakAway = false;   // started with CREATE_BREAKAWAY_FROM_JOB
+  // A console program has none: posting to its primary thread fails.
+  bool hasMessageQueue = true;
+  int64_t exitsOnCtrlMs = -1;    // ends with exitCode this long after Ctrl+C or
+                                 // Ctrl+Break on its console; -1 ignores both
+  int64_t exitsOnCloseMs = -1;   // ends this long after WM_CLOSE to its window;
+                                 // -1 ignores it
 };
 void AddProgram(const std::string& path, const Program& program);
 // A working directory that CreateProcessA rejects with 267, as a missing one;
@@ -99,6 +105,9 @@ struct ProcessState {
   bool terminated = false;
   bool suspended = false;         // created suspended and not yet resumed
   bool inJob = false;
+  bool ownConsole = false;        // created with CREATE_NEW_CONSOLE
+  int ctrlEvents = 0;             // console events that reached it
+  int closeMessages = 0;          // WM_CLOSE messages its window received
 };
 ProcessState Process(DWORD processId);
 // The processes a program started of its own (Program::children), in order.
@@ -176,6 +185,15 @@ bool WaitServiceMainReturned(int realTimeoutMs);
 // A mutex made by the service's account (LocalSystem) with default security:
 // administrators may wait on it but not release it. Returns the maker's handle.
 HANDLE CreateMutexAsService(const std::string& name);
+
+// --- Consoles. A program created with CREATE_NEW_CONSOLE has one of its own;
+// others share this process's, which it does not have. An event goes to every
+// process attached to the console, this one included: its routines run on a
+// thread of their own a little later, as on Windows, newest first; when none
+// returns TRUE, Windows would end this process, which the sim notes. ---
+// Waits for the copies still on their way first.
+bool EndedByConsoleEvent();
+int ConsoleCtrlRoutineCount();   // routines of this process still registered
 
 // --- Races on purpose. The next thread that calls `function`
 // ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess") waits at its

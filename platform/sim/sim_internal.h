@@ -83,6 +83,7 @@ void ResetWindows();
 void ResetServices();   // may wait for service threads; call without Mu()
 void ResetHolds();
 void ResetMutexes();
+void ResetConsoles();   // waits for the routines' threads; call without Mu()
 
 // Mutex handles (mutexes.cpp), which the handle calls of processes.cpp pass
 // on; call without Mu().
@@ -104,7 +105,8 @@ struct ProcRec {
   bool dead = false;
   DWORD exitCode = 0;
   bool terminated = false;
-  int64_t quitExitAt = -1;   // clock time of the exit a WM_QUIT set off
+  int64_t quitExitAt = -1;   // clock time of the exit a request set off
+  DWORD quitExitCode = 0;
   int64_t terminateExitAt = -1;   // and of the end a late TerminateProcess brings
   DWORD terminateExitCode = 0;
   DWORD priorityClass = NORMAL_PRIORITY_CLASS;
@@ -115,12 +117,20 @@ struct ProcRec {
   DWORD parentId = 0;   // set only for the children a simulated program starts
   int job = 0;          // 0: in no job
   bool suspended = false;
+  int console = 0;   // 0: none of its own
+  int ctrlEvents = 0;
+  int closeMessages = 0;
 };
 
 // Brings a process's life up to the clock; returns whether it still lives.
 bool AliveLocked(ProcRec& process);
 ProcRec* FindProcessLocked(DWORD processId);
 ProcRec* FindThreadLocked(DWORD threadId);
+// A request it honours: it ends `afterMs` from now with that code, unless it
+// was to end earlier anyway.
+void ExitOnRequestLocked(ProcRec& process, int64_t afterMs, DWORD exitCode);
+// Every process, for the console events (consoles.cpp).
+std::vector<ProcRec*> AllProcessesLocked();
 
 SimWindow* NewWindowLocked(ProcRec* owner);   // placed before all others
 bool WindowLiveLocked(SimWindow* window);

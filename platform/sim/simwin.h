@@ -84,6 +84,9 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define BELOW_NORMAL_PRIORITY_CLASS 0x4000u
 #define ABOVE_NORMAL_PRIORITY_CLASS 0x8000u
 #define CREATE_SUSPENDED 0x4u
+#define CREATE_NEW_CONSOLE 0x10u
+#define CTRL_C_EVENT 0u
+#define CTRL_BREAK_EVENT 1u
 #define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define STARTF_USESHOWWINDOW 0x1u
@@ -112,6 +115,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define SW_FORCEMINIMIZE 11
 #define GW_HWNDNEXT 2u
 #define WM_NULL 0x0000u
+#define WM_CLOSE 0x0010u
 #define WM_QUIT 0x0012u
 #define SMTO_BLOCK 0x0001u
 #define SMTO_ABORTIFHUNG 0x0002u
@@ -228,6 +232,7 @@ typedef BYTE* LPBYTE;
 
 typedef void (WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR*);
 typedef void (WINAPI* LPHANDLER_FUNCTION)(DWORD);
+typedef BOOL (WINAPI* PHANDLER_ROUTINE)(DWORD);
 
 struct SERVICE_TABLE_ENTRYA {
   LPSTR lpServiceName;
@@ -272,6 +277,11 @@ BOOL SetPriorityClass(HANDLE process, DWORD priorityClass);
 DWORD GetPriorityClass(HANDLE process);
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                LPSTR buffer, DWORD size, LPCSTR fileName);
+// One console at a time per process; see sim.h for who receives an event.
+BOOL AttachConsole(DWORD processId);
+BOOL FreeConsole();
+BOOL GenerateConsoleCtrlEvent(DWORD event, DWORD processGroupId);
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 
 // user32
 DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds);
@@ -281,6 +291,7 @@ HWND GetParent(HWND window);
 BOOL IsWindow(HWND window);
 DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
 BOOL ShowWindowAsync(HWND window, int command);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                             UINT flags, UINT timeout, PDWORD_PTR result);

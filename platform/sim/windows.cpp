@@ -117,13 +117,22 @@ BOOL ShowWindowAsync(HWND window, int command) {
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM, LPARAM) {
   std::lock_guard<std::mutex> hold(Mu());
   ProcRec* p = FindThreadLocked(threadId);
-  if (p == nullptr || !AliveLocked(*p)) return Fail(ERROR_INVALID_THREAD_ID);
+  if (p == nullptr || !AliveLocked(*p) || !p->program.hasMessageQueue)
+    return Fail(ERROR_INVALID_THREAD_ID);
   if (message != WM_QUIT) return TRUE;
   ++p->quitMessages;
-  if (!p->program.ignoresQuit) {
-    int64_t exitAt = int64_t(sim::Now()) + p->program.quitTakesMs;
-    if (p->quitExitAt < 0 || exitAt < p->quitExitAt) p->quitExitAt = exitAt;
-  }
+  if (!p->program.ignoresQuit) ExitOnRequestLocked(*p, p->program.quitTakesMs, 0);
+  return TRUE;
+}
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM, LPARAM) {
+  std::lock_guard<std::mutex> hold(Mu());
+  SimWindow* w = LiveWindowLocked(window);
+  if (w == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+  if (message != WM_CLOSE) return TRUE;
+  ProcRec& p = *w->owner;
+  ++p.closeMessages;
+  if (p.program.exitsOnCloseMs >= 0) ExitOnRequestLocked(p, p.program.exitsOnCloseMs, 0);
   return TRUE;
 }
 

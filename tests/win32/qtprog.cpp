@@ -4,13 +4,17 @@
 //
 //   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
 //          [--no-window] [--record FILE] [--report-handles] [--child FILE]
-//          [--breakaway]
+//          [--breakaway] [--console-server]
 //          [anything else is ignored]
 //
 // --child starts one more qtprog, window-less, recording to FILE: a program
 // that leaves a process of its own behind; with --breakaway it asks to
 // leave the job it would share with its parent, and its console, which the
 // job's end would take with it.
+//
+// --console-server makes a console program without a message queue (posting
+// to its thread fails): its console control handler records "ctrl-c" or
+// "ctrl-break" and exits with code 7.
 //
 // Record lines: "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
 // "startup flags=0x.. show=<n>" (STARTUPINFO as seen, before the first
@@ -39,6 +43,7 @@ struct Options {
     bool NoWindow = false;
     bool Breakaway = false;
     bool ReportHandles = false;
+    bool ConsoleServer = false;
     std::string RecordFile;
     std::string ChildRecord;
 };
@@ -119,6 +124,8 @@ void ParseArgs(int argc, char** argv)
             gOpt.ReportHandles = true;
         } else if (a == "--breakaway") {
             gOpt.Breakaway = true;
+        } else if (a == "--console-server") {
+            gOpt.ConsoleServer = true;
         } else if (a == "--no-window") {
             gOpt.NoWindow = true;
         }
@@ -228,22 +235,51 @@ HWND MakeWindow()
     return hwnd;
 }
 
+void RecordStart()
+{
+    char cwd[MAX_PATH + 1] = "";
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    Record("start pid=" + std::to_string(GetCurrentProcessId()) + " cwd=" + cwd +
+           " priority=" + Hex(GetPriorityClass(GetCurrentProcess())) +
+           " cmd=" + GetCommandLineA());
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    Record(event == CTRL_C_EVENT ? "ctrl-c" : "ctrl-break");
+    Record("exit 7");
+    ExitProcess(7);
+    return TRUE;
+}
+
+// No call here may create a message queue.
+int RunConsoleServer()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    RecordStart();
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     ParseArgs(argc, argv);
+    if (gOpt.ConsoleServer) {
+        return RunConsoleServer();
+    }
 
     // Create the thread's message queue before announcing ourselves, so a
     // WM_QUIT posted right after "start" is not lost.
     MSG msg;
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
-    char cwd[MAX_PATH + 1] = "";
-    GetCurrentDirectoryA(sizeof cwd, cwd);
-    Record("start pid=" + std::to_string(GetCurrentProcessId()) + " cwd=" + cwd +
-           " priority=" + Hex(GetPriorityClass(GetCurrentProcess())) +
-           " cmd=" + GetCommandLineA());
+    RecordStart();
     if (gOpt.ReportHandles) {
         ReportHandles();
     }

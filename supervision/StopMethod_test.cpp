@@ -1,0 +1,106 @@
+// How a program is asked to quit: the requests each method delivers, the
+// outcome line, and the console the program is started with.
+#include "supervision/StopMethod.h"
+
+#include <gtest/gtest.h>
+
+#include "supervision/tclPrc.h"
+#include "tests/unit/TestKit.h"
+
+namespace {
+
+using kit::Lines;
+using kit::LogMessages;
+using kit::PrcTest;
+
+// A console server: no message queue, ends when its handler sees Ctrl+C.
+sim::Program ConsoleServer(int64_t exitsOnCtrlMs = 200) {
+  sim::Program p;
+  p.hasWindow = false;
+  p.hasMessageQueue = false;
+  p.exitsOnCtrlMs = exitsOnCtrlMs;
+  p.exitCode = 7;
+  return p;
+}
+
+// A windowed program that leaves only when its window is closed.
+sim::Program ClosesOnlyItsWindow() {
+  sim::Program p;
+  p.ignoresQuit = true;
+  p.exitsOnCloseMs = 300;
+  return p;
+}
+
+TEST_F(PrcTest, EachStopMethodDeliversItsRequestsWithinOneGracePeriod) {
+  const std::string stopped = "Stopped process C:\\Srv\\alpha.exe";
+  const std::string terminated = "Terminated process C:\\Srv\\alpha.exe";
+  const std::string failed = "Stop failed: C:\\Srv\\alpha.exe";
+  struct Case {
+    const char* what;
+    tclStopMethod method;
+    sim::Program program;
+    DWORD flags;
+    int quits, closes, events;
+    Lines lines;   // after "Started program"
+    DWORD exitCode;
+  } cases[] = {
+      {"quit, console server", tclStopMethod::Quit, ConsoleServer(), NORMAL_PRIORITY_CLASS,
+       0, 0, 0, {failed, terminated}, 0},
+      {"close, console server", tclStopMethod::Close, ConsoleServer(), NORMAL_PRIORITY_CLASS,
+       0, 0, 0, {failed, terminated}, 0},
+      {"ctrlc, console server", tclStopMethod::CtrlC, ConsoleServer(),
+       NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE, 0, 0, 1, {stopped}, 7},
+      {"ctrlbreak, console server", tclStopMethod::CtrlBreak, ConsoleServer(),
+       NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE, 0, 0, 1, {stopped}, 7},
+      {"ctrlc, console server slower than the grace", tclStopMethod::CtrlC,
+       ConsoleServer(1500), NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE, 0, 0, 1, {terminated},
+       0},
+      {"quit, window closed only", tclStopMethod::Quit, ClosesOnlyItsWindow(),
+       NORMAL_PRIORITY_CLASS, 1, 0, 0, {terminated}, 0},
+      {"close, window closed only", tclStopMethod::Close, ClosesOnlyItsWindow(),
+       NORMAL_PRIORITY_CLASS, 1, 1, 0, {stopped}, 0},
+      {"ctrlc, window closed only", tclStopMethod::CtrlC, ClosesOnlyItsWindow(),
+       NORMAL_PRIORITY_CLASS | CREATE_NEW_CONSOLE, 1, 1, 1, {stopped}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Reset();
+    kit::FreshLog();
+    tclPrc r;
+    kit::Configure(r, App, c.program);
+    r.StopMethod = c.method;
+    ASSERT_TRUE(r.Launch());
+    DWORD child = kit::LastChildOf(r.FullCommandLine);
+    uint64_t before = sim::Now();
+
+    EXPECT_TRUE(r.Stop(false));
+    EXPECT_LE(sim::Now() - before, 1000u) << "one grace period for all requests";
+    EXPECT_EQ(sim::Launches().back().creationFlags, c.flags);
+    sim::ProcessState s = sim::Process(child);
+    EXPECT_FALSE(s.alive);
+    EXPECT_EQ(s.quitMessages, c.quits);
+    EXPECT_EQ(s.closeMessages, c.closes);
+    EXPECT_EQ(s.ctrlEvents, c.events);
+    EXPECT_EQ(s.exitCode, c.exitCode);
+    Lines expected = {"Started program C:\\Srv\\alpha.exe"};
+    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+    EXPECT_EQ(LogMessages(), expected);
+    EXPECT_FALSE(sim::EndedByConsoleEvent()) << "the service took its own event";
+  }
+}
+
+// The event reaches the sender too, later: the routine that takes it must
+// still be there then, and gone once it has, so that nothing is ignored for
+// good.
+TEST_F(PrcTest, TheServiceIgnoresItsOwnCopyOfTheEventOnlyWhileItComes) {
+  kit::Configure(rec, App, ConsoleServer());
+  rec.StopMethod = tclStopMethod::CtrlC;
+  for (int stop = 0; stop < 3; ++stop) {
+    ASSERT_TRUE(rec.Launch());
+    EXPECT_TRUE(rec.Stop(true));
+    EXPECT_EQ(sim::ConsoleCtrlRoutineCount(), 0);
+  }
+  EXPECT_FALSE(sim::EndedByConsoleEvent());
+}
+
+}  // namespace
