@@ -26,7 +26,7 @@ from report import table  # noqa: E402
 from watch import BenchError  # noqa: E402
 
 
-PHASES = ("start", "restart", "hang", "pass", "crashloop", "heldlog", "idle")
+PHASES = ("start", "restart", "hang", "pass", "crashloop", "heldlog", "stopmethod", "idle")
 
 
 def main(argv):

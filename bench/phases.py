@@ -9,6 +9,7 @@ import time
 import crashloop
 import harness as h
 import heldlog
+import stopmethod
 from harness_procs import cpu_ticks, proc_alive, rss_kb
 from watch import (WATCHED, BenchError, Tail, find_linux_pid, own_wine_processes, wait_for,
                    wait_line, windows_pids)
@@ -295,6 +296,10 @@ class Bench:
     # -- a log line while the log file is held ----------------------------------
     def bench_heldlog(self, window_ms=3000):
         heldlog.measure(self, window_ms)
+
+    # -- a console server's stop, with and without a stop method --------------
+    def bench_stopmethod(self):
+        stopmethod.measure(self)
 
     # -- idle cost ------------------------------------------------------------
     def bench_idle(self, seconds=60, count=127):

@@ -58,6 +58,13 @@ def table(r):
         rows.append(("log line, file held, 1 MiB kept", fmt(s["limit_lines_per_s"], " lines/s"),
                      "no limit " + fmt(s["no_limit_lines_per_s"], " lines/s"),
                      "x%s with LogMaxSize" % fmt(s["ratio"])))
+    s = r.get("stop_method")
+    if s:
+        c, p = s["ctrlc"], s["no_key"]
+        rows.append(("console server -stop n, ctrlc", fmt(c["ms"], " ms"),
+                     "no key " + fmt(p["ms"], " ms"),
+                     "%s%s / %s" % (c["outcome"], " by its handler" if c["handler_ran"] else "",
+                                    p["outcome"])))
     s = r.get("idle_cost")
     if s:
         rows.append(("CPU, %d idle programs, %ds" % (s["programs"], round(s["seconds"])),

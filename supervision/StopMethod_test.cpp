@@ -85,7 +85,7 @@ TEST_F(PrcTest, EachStopMethodDeliversItsRequestsWithinOneGracePeriod) {
     Lines expected = {"Started program C:\\Srv\\alpha.exe"};
     expected.insert(expected.end(), c.lines.begin(), c.lines.end());
     EXPECT_EQ(LogMessages(), expected);
-    EXPECT_FALSE(sim::EndedByConsoleEvent()) << "the service took its own event";
+    EXPECT_FALSE(sim::EndedByConsoleEvent()) << "the service was ended by its own copy";
   }
 }
 
