@@ -25,6 +25,7 @@ class tclBackOff {
   // administrator's stop is no failure of the program.
   tclRestartDelay RunEnds(const uint32_t* lifetime, bool mayFail, DWORD now, uint32_t minUptime,
                           uint32_t maxDelay);
+  bool IsRunOpen() const { return RunOpen; }
   bool IsWaiting(DWORD now, uint32_t* remainingMs);
   // An administrator's start: no delay, no short runs counted.
   void Forget();

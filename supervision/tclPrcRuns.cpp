@@ -23,7 +23,7 @@ bool LifetimeOf(HANDLE process, uint32_t& ms) {
 
 tclRestartDelay tclPrc::EndRunLocked(bool mayFail) {
   uint32_t lifetime = 0;
-  bool known = MinUptime > 0 && ProcessInfo.hProcess != nullptr &&
+  bool known = MinUptime > 0 && BackOff.IsRunOpen() && ProcessInfo.hProcess != nullptr &&
                LifetimeOf(ProcessInfo.hProcess, lifetime);
   return BackOff.RunEnds(known ? &lifetime : nullptr, mayFail, GetTickCount(), MinUptime,
                          MaxRestartDelay);
