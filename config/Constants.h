@@ -24,7 +24,7 @@ extern const std::string KeyAppName, KeyProcessName, KeyCommandLine, KeyStartDir
 // Opt-in keys of a program section, echoed only when the file has them.
 extern const std::string KeyMinUptime, KeyMaxRestartDelay, KeyStopProcessTree;
 // Opt-in keys of the settings section, echoed only when the file has them.
-extern const std::string KeyLogMaxSize, KeyLogBackups;
+extern const std::string KeyLogMaxSize, KeyLogBackups, KeyParallelStop, KeyStopOnShutdown;
 
 extern const std::string ConfirmationText;
 

@@ -41,6 +41,7 @@ const std::string KeyAppName = "AppName", KeyProcessName = "ProcessName",
 const std::string KeyMinUptime = "MinUptime", KeyMaxRestartDelay = "MaxRestartDelay",
                   KeyStopProcessTree = "StopProcessTree";
 const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
+const std::string KeyParallelStop = "ParallelStop", KeyStopOnShutdown = "StopOnShutdown";
 
 const std::string ConfirmationText =
     "The command was issued - see log entry to see if it succeeded.";
