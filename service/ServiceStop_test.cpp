@@ -65,6 +65,9 @@ TEST(ServiceStop, PendingAtOnceRisingCheckPointsThenStopped) {
       return kit::CountPrefix(LogMessages(), "Started program ") == size_t(Programs);
     }));
 
+    struct Releaser {
+      ~Releaser() { sim::ReleaseHold(); }   // a failed assertion must not leave it held
+    } releaser;
     sim::HoldAt("TerminateProcess");
     if (c.byShutdown)
       EXPECT_EQ(sim::DeliverShutdown(), c.control);
