@@ -27,7 +27,7 @@ extern const std::string KeyMinUptime, KeyMaxRestartDelay, KeyStopProcessTree;
 // Opt-in in both: in the settings it is every program's default.
 extern const std::string KeyStopMethod;
 // Opt-in keys of the settings section, echoed only when the file has them.
-extern const std::string KeyLogMaxSize, KeyLogBackups;
+extern const std::string KeyLogMaxSize, KeyLogBackups, KeyParallelStop, KeyStopOnShutdown;
 
 extern const std::string ConfirmationText;
 

@@ -43,6 +43,7 @@ const std::string KeyMinUptime = "MinUptime", KeyMaxRestartDelay = "MaxRestartDe
                   KeyStopProcessTree = "StopProcessTree";
 const std::string KeyStopMethod = "StopMethod";
 const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
+const std::string KeyParallelStop = "ParallelStop", KeyStopOnShutdown = "StopOnShutdown";
 
 const std::string ConfirmationText =
     "The command was issued - see log entry to see if it succeeded.";

@@ -65,7 +65,14 @@ void WINAPI ControlHandler(DWORD control) {
   std::string message;
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      StopService(message);
+      if (Service.ParallelStop)
+        BeginServiceStop(message);
+      else
+        StopService(message);
+      break;
+    case SERVICE_CONTROL_SHUTDOWN:
+    case SERVICE_CONTROL_PRESHUTDOWN:
+      BeginServiceStop(message);   // accepted only with StopOnShutdown
       break;
     case SERVICE_CONTROL_PAUSE:
       PrcList.StartsBlocked = true;
@@ -84,7 +91,8 @@ void WINAPI ControlHandler(DWORD control) {
       if (!Service.ReportCurrent()) message = StatusError();
       break;
     default:
-      if (Service.CurrentState() == SERVICE_STOPPED) {
+      if (Service.CurrentState() == SERVICE_STOPPED ||
+          Service.CurrentState() == SERVICE_STOP_PENDING) {
         if (PendingCommand == 0) message = "The service is not running.";
         break;
       }
@@ -98,4 +106,9 @@ void WINAPI ControlHandler(DWORD control) {
       break;
   }
   if (!message.empty()) Log.FileLine(message, true);
+}
+
+DWORD WINAPI ControlHandlerEx(DWORD control, DWORD, LPVOID, LPVOID) {
+  ControlHandler(control);
+  return NO_ERROR;
 }

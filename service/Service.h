@@ -8,6 +8,22 @@
 
 void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);
 void WINAPI ControlHandler(DWORD control);
+// The same handler for a service that takes the pre-shutdown notice, which
+// only a handler registered this way is given.
+DWORD WINAPI ControlHandlerEx(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
+
+// The stop that does not keep the manager waiting: stop pending is reported
+// at once and the programs are stopped on a thread of its own, which reports
+// stopped at the end. A stop that has begun is not begun again; a failed
+// report leaves its message.
+void BeginServiceStop(std::string& message);
+// Waits for such a stop to end; at once when none began.
+void EndServiceStop();
+// The longest the stop of every program may take.
+DWORD ServiceStopBudget();
+// Asks the manager for that time before the system shuts down; false, with a
+// warning logged, where it cannot (no pre-shutdown notice then).
+bool AskForShutdownTime();
 
 // After the dispatcher has returned, the entry waits for the supervision
 // loop to finish its pass before the global objects go away. False when the

@@ -2,6 +2,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "config/Constants.h"
 #include "config/Globals.h"
 #include "log/ErrorText.h"
 #include "service/Service.h"
@@ -17,13 +18,20 @@ void SetMainRunning(bool running) {
   if (!running) MainReturned.notify_all();
 }
 
+// After the programs are loaded: the time asked for depends on their pauses.
+void AcceptShutdownNotice(bool takesPreshutdown) {
+  DWORD accepted = SERVICE_ACCEPT_SHUTDOWN;
+  if (takesPreshutdown && AskForShutdownTime()) accepted |= SERVICE_ACCEPT_PRESHUTDOWN;
+  Service.Status.dwControlsAccepted |= accepted;
+}
+
 void Supervise() {
   Log.FileLine("The service is now running the main thread.", true);
   Log.FileLine("Attempting to start processes ...", true);
   PrcList.StartAll();
   Sleep(1000);
-  for (DWORD state = Service.CurrentState(); state != SERVICE_STOPPED;
-       state = Service.CurrentState()) {
+  for (DWORD state = Service.CurrentState();
+       state != SERVICE_STOPPED && state != SERVICE_STOP_PENDING; state = Service.CurrentState()) {
     WriteStatus();
     // Lines kept while the file was held go out within a pass, not only
     // with the next line that happens to be written.
@@ -52,7 +60,15 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   Service.Status.dwServiceSpecificExitCode = 0;
   Service.SetState(SERVICE_START_PENDING);
 
-  Service.StatusHandle = RegisterServiceCtrlHandlerA(Service.NameBuffer, ControlHandler);
+  bool takesPreshutdown;
+  {
+    FileSwitch quiet(Log, false);   // echoed with the other settings
+    takesPreshutdown = Ini.ReadOptionalYesNo(SettingsSection, KeyStopOnShutdown, false);
+  }
+  Service.StatusHandle =
+      takesPreshutdown
+          ? RegisterServiceCtrlHandlerExA(Service.NameBuffer, ControlHandlerEx, nullptr)
+          : RegisterServiceCtrlHandlerA(Service.NameBuffer, ControlHandler);
   if (Service.StatusHandle == nullptr) {
     Log.FileLine(ErrorText(GetLastError(), ": The service could not be registered."), true);
     SetMainRunning(false);
@@ -62,6 +78,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   Log.FileLine(std::string("   UserInterface = ") + (Service.Interactive ? "Yes" : "No"), true);
   Service.LoadLogLimits();
   Service.CheckLogBackupPaths();
+  Service.LoadStopSettings();
 
   if (!PrcList.LoadFromIni()) {
     Service.ReportStopped(1, 0x0FFFFFFF);
@@ -71,9 +88,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   // Before running is reported: a console that sees this run running finds
   // this run's file.
   WriteStatus();
+  if (Service.StopOnShutdown) AcceptShutdownNotice(takesPreshutdown);
   if (!Service.ReportState(SERVICE_RUNNING))
     Log.FileLine(ErrorText(GetLastError(), ": The service status could not be set."), true);
   Supervise();
+  EndServiceStop();
   Log.WriteKeptLines();
   SetMainRunning(false);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/Constants.h"
+#include "config/Globals.h"
 
 tclService::tclService()
     : Directory(DefaultDirectory),
@@ -51,4 +52,17 @@ bool tclService::ReportStopped(DWORD win32ExitCode, DWORD specificExitCode) {
 bool tclService::ReportCurrent() {
   std::lock_guard<std::mutex> hold(StatusLock);
   return SetServiceStatus(StatusHandle, &Status) != 0;
+}
+
+bool tclService::ReportStopPending(DWORD waitHint) {
+  std::lock_guard<std::mutex> hold(StatusLock);
+  Status.dwCurrentState = SERVICE_STOP_PENDING;
+  ++Status.dwCheckPoint;
+  Status.dwWaitHint = waitHint;
+  return SetServiceStatus(StatusHandle, &Status) != 0;
+}
+
+void tclService::LoadStopSettings() {
+  ParallelStop = Ini.ReadOptionalYesNo(SettingsSection, KeyParallelStop, false);
+  StopOnShutdown = Ini.ReadOptionalYesNo(SettingsSection, KeyStopOnShutdown, false);
 }

@@ -41,12 +41,21 @@ class tclService {
   bool ReportState(DWORD state);
   bool ReportStopped(DWORD win32ExitCode, DWORD specificExitCode);
   bool ReportCurrent();
+  // Stop pending, the check point one further, the time still needed.
+  bool ReportStopPending(DWORD waitHint);
+
+  // At service start: how the programs are stopped, echoed when set.
+  void LoadStopSettings();
 
   // Sets Name and the terminated copy that the service manager's calls take.
   void SetName(const std::string& name);
   std::string Name;
   char NameBuffer[MaxServiceNameLength + 1];
   bool Interactive = true;
+  // All programs stopped at once, on a thread of their own (opt-in).
+  bool ParallelStop = false;
+  // The system's shutdown stops them as ParallelStop does (opt-in).
+  bool StopOnShutdown = false;
   std::string Directory;
   std::string ExecutablePath;
   std::string StatusPath;   // what the service last saw, for "-status"

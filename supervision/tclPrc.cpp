@@ -270,6 +270,7 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay) 
   // Busy, replace or close it.
   if (lives) {
     message = "Terminated process ";
+    ++Terminations;
     if (!treeEnded && !TerminateProcess(process, 0)) {
       LogProgramLine(PrcFileLogging, "Terminate failed: " + AppName);
       return false;

@@ -73,6 +73,9 @@ class tclPrc {
   // fails to claim it gives up (or, stopping with wait, waits).
   std::atomic<bool> Busy{false};
 
+  // Stops that had to terminate the program, for the service stop's summary.
+  std::atomic<uint32_t> Terminations{0};
+
   // The table's start block, tested again once Busy is held, so that a stop
   // sequence that has passed this record finds no child created behind it.
   const std::atomic<bool>* StartsBlocked = nullptr;

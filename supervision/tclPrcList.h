@@ -2,6 +2,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,11 @@ class tclPrcList {
   void Clear();
   void StartAll();
   void StopAll(bool wait);
+  // Every program asked to stop at the same moment and all waited for
+  // together; `tick` runs about once a second meanwhile. How many had to be
+  // terminated.
+  uint32_t StopTogether(const std::function<void()>& tick);
+  uint32_t LongestStopPause() const;
   void CheckAll();
 
   bool LoadFromIni();

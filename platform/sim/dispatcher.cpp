@@ -19,6 +19,7 @@ struct Dispatcher {
   bool active = false;   // a thread is inside StartServiceCtrlDispatcherA
   std::string key;
   LPHANDLER_FUNCTION handler = nullptr;
+  LPHANDLER_FUNCTION_EX handlerEx = nullptr;
   std::deque<DWORD> queue;
   uint64_t enqueued = 0;
   uint64_t handled = 0;
@@ -58,8 +59,12 @@ BOOL DispatchLocked(std::unique_lock<std::mutex>& lock) {
       DWORD control = g_disp.queue.front();
       g_disp.queue.pop_front();
       LPHANDLER_FUNCTION handler = g_disp.handler;
+      LPHANDLER_FUNCTION_EX handlerEx = g_disp.handlerEx;
       lock.unlock();
-      if (handler != nullptr) handler(control);
+      if (handlerEx != nullptr)
+        handlerEx(control, 0, nullptr, nullptr);
+      else if (handler != nullptr)
+        handler(control);
       lock.lock();
       ++g_disp.handled;
       g_changed.notify_all();
@@ -133,8 +138,21 @@ void SetStartedByServiceManager(bool started) {
 
 bool DeliverControl(DWORD control) {
   std::unique_lock<std::mutex> lock(Mu());
-  if (!g_disp.active || g_disp.handler == nullptr) return false;
+  if (!g_disp.active || (g_disp.handler == nullptr && g_disp.handlerEx == nullptr)) return false;
   return HandOverLocked(lock, control);
+}
+
+DWORD DeliverShutdown() {
+  std::unique_lock<std::mutex> lock(Mu());
+  if (!g_disp.active || !g_disp.hasReport) return 0;
+  DWORD accepted = g_disp.last.dwControlsAccepted;
+  // Pre-shutdown reaches only a handler registered with the Ex call.
+  DWORD control = (accepted & SERVICE_ACCEPT_PRESHUTDOWN) && g_disp.handlerEx != nullptr
+                      ? SERVICE_CONTROL_PRESHUTDOWN
+                  : (accepted & SERVICE_ACCEPT_SHUTDOWN) ? SERVICE_CONTROL_SHUTDOWN
+                                                         : 0;
+  if (control == 0) return 0;
+  return HandOverLocked(lock, control) ? control : 0;
 }
 
 std::vector<SERVICE_STATUS> StatusReports() {
@@ -185,6 +203,16 @@ SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_
   if (!g_disp.active) return FailHandle(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
   if (serviceName == nullptr || handler == nullptr) return FailHandle(ERROR_INVALID_PARAMETER);
   g_disp.handler = handler;
+  return NewScObjectLocked(SimScObject::Status, 0, g_disp.key);
+}
+
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExA(LPCSTR serviceName,
+                                                    LPHANDLER_FUNCTION_EX handler, LPVOID) {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (DWORD error = TakeFailureLocked("RegisterServiceCtrlHandlerExA")) return FailHandle(error);
+  if (!g_disp.active) return FailHandle(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+  if (serviceName == nullptr || handler == nullptr) return FailHandle(ERROR_INVALID_PARAMETER);
+  g_disp.handlerEx = handler;
   return NewScObjectLocked(SimScObject::Status, 0, g_disp.key);
 }
 

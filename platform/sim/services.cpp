@@ -327,6 +327,18 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
   return TRUE;
 }
 
+BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
+  std::lock_guard<std::mutex> hold(Mu());
+  SimScObject* h = BeginOnServiceLocked("ChangeServiceConfig2A", service, SERVICE_CHANGE_CONFIG);
+  if (h == nullptr) return FALSE;
+  if (infoLevel != SERVICE_CONFIG_PRESHUTDOWN_INFO) return Fail(ERROR_INVALID_LEVEL);
+  if (info == nullptr) return Fail(ERROR_INVALID_ADDRESS);
+  Svc* s = FindServiceLocked(h->key);
+  if (s == nullptr) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+  s->config.preshutdownTimeout = static_cast<SERVICE_PRESHUTDOWN_INFO*>(info)->dwPreshutdownTimeout;
+  return TRUE;
+}
+
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
   std::lock_guard<std::mutex> hold(Mu());
   SimScObject* h = BeginOnServiceLocked("QueryServiceStatus", service, SERVICE_QUERY_STATUS);

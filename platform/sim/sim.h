@@ -136,6 +136,7 @@ struct ServiceConfig {
   DWORD desiredAccess = 0, serviceType = 0, startType = 0, errorControl = 0;
   bool loadOrderGroupNull = true, tagNull = true, dependenciesNull = true, passwordNull = true;
   DWORD managerAccess = 0;   // access the manager handle was opened with
+  DWORD preshutdownTimeout = 0;   // asked for with ChangeServiceConfig2A; 0: never
 };
 bool ServiceExists(const std::string& name);
 ServiceConfig Service(const std::string& name);
@@ -151,7 +152,7 @@ void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& stat
 // Error that the next call of that function gives ("CreateJobObjectA",
 // "SetInformationJobObject", "AssignProcessToJobObject", "GetProcessTimes", "StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
-// "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA",
+// "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA", "ChangeServiceConfig2A",
 // "StartServiceCtrlDispatcherA", "CreateMutexA", "ReleaseMutex"); 0 clears.
 void FailNext(const std::string& function, DWORD error);
 // Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",
@@ -171,6 +172,10 @@ void SetStartedByServiceManager(bool started);
 // Delivers one control to the running simulated service and waits until its
 // handler has returned. False when no handler is registered.
 bool DeliverControl(DWORD control);
+// The system's shutdown as the manager announces it to the running service:
+// pre-shutdown if its last status accepts it, else the shutdown control if
+// that is accepted; waits for the handler. The control delivered, 0 for none.
+DWORD DeliverShutdown();
 // Every SERVICE_STATUS the service reported with SetServiceStatus, in order.
 std::vector<SERVICE_STATUS> StatusReports();
 // Waits (really, bounded) until the service main thread has returned.

@@ -152,6 +152,17 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define SERVICE_CONTROL_PAUSE 2u
 #define SERVICE_CONTROL_CONTINUE 3u
 #define SERVICE_CONTROL_INTERROGATE 4u
+#define SERVICE_ACCEPT_SHUTDOWN 0x4u
+#define SERVICE_ACCEPT_PRESHUTDOWN 0x100u
+#define SERVICE_CONTROL_SHUTDOWN 5u
+#define SERVICE_CONTROL_PRESHUTDOWN 15u
+#define SERVICE_CONFIG_PRESHUTDOWN_INFO 7u
+#define SERVICE_CHANGE_CONFIG 0x0002u
+#define NO_ERROR 0u
+
+struct SERVICE_PRESHUTDOWN_INFO {
+  DWORD dwPreshutdownTimeout;
+};
 
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
@@ -233,6 +244,7 @@ typedef BYTE* LPBYTE;
 typedef void (WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR*);
 typedef void (WINAPI* LPHANDLER_FUNCTION)(DWORD);
 typedef BOOL (WINAPI* PHANDLER_ROUTINE)(DWORD);
+typedef DWORD (WINAPI* LPHANDLER_FUNCTION_EX)(DWORD, DWORD, LPVOID, LPVOID);
 
 struct SERVICE_TABLE_ENTRYA {
   LPSTR lpServiceName;
@@ -313,7 +325,10 @@ BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer
 BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler);
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExA(LPCSTR serviceName,
+                                                    LPHANDLER_FUNCTION_EX handler, LPVOID context);
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+BOOL ChangeServiceConfig2A(SC_HANDLE service, DWORD infoLevel, LPVOID info);
 // The simulated descriptor is the string itself; LocalFree frees it.
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,

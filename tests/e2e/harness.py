@@ -169,10 +169,10 @@ class Child:
 class SupervisionCase(E2ETestCase):
     """A test whose service supervises Child programs."""
 
-    def run_service(self, d, sections, interval=500):
+    def run_service(self, d, sections, interval=500, settings=""):
         name = self.scm.unique_name("QLSup")
         write_ini(d, "[Settings]\nServiceName=%s\nUserInterface=yes\n"
-                     "RestartInterval=%d\n%s" % (name, interval, "".join(sections)))
+                     "RestartInterval=%d\n%s%s" % (name, interval, settings, "".join(sections)))
         ok, err = self.scm.create(name, d.winpath(PROGRAM_EXE), INTERACTIVE_OWN_PROCESS)
         self.assertTrue(ok, "create failed: error %s" % err)
         self.start(name)

@@ -1,0 +1,48 @@
+// Stopping every program at once, so that the service's stop takes about the
+// longest grace period rather than their sum.
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "supervision/tclPrcList.h"
+
+namespace {
+const DWORD PollStep = 100;
+const DWORD StepsPerTick = 10;
+}  // namespace
+
+uint32_t tclPrcList::LongestStopPause() const {
+  uint32_t longest = 0;
+  for (int32_t n = 0; n < Count; ++n)
+    if (Records[n].StopPause > longest) longest = Records[n].StopPause;
+  return longest;
+}
+
+// One thread per record, at most 127: each runs the record's own stop, so a
+// launch in progress is waited for and the tree is ended as for any stop.
+uint32_t tclPrcList::StopTogether(const std::function<void()>& tick) {
+  uint32_t before = 0;
+  for (int32_t n = 0; n < Count; ++n) before += Records[n].Terminations;
+  std::atomic<int32_t> pending{Count};
+  std::vector<std::thread> stoppers;
+  stoppers.reserve(size_t(Count));
+  for (int32_t n = 0; n < Count; ++n) {
+    auto stop = [this, n, &pending] {
+      Records[n].Stop(true);
+      --pending;
+    };
+    try {
+      stoppers.emplace_back(stop);
+    } catch (const std::system_error&) {
+      stop();   // no thread to be had: this one is stopped in turn
+    }
+  }
+  for (DWORD step = 1; pending > 0; ++step) {
+    Sleep(PollStep);
+    if (step % StepsPerTick == 0) tick();
+  }
+  for (std::thread& stopper : stoppers) stopper.join();
+  uint32_t after = 0;
+  for (int32_t n = 0; n < Count; ++n) after += Records[n].Terminations;
+  return after - before;
+}

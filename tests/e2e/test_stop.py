@@ -1,0 +1,64 @@
+"""The service's stop with the opt-in Settings keys on the real manager:
+ParallelStop stops five programs that ignore the quit message in about one
+StopPause and answers the stop control at once; StopOnShutdown makes the
+service take the shutdown notice."""
+
+import os
+import re
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import (STOP_PENDING, STOPPED, Child, SupervisionCase, log_lines,  # noqa: E402
+                     section, wait_in_order)
+
+SUMMARY_RE = re.compile(r"^All programs stopped in (\d+) ms \((\d+) terminated\)\.$")
+PROGRAMS = 5
+STOP_PAUSE_MS = 2000
+
+
+class StopTest(SupervisionCase):
+
+    def deaf_service(self, settings):
+        d = self.install_dir()
+        kids = [Child(self, d, "df%d" % i, "--no-window --ignore-quit") for i in range(PROGRAMS)]
+        name = self.run_service(d, [
+            section(i, k.app, CommandLine=k.cmd, StartPause=0, StopPause=STOP_PAUSE_MS)
+            for i, k in enumerate(kids)], settings=settings)
+        pids = [k.wait_start() for k in kids]
+        return d, name, kids, pids
+
+    def test_parallel_stop_answers_at_once_and_stops_in_one_stop_pause(self):
+        d, name, kids, pids = self.deaf_service("ParallelStop=yes\n")
+        began = time.monotonic()
+        ok, state = self.scm.control(name, 1)
+        answered = time.monotonic() - began
+        self.assertTrue(ok, "stop control failed: error %s" % state)
+        self.assertEqual(state, STOP_PENDING)
+        self.assertLess(answered, STOP_PAUSE_MS / 1000.0, "the control call waits for nothing")
+        self.scm.wait(name, STOPPED, STOP_PAUSE_MS + 8000)
+        stopped = time.monotonic() - began
+        lines = log_lines(d)
+        summaries = [m for m in map(SUMMARY_RE.match, lines) if m]
+        self.assertEqual(len(summaries), 1, lines)
+        self.assertEqual(int(summaries[0].group(2)), PROGRAMS)
+        self.assertLessEqual(int(summaries[0].group(1)), STOP_PAUSE_MS + 1000, lines)
+        self.assertEqual(sum(line.startswith("Terminated process ") for line in lines), PROGRAMS)
+        self.assertFalse([p for k, p in zip(kids, pids) if k.alive(p)])
+        self.assertLess(stopped, STOP_PAUSE_MS / 1000.0 + 6, lines)
+
+    def test_stop_on_shutdown_takes_the_shutdown_notice(self):
+        d, name, kids, pids = self.deaf_service("StopOnShutdown=yes\n")
+        status = self.scm.query(name)
+        self.assertTrue(status["accepted"] & 0x4, status)   # shutdown
+        # Only the system sends the shutdown notice; the manager refuses it
+        # from a program, as Windows does.
+        ok, error = self.scm.control(name, 5)
+        self.assertFalse(ok)
+        self.assertTrue(all(k.alive(p) for k, p in zip(kids, pids)))
+
+
+if __name__ == "__main__":
+    harness.main(sys.argv)
