@@ -61,4 +61,4 @@ class StopTest(SupervisionCase):
 
 
 if __name__ == "__main__":
-    harness.main(sys.argv)
+    unittest.main()
