@@ -26,7 +26,8 @@ from report import table  # noqa: E402
 from watch import BenchError  # noqa: E402
 
 
-PHASES = ("start", "restart", "hang", "pass", "crashloop", "heldlog", "stopmethod", "idle")
+PHASES = ("start", "restart", "hang", "pass", "crashloop", "heldlog", "stopmethod",
+          "parallelstop", "idle")
 
 
 def main(argv):

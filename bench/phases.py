@@ -9,6 +9,7 @@ import time
 import crashloop
 import harness as h
 import heldlog
+import parallelstop
 import stopmethod
 from harness_procs import cpu_ticks, proc_alive, rss_kb
 from watch import (WATCHED, BenchError, Tail, find_linux_pid, own_wine_processes, wait_for,
@@ -300,6 +301,10 @@ class Bench:
     # -- a console server's stop, with and without a stop method --------------
     def bench_stopmethod(self):
         stopmethod.measure(self)
+
+    # -- the service's stop with programs that ignore it, with and without ParallelStop --
+    def bench_parallelstop(self):
+        parallelstop.measure(self)
 
     # -- idle cost ------------------------------------------------------------
     def bench_idle(self, seconds=60, count=127):

@@ -65,6 +65,15 @@ def table(r):
                      "no key " + fmt(p["ms"], " ms"),
                      "%s%s / %s" % (c["outcome"], " by its handler" if c["handler_ran"] else "",
                                     p["outcome"])))
+    s = r.get("parallel_stop")
+    if s:
+        p, o = s["parallel"], s["no_key"]
+        rows.append(("service stop, %d deaf programs, 1 each" % s["programs"],
+                     fmt(p["stopped_ms"], " ms"), "no key " + fmt(o["stopped_ms"], " ms"),
+                     "goal %d ms %s" % (s["goal_ms"], "met" if s["goal_met"] else "missed")))
+        rows.append(("  the ControlService call", fmt(p["control_ms"], " ms"),
+                     "no key " + fmt(o["control_ms"], " ms"),
+                     "%s / %s" % (p["control_result"], o["control_result"])))
     s = r.get("idle_cost")
     if s:
         rows.append(("CPU, %d idle programs, %ds" % (s["programs"], round(s["seconds"])),
