@@ -32,15 +32,9 @@ void tclService::SetUpPaths() {
 
 // A backup the platform cannot rename to stops the rotation for good, and
 // the log then grows without bound. All backup names have the same length.
-void tclService::CheckLogBackupPaths() {
-  int32_t kib, backups;
-  {
-    FileSwitch quiet(Log, false);
-    kib = Ini.ReadLogMaxSize();
-    backups = Ini.ReadLogBackups();
-  }
+void tclService::CheckLogBackupPath(int32_t backups) {
   std::string backup = tclLog::BackupPathOf(Log.GetPath(), backups);
-  if (kib > 0 && !FitsPathLimit(backup))
+  if (!FitsPathLimit(backup))
     Log.FileLine("Warning: The log cannot be kept within " + KeyLogMaxSize +
                      ": this path is too long: " + backup,
                  true);

@@ -56,9 +56,11 @@ void tclService::LoadServiceSettings() {
   SetName(name);
 }
 
-void tclService::LoadLogLimits() {
+void tclService::LoadLogLimits(bool checkBackupPath) {
   int32_t kib = Ini.ReadLogMaxSize();
-  Log.SetRotation(uint64_t(kib) * 1024, Ini.ReadLogBackups());
+  int32_t backups = Ini.ReadLogBackups();
+  Log.SetRotation(uint64_t(kib) * 1024, backups);
+  if (checkBackupPath && kib > 0) CheckLogBackupPath(backups);
 }
 
 int Entry(int argc, char** argv) {

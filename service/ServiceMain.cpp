@@ -76,8 +76,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   }
   Log.FileLine("   ServiceName = " + Service.Name, true);
   Log.FileLine(std::string("   UserInterface = ") + (Service.Interactive ? "Yes" : "No"), true);
-  Service.LoadLogLimits();
-  Service.CheckLogBackupPaths();
+  Service.LoadLogLimits(true);
   Service.LoadStopSettings();
 
   if (!PrcList.LoadFromIni()) {

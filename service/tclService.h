@@ -15,11 +15,10 @@ class tclService {
   // Start-up of both roles.
   void SetUpPaths();
   void LoadServiceSettings();
-  // Hands the log its size limit; the service calls it again to echo it.
-  void LoadLogLimits();
-  // At service start: a log that rotation cannot keep within its limit, as
-  // a backup's path is too long, is named in the log.
-  void CheckLogBackupPaths();
+  // Hands the log its size limit; the service calls it again to echo it and
+  // to name a limit that rotation cannot keep, as a backup's path is too long.
+  void LoadLogLimits(bool checkBackupPath = false);
+  void CheckLogBackupPath(int32_t backups);
 
   // Console side. A per-process command opens with an interrogate, which
   // tells the service that any operation still pending lost its process code.
