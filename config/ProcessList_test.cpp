@@ -309,8 +309,6 @@ TEST_F(LoadTest, StopMethodOfTheSettingsIsTheDefaultAndAProgramsOwnWins) {
   } cases[] = {
       {"", {}, {M::Quit, M::Close, M::Quit, M::Quit}},
       {"StopMethod=CtrlC", {"   StopMethod = CtrlC"}, {M::CtrlC, M::Close, M::Quit, M::CtrlC}},
-      {"StopMethod=ctrlbreak", {"   StopMethod = ctrlbreak"},
-       {M::CtrlBreak, M::Close, M::Quit, M::CtrlBreak}},
       {"StopMethod=sigterm", {"   StopMethod = sigterm", "Error: Invalid Setting = sigterm"},
        {M::Quit, M::Close, M::Quit, M::Quit}},
   };

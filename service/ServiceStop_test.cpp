@@ -117,43 +117,21 @@ TEST(ServiceStop, PendingAtOnceRisingCheckPointsThenStopped) {
 // A stop while the programs are still being started: the start-up launches
 // nothing more, and what it did start is stopped, all at once.
 TEST(ServiceStop, AStopDuringStartUpStartsNothingNew) {
-  for (bool byShutdown : {false, true}) {
-    SCOPED_TRACE(byShutdown);
-    sim::Reset();
-    kit::FreshGlobals();
-    WriteIni(byShutdown ? "StopOnShutdown=yes\r\n" : "ParallelStop=yes\r\n", 120,
-             "StartPause=60000\r\nStopPause=100\r\n");
-    kit::ServiceRun run;
-    run.Start();
-    ASSERT_TRUE(kit::WaitUntil([] { return !sim::Launches().empty(); }));
-    if (byShutdown)
-      ASSERT_NE(sim::DeliverShutdown(), 0u);
-    else
-      ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_STOP));
-    run.Join();
-    ASSERT_TRUE(sim::WaitServiceMainReturned(10000));
-    size_t launched = sim::Launches().size();
-    EXPECT_EQ(sim::LiveProcessIds(), std::vector<DWORD>{});
-    Lines log = LogMessages();
-    EXPECT_EQ(kit::CountPrefix(log, "Started program "), launched);
-    EXPECT_EQ(kit::CountPrefix(log, "Terminated process "), launched);
-    EXPECT_EQ(SummaryLines(log, int(launched)), 1u);
-    EXPECT_EQ(kit::ReportsWithState(SERVICE_STOPPED), 1u);
-  }
-}
-
-// Without the keys the shutdown is not accepted: the manager gives the
-// service no notice and the programs run on, as always.
-TEST(ServiceStop, WithoutTheKeyNoShutdownNoticeIsTaken) {
   kit::FreshGlobals();
-  WriteIni("", 1, "StartPause=0\r\n");
+  WriteIni("ParallelStop=yes\r\n", 120, "StartPause=60000\r\nStopPause=100\r\n");
   kit::ServiceRun run;
   run.Start();
-  ASSERT_TRUE(kit::WaitUntil(
-      [] { return kit::CountPrefix(LogMessages(), "Started program ") == 1 && !PrcList.StartingAll; }));
-  EXPECT_EQ(sim::DeliverShutdown(), 0u);
-  EXPECT_EQ(sim::LiveProcessIds().size(), 1u);
-  EXPECT_EQ(sim::Service(ProductName).preshutdownTimeout, 0u);
+  ASSERT_TRUE(kit::WaitUntil([] { return !sim::Launches().empty(); }));
+  ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_STOP));
+  run.Join();
+  ASSERT_TRUE(sim::WaitServiceMainReturned(10000));
+  size_t launched = sim::Launches().size();
+  EXPECT_EQ(sim::LiveProcessIds(), std::vector<DWORD>{});
+  Lines log = LogMessages();
+  EXPECT_EQ(kit::CountPrefix(log, "Started program "), launched);
+  EXPECT_EQ(kit::CountPrefix(log, "Terminated process "), launched);
+  EXPECT_EQ(SummaryLines(log, int(launched)), 1u);
+  EXPECT_EQ(kit::ReportsWithState(SERVICE_STOPPED), 1u);
 }
 
 }  // namespace
