@@ -33,4 +33,4 @@ extern const std::string ConfirmationText;
 
 extern const std::string OptionInstall, OptionRemove, OptionStart, OptionStop, OptionPause,
     OptionResume, OptionHide, OptionShow, OptionReal, OptionHigh, OptionAbove, OptionNormal,
-    OptionBelow, OptionLow, OptionStatus;
+    OptionBelow, OptionLow, OptionStatus, OptionReload;

@@ -52,7 +52,8 @@ const std::string OptionInstall = "-install", OptionRemove = "-remove", OptionSt
                   OptionStop = "-stop", OptionPause = "-pause", OptionResume = "-resume",
                   OptionHide = "-hide", OptionShow = "-show", OptionReal = "-real",
                   OptionHigh = "-high", OptionAbove = "-above", OptionNormal = "-normal",
-                  OptionBelow = "-below", OptionLow = "-low", OptionStatus = "-status";
+                  OptionBelow = "-below", OptionLow = "-low", OptionStatus = "-status",
+                  OptionReload = "-reload";
 
 tclLog Log(DefaultLogPath);
 tclIni Ini(DefaultIniPath);

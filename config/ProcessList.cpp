@@ -61,29 +61,34 @@ bool tclPrcList::LoadFromIni() {
 bool tclPrcList::LoadProcessValues() {
   tclStopMethod stopMethod = Ini.ReadOptionalStopMethod(SettingsSection, tclStopMethod::Quit);
   for (int32_t i = 0; i < Count; ++i) {
-    tclPrc& record = Records[i];
     Log.FileLine("", true);
     Log.FileLine("[" + tclIni::SectionName(i) + "]", true);
-    record.AppName = Ini.ReadAppName(i);
-    record.ProcessName = Ini.ReadProcessName(i);
-    record.CommandLine = Ini.ReadCommandLine(i);
-    record.StartDir = Ini.ReadStartDir(i);
-    record.PriorityClass = Ini.ReadPriority(i);
-    record.ShowCommand = int32_t(Ini.ReadWindow(i));
-    record.AutoRestart = Ini.ReadAutoRestart(i);
-    record.Paused = Ini.ReadPaused(i);
-    record.StartPause = Duration(Ini.ReadStartPause(i));
-    record.StopPause = Duration(Ini.ReadStopPause(i));
-    record.NumOfRespChecks = Ini.ReadNumOfRespChecks(i);
-    record.PrcFileLogging = Ini.ReadPrcFileLogging(i);
-    std::string section = tclIni::SectionName(i);
-    record.MinUptime = Duration(Ini.ReadOptionalInteger(section, KeyMinUptime, 0));
-    record.MaxRestartDelay = Duration(Ini.ReadOptionalInteger(section, KeyMaxRestartDelay, 60000));
-    record.StopProcessTree = Ini.ReadOptionalYesNo(section, KeyStopProcessTree, false);
-    record.StopMethod = Ini.ReadOptionalStopMethod(section, stopMethod);
-    record.FullCommandLine = ProgramForCommandLine(record.AppName) + " " + record.CommandLine;
+    ReadRecord(i, stopMethod, Records[i]);
   }
   return true;
+}
+
+void tclPrcList::ReadRecord(int32_t i, tclStopMethod fallback, tclPrc& record) {
+  record.AppName = Ini.ReadAppName(i);
+  record.ProcessName = Ini.ReadProcessName(i);
+  record.CommandLine = Ini.ReadCommandLine(i);
+  record.StartDir = Ini.ReadStartDir(i);
+  record.FilePriorityClass = Ini.ReadPriority(i);
+  record.PriorityClass = record.FilePriorityClass;
+  record.ShowCommand = int32_t(Ini.ReadWindow(i));
+  record.AutoRestart = Ini.ReadAutoRestart(i);
+  record.FilePaused = Ini.ReadPaused(i);
+  record.Paused = record.FilePaused;
+  record.StartPause = Duration(Ini.ReadStartPause(i));
+  record.StopPause = Duration(Ini.ReadStopPause(i));
+  record.NumOfRespChecks = Ini.ReadNumOfRespChecks(i);
+  record.PrcFileLogging = Ini.ReadPrcFileLogging(i);
+  std::string section = tclIni::SectionName(i);
+  record.MinUptime = Duration(Ini.ReadOptionalInteger(section, KeyMinUptime, 0));
+  record.MaxRestartDelay = Duration(Ini.ReadOptionalInteger(section, KeyMaxRestartDelay, 60000));
+  record.StopProcessTree = Ini.ReadOptionalYesNo(section, KeyStopProcessTree, false);
+  record.StopMethod = Ini.ReadOptionalStopMethod(section, fallback);
+  record.FullCommandLine = ProgramForCommandLine(record.AppName) + " " + record.CommandLine;
 }
 
 int32_t tclPrcList::FindByName(const std::string& name) {

@@ -17,7 +17,7 @@ std::string tclIni::ReadValue(const std::string& section, const std::string& key
                            SettingsBufferSize, Path.c_str());
   buffer[SettingsBufferSize - 1] = '\0';
   std::string value = buffer;
-  Log.FileLine("   " + key + " = " + value, true);
+  if (Echo) Log.FileLine("   " + key + " = " + value, true);
   return value.empty() ? defaultValue : value;
 }
 

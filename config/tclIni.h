@@ -10,6 +10,11 @@ class tclIni {
   explicit tclIni(const std::string& path);
 
   void SetPath(const std::string& path);
+  const std::string& FilePath() const { return Path; }
+
+  // Off while a reload reads the file: its log tells what changed, not the
+  // whole account again. Only the supervision loop reads the file then.
+  bool Echo = true;
 
   std::string ReadValue(const std::string& section, const std::string& key,
                         const std::string& defaultValue);
@@ -53,6 +58,17 @@ class tclIni {
 
  private:
   std::string Path;  // set once, before any second thread exists
+};
+
+class tclIniQuiet {
+ public:
+  explicit tclIniQuiet(tclIni& ini) : Owner(ini) { Owner.Echo = false; }
+  ~tclIniQuiet() { Owner.Echo = true; }
+  tclIniQuiet(const tclIniQuiet&) = delete;
+  tclIniQuiet& operator=(const tclIniQuiet&) = delete;
+
+ private:
+  tclIni& Owner;
 };
 
 constexpr int32_t MaxProcesses = 127;

@@ -54,6 +54,8 @@ bool RunServiceCommand(const std::string& option, int& exitStatus, std::string& 
         Deliver(SERVICE_CONTROL_CONTINUE, "The service could not be resumed.", resultMessage);
   } else if (option == OptionStatus) {
     exitStatus = ShowStatus();
+  } else if (option == OptionReload) {
+    exitStatus = ReloadConfiguration();
   } else {
     return false;
   }

@@ -16,3 +16,6 @@ bool RunProcessCommand(const std::string& option, const std::string& argument, i
 bool SendProcessCommand(unsigned code, const std::string& processArgument);
 // "-status": exit status 0 when the status was printed.
 int ShowStatus();
+// "-reload": exit status 0 when the service reports the file reloaded.
+int ReloadConfiguration();
+bool ReadWholeFile(const std::string& path, std::string& text);

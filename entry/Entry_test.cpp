@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #include "entry/Entry.h"
 #include "tests/unit/TestKit.h"
@@ -97,7 +98,7 @@ TEST_F(EntryTest, OptionsOutsideTheTableForTheirCountAreInvalid) {
   const Lines invalid[] = {{"-bogus"},  {""},         {"install"},     {"-instal"},
                            {"-install "}, {"--install"}, {"-install", "now"}, {"-remove", "1"},
                            {"-hide"},   {"-real"},    {"-bogus", "1"}, {"", ""},
-                           {"stop", "1"}, {"-status", "x"}};
+                           {"stop", "1"}, {"-status", "x"}, {"-reload", "x"}};
   for (const Lines& args : invalid) {
     sim::Reset();
     kit::FreshGlobals();
@@ -201,6 +202,48 @@ TEST_F(StatusView, NoServiceOrNoReadableFileFailsWithAReportedMessage) {
   sim::SetAdministrator(false);
   EXPECT_EQ(Run({"-status"}), -1);
   EXPECT_EQ(output_, Lines{"Error (5) Could not open the Service Manager."});
+}
+
+// "-reload" prints only an outcome the service recorded after it asked; the
+// success path needs the service itself and is shown end to end.
+TEST_F(StatusView, ReloadFailsWithAReasonUnlessTheServiceAnswers) {
+  const std::string attempt = "Attempting to reload the configuration ...";
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::string last;   // the console's last line
+    bool sent;          // the changed-configuration control went out
+  } cases[] = {
+      {"not installed", [] {}, "The service is not installed.", false},
+      {"stopped", [] { sim::AddService(Name, SERVICE_STOPPED); }, "The service is not running.",
+       false},
+      {"refused by the manager",
+       [this] {
+         RunningAs(4242);
+         sim::FailNext("ControlService", ERROR_INVALID_SERVICE_CONTROL);
+       },
+       "Error (1052) The service could not execute the command.", true},
+      {"an earlier outcome is no answer",
+       [this] {
+         RunningAs(4242);
+         WriteStatusFile(4242, "running");
+         sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) +
+                                        "Reload\t1\tThe configuration was reloaded: 0 added, 0 "
+                                        "changed, 0 removed, 3 unchanged.\r\n");
+       },
+       "The service gave no answer within 10 seconds; its log may tell why.", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Reset();
+    kit::FreshGlobals();
+    c.arrange();
+    EXPECT_EQ(Run({"-reload"}), -1);
+    EXPECT_EQ(output_, (Lines{attempt, c.last}));
+    std::vector<DWORD> sent = sim::ControlsSent();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), DWORD(SERVICE_CONTROL_PARAMCHANGE)),
+              c.sent ? 1 : 0);
+  }
 }
 
 TEST_F(EntryTest, ArgumentsAreLowerCasedBeforeComparison) {

@@ -11,16 +11,6 @@
 
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-  FILE* file = OpenFileA(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  fclose(file);
-  return true;
-}
-
 // A file is this run's when its writer is the process the service manager
 // names; a stopped service has none, and then only the file written at the
 // stop counts. Anything else was left by an earlier run.
@@ -51,6 +41,16 @@ void PrintRows(const std::vector<ProgramStatus>& rows) {
 }
 
 }  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  FILE* file = OpenFileA(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+  fclose(file);
+  return true;
+}
 
 int ShowStatus() {
   bool installed = false;

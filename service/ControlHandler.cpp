@@ -25,6 +25,7 @@ void StopService(std::string& message) {
 // names what to do with it.
 std::string CarryOut(DWORD operation, DWORD processCode) {
   int32_t n = int32_t(processCode) - int32_t(ProcessCodeBase);
+  std::unique_lock<std::mutex> table = PrcList.HoldTable();
   switch (operation) {
     case OpStop:
       return PrcList.Stop(n, false) ? "" : "The process could not be stopped.";
@@ -85,6 +86,9 @@ void WINAPI ControlHandler(DWORD control) {
       Service.SetState(SERVICE_RUNNING);
       message = Service.ReportCurrent() ? "The service has been resumed." : StatusError();
       WriteStatus();
+      break;
+    case SERVICE_CONTROL_PARAMCHANGE:
+      AskForReload();   // the supervision loop applies it between two passes
       break;
     case SERVICE_CONTROL_INTERROGATE:
       ForgetPending();

@@ -55,7 +55,7 @@ class ControlHandlerTest : public testing::Test {
 void ExpectStatus(const SERVICE_STATUS& s, DWORD state) {
   EXPECT_EQ(s.dwServiceType, 0x30u);
   EXPECT_EQ(s.dwCurrentState, state);
-  EXPECT_EQ(s.dwControlsAccepted, 3u);
+  EXPECT_EQ(s.dwControlsAccepted, 0xBu);
   EXPECT_EQ(s.dwWin32ExitCode, 0u);
   EXPECT_EQ(s.dwServiceSpecificExitCode, 0u);
   EXPECT_EQ(s.dwCheckPoint, 0u);

@@ -30,6 +30,12 @@ bool AskForShutdownTime();
 // bound ran out.
 bool WaitForServiceMainToReturn(unsigned milliseconds);
 
+// A reload of the configuration file: the control handler only asks for it;
+// the supervision loop carries it out between two passes, logs the outcome
+// and records it in the status file.
+void AskForReload();
+void ReloadIfAsked();
+
 // Operation code of a per-process command awaiting its process code; 0: none.
 extern int32_t PendingCommand;
 
@@ -37,5 +43,7 @@ extern int32_t PendingCommand;
 // process, this start time); WriteStatus writes it when anything changed.
 void BeginStatus();
 void WriteStatus();
+// A reload's outcome line, numbered, for the console that asked for it.
+void NoteReload(const std::string& outcome);
 // The word "-status" shows for a service state.
 std::string ServiceStateWord(DWORD state);

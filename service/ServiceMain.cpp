@@ -32,6 +32,7 @@ void Supervise() {
   Sleep(1000);
   for (DWORD state = Service.CurrentState();
        state != SERVICE_STOPPED && state != SERVICE_STOP_PENDING; state = Service.CurrentState()) {
+    ReloadIfAsked();
     WriteStatus();
     // Lines kept while the file was held go out within a pass, not only
     // with the next line that happens to be written.
@@ -55,7 +56,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   BeginStatus();
   Log.KeepUnwrittenLines(true);
   Service.Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
-  Service.Status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+  Service.Status.dwControlsAccepted =
+      SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_PARAMCHANGE;
   Service.Status.dwWin32ExitCode = 0;
   Service.Status.dwServiceSpecificExitCode = 0;
   Service.SetState(SERVICE_START_PENDING);

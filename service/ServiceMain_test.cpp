@@ -58,7 +58,7 @@ TEST_F(ServiceMainTest, StepsComeInOrderAndTheFirstReportIsRunning) {
   const SERVICE_STATUS& s = reports[0];
   EXPECT_EQ(s.dwServiceType, 0x30u);
   EXPECT_EQ(s.dwCurrentState, DWORD(SERVICE_RUNNING));
-  EXPECT_EQ(s.dwControlsAccepted, 3u);
+  EXPECT_EQ(s.dwControlsAccepted, 0xBu);
   EXPECT_EQ(s.dwWin32ExitCode, 0u);
   EXPECT_EQ(s.dwServiceSpecificExitCode, 0u);
   EXPECT_EQ(s.dwCheckPoint, 0u);

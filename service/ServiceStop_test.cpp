@@ -48,9 +48,9 @@ TEST(ServiceStop, PendingAtOnceRisingCheckPointsThenStopped) {
     DWORD control;             // what the manager delivers
     DWORD accepted;
   } cases[] = {
-      {"ParallelStop=yes\r\n", false, false, SERVICE_CONTROL_STOP, 0x3},
-      {"StopOnShutdown=yes\r\n", true, false, SERVICE_CONTROL_PRESHUTDOWN, 0x107},
-      {"StopOnShutdown=yes\r\n", true, true, SERVICE_CONTROL_SHUTDOWN, 0x7},
+      {"ParallelStop=yes\r\n", false, false, SERVICE_CONTROL_STOP, 0xB},
+      {"StopOnShutdown=yes\r\n", true, false, SERVICE_CONTROL_PRESHUTDOWN, 0x10F},
+      {"StopOnShutdown=yes\r\n", true, true, SERVICE_CONTROL_SHUTDOWN, 0xF},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.control);

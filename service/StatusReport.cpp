@@ -32,3 +32,5 @@ void BeginStatus() {
 }
 
 void WriteStatus() { Writer.Write(CurrentStateWord, PrcList); }
+
+void NoteReload(const std::string& outcome) { Writer.NoteReload(outcome); }

@@ -76,6 +76,7 @@ ProgramStatus ProgramStatusOf(int32_t number, const std::string& processName,
 
 std::vector<ProgramStatus> ProgramStatuses(tclPrcList& list) {
   std::vector<ProgramStatus> rows;
+  std::unique_lock<std::mutex> table = list.HoldTable();
   for (int32_t n = 0; n < list.Count; ++n) {
     tclPrc& record = list.Records[n];
     rows.push_back(
@@ -90,6 +91,8 @@ std::string FormatStatus(const StatusHeader& header, const std::vector<ProgramSt
   text += "Started\t" + header.Started + "\r\n";
   text += "Written\t" + header.Written + "\r\n";
   text += "Service\t" + header.Service + "\r\n";
+  if (header.Reloads > 0)
+    text += "Reload\t" + std::to_string(header.Reloads) + Separator + header.ReloadOutcome + "\r\n";
   for (const ProgramStatus& r : rows) {
     text += std::string(ProgramKey) + Separator + std::to_string(r.Number) + Separator + r.Name +
             Separator + r.State + Separator + r.ProcessId + Separator + r.Since + Separator +
@@ -113,7 +116,7 @@ bool ParseStatus(const std::string& text, StatusHeader& header, std::vector<Prog
   bool haveWriter = false;
   for (size_t i = 1; i < lines.size(); ++i) {
     std::vector<std::string> f = Fields(lines[i]);
-    long long writer;
+    long long writer, reloads;
     if (f[0] == ProgramKey) {
       ProgramStatus row;
       if (!ParseProgram(f, row)) return false;
@@ -127,6 +130,9 @@ bool ParseStatus(const std::string& text, StatusHeader& header, std::vector<Prog
       header.Written = f[1];
     } else if (f.size() == 2 && f[0] == "Service") {
       header.Service = f[1];
+    } else if (f.size() == 3 && f[0] == "Reload" && Number(f[1], reloads) && reloads >= 0) {
+      header.Reloads = uint32_t(reloads);
+      header.ReloadOutcome = f[2];
     }
   }
   return haveWriter && !header.Written.empty();

@@ -26,6 +26,8 @@ struct StatusHeader {
   std::string Started;    // when that service started
   std::string Written;
   std::string Service;    // that service's own state when it wrote
+  uint32_t Reloads = 0;   // reloads done by that service; none: no such line
+  std::string ReloadOutcome;
 };
 
 ProgramStatus ProgramStatusOf(int32_t number, const std::string& processName,
@@ -48,6 +50,8 @@ class tclStatusWriter {
   // The state and the rows are read under the writer's lock, so that the
   // last file written holds the latest facts, whichever thread wrote it.
   void Write(std::string (*serviceState)(), tclPrcList& list);
+  // The next write carries this outcome under the next reload number.
+  void NoteReload(const std::string& outcome);
 
  private:
   std::mutex Lock;   // the pass and the control handler both write

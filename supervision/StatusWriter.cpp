@@ -54,6 +54,12 @@ void tclStatusWriter::Begin(const std::string& path, DWORD writerId, const std::
                  true);
 }
 
+void tclStatusWriter::NoteReload(const std::string& outcome) {
+  std::lock_guard<std::mutex> hold(Lock);
+  ++Header.Reloads;
+  Header.ReloadOutcome = outcome;
+}
+
 std::string tclStatusWriter::TemporaryPathOf(const std::string& path) { return path + ".tmp"; }
 
 void tclStatusWriter::Write(std::string (*serviceState)(), tclPrcList& list) {

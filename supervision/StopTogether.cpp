@@ -12,6 +12,7 @@ const DWORD StepsPerTick = 10;
 }  // namespace
 
 uint32_t tclPrcList::LongestStopPause() const {
+  std::unique_lock<std::mutex> table = HoldTable();
   uint32_t longest = 0;
   for (int32_t n = 0; n < Count; ++n)
     if (Records[n].StopPause > longest) longest = Records[n].StopPause;
@@ -21,6 +22,7 @@ uint32_t tclPrcList::LongestStopPause() const {
 // One thread per record, at most 127: each runs the record's own stop, so a
 // launch in progress is waited for and the tree is ended as for any stop.
 uint32_t tclPrcList::StopTogether(const std::function<void()>& tick) {
+  std::unique_lock<std::mutex> table = HoldTable();
   uint32_t before = 0;
   for (int32_t n = 0; n < Count; ++n) before += Records[n].Terminations;
   std::atomic<int32_t> pending{Count};

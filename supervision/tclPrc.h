@@ -49,8 +49,9 @@ class tclPrc {
   // A start asked for by an administrator: no delay, no failed runs counted.
   void ForgetFailedRuns();
 
-  // Set by the loader before any second thread exists. Afterwards only
-  // PriorityClass and Paused change, by the control handler, hence atomic.
+  // Set by the loader before any second thread exists. Afterwards the control
+  // handler changes PriorityClass and Paused, hence atomic; a reload changes
+  // the others while it holds the table, as the handler does to use them.
   std::string AppName;
   std::string ProcessName;
   std::string CommandLine;
@@ -68,6 +69,10 @@ class tclPrc {
   uint32_t MaxRestartDelay = 60000;
   bool StopProcessTree = false;
   tclStopMethod StopMethod = tclStopMethod::Quit;
+  // The file's own Priority and Paused: a reload changes the running values,
+  // which the console may have set, only where the file's changed.
+  uint32_t FilePriorityClass = NORMAL_PRIORITY_CLASS;
+  bool FilePaused = false;
 
   // Held by a launch or a stop from its first step to its last; whoever
   // fails to claim it gives up (or, stopping with wait, waits).

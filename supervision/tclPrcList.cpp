@@ -66,15 +66,21 @@ bool tclPrcList::Allocate(int32_t n) {
   Clear();
   if (n <= 0) return true;
   if (n > MaxProcesses) n = MaxProcesses;
-  Records.reset(new (std::nothrow) tclPrc[n]);
-  if (!Records) return false;
-  for (int32_t i = 0; i < n; ++i) Records[i].StartsBlocked = &StartsBlocked;
+  for (int32_t i = 0; i < n; ++i) {
+    std::unique_ptr<tclPrc> record(new (std::nothrow) tclPrc);
+    if (!record) {
+      Clear();
+      return false;
+    }
+    record->StartsBlocked = &StartsBlocked;
+    Records.Slots.push_back(std::move(record));
+  }
   Count = n;
   return true;
 }
 
 void tclPrcList::Clear() {
-  Records.reset();
+  Records.Slots.clear();
   Count = 0;
 }
 
@@ -87,5 +93,6 @@ void tclPrcList::StartAll() {
 }
 
 void tclPrcList::StopAll(bool wait) {
+  std::unique_lock<std::mutex> table = HoldTable();
   for (int32_t n = 0; n < Count; ++n) Stop(n, wait);
 }

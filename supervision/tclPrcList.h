@@ -4,9 +4,26 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "supervision/tclPrc.h"
+
+using tclPrcSlots = std::vector<std::unique_ptr<tclPrc>>;
+
+// The records by number, held by pointer so that a reload can give a record
+// another number without touching its child.
+class tclPrcTable {
+ public:
+  tclPrc& operator[](int32_t n) const { return *Slots[size_t(n)]; }
+  tclPrcSlots Slots;
+};
+
+// What a reload did, for its outcome line.
+struct tclReloadCounts {
+  int32_t Added = 0, Changed = 0, Removed = 0, Unchanged = 0;
+};
 
 class tclPrcList {
  public:
@@ -46,11 +63,28 @@ class tclPrcList {
   bool LoadFromIni();
   bool LoadProcessValues();
   int32_t FindByName(const std::string& name);
+  // One program section, echoed as the key reads echo.
+  static void ReadRecord(int32_t n, tclStopMethod fallback, tclPrc& record);
+  // Every program section of the file, read without the echo; false with the
+  // reason when the file cannot be taken as it stands.
+  static bool ReadCandidates(tclPrcSlots& candidates, std::string& reason);
 
-  // Sized by the loader before the service's second thread exists.
-  std::unique_ptr<tclPrc[]> Records;
+  // Puts the file's programs in place of the running ones, with the table
+  // held: records that keep their child move, others are stopped, changed or
+  // made. Returns what to start once the table is let go.
+  tclReloadCounts Replace(tclPrcSlots candidates, std::vector<tclPrc*>& toStart);
+
+  // Threads other than the supervision loop, which alone changes the table,
+  // hold it while they use a record, so a reload never moves or drops one
+  // under them.
+  std::unique_lock<std::mutex> HoldTable() const { return std::unique_lock<std::mutex>(TableLock); }
+
+  tclPrcTable Records;
   int32_t Count = 0;
   int32_t RestartInterval = 1000;
   std::atomic<bool> StartingAll{false};
   std::atomic<bool> StartsBlocked{false};
+
+ private:
+  mutable std::mutex TableLock;
 };

@@ -46,14 +46,15 @@ SimScObject* BeginOnServiceLocked(const std::string& function, SC_HANDLE service
   return (h->access & access) ? h : FailHandle(ERROR_ACCESS_DENIED);
 }
 
-// Services without a live dispatcher accept stop, pause and continue while
-// running or paused.
+// Services without a live dispatcher accept stop, pause, continue and a
+// changed configuration while running or paused.
 SERVICE_STATUS SynthesizedStatus(const Svc& s, DWORD state) {
   SERVICE_STATUS status = {};
   status.dwServiceType = s.config.serviceType != 0 ? s.config.serviceType : SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
   if (state == SERVICE_RUNNING || state == SERVICE_PAUSED)
-    status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+    status.dwControlsAccepted =
+        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_PARAMCHANGE;
   return status;
 }
 
@@ -76,7 +77,8 @@ DWORD AccessForControl(DWORD control) {
   switch (control) {
     case SERVICE_CONTROL_STOP: return SERVICE_STOP;
     case SERVICE_CONTROL_PAUSE:
-    case SERVICE_CONTROL_CONTINUE: return SERVICE_PAUSE_CONTINUE;
+    case SERVICE_CONTROL_CONTINUE:
+    case SERVICE_CONTROL_PARAMCHANGE: return SERVICE_PAUSE_CONTINUE;
     case SERVICE_CONTROL_INTERROGATE: return SERVICE_INTERROGATE;
     default: return control >= 128 && control <= 255 ? SERVICE_USER_DEFINED_CONTROL : 0;
   }
@@ -304,7 +306,9 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
   if ((control == SERVICE_CONTROL_STOP && !(current.dwControlsAccepted & SERVICE_ACCEPT_STOP)) ||
       ((control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) &&
-       !(current.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE)))
+       !(current.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE)) ||
+      (control == SERVICE_CONTROL_PARAMCHANGE &&
+       !(current.dwControlsAccepted & SERVICE_ACCEPT_PARAMCHANGE)))
     return Fail(ERROR_INVALID_SERVICE_CONTROL);
 
   if (DispatcherLiveLocked(key)) {
