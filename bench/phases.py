@@ -10,6 +10,7 @@ import crashloop
 import harness as h
 import heldlog
 import parallelstop
+import reload
 import stopmethod
 from harness_procs import cpu_ticks, proc_alive, rss_kb
 from watch import (WATCHED, BenchError, Tail, find_linux_pid, own_wine_processes, wait_for,
@@ -305,6 +306,10 @@ class Bench:
     # -- the service's stop with programs that ignore it, with and without ParallelStop --
     def bench_parallelstop(self):
         parallelstop.measure(self)
+
+    # -- a reload of the whole table ----------------------------------------------
+    def bench_reload(self):
+        reload.measure(self)
 
     # -- idle cost ------------------------------------------------------------
     def bench_idle(self, seconds=60, count=127):

@@ -74,6 +74,16 @@ def table(r):
         rows.append(("  the ControlService call", fmt(p["control_ms"], " ms"),
                      "no key " + fmt(o["control_ms"], " ms"),
                      "%s / %s" % (p["control_result"], o["control_result"])))
+    s = r.get("reload")
+    if s:
+        u, a = s["unchanged"], s["added"]
+        rows.append(("reload, %d programs, nothing changed" % s["programs"],
+                     fmt(u["ms_to_outcome"], " ms"), "service CPU " + fmt(u["service_cpu_s"], " s"),
+                     "%d started/stopped, %s" % (u["started_or_stopped"], "within one pass"
+                                                 if u["within_one_pass"] else "over one pass")))
+        rows.append(("  one added to 126: its start", fmt(a["ms_to_new_start"], " ms"),
+                     "others kept pids: %s" % ("yes" if a["others_kept_pids"] else "NO"),
+                     "bound %d ms %s" % (a["bound_ms"], "met" if a["within_bound"] else "missed")))
     s = r.get("idle_cost")
     if s:
         rows.append(("CPU, %d idle programs, %ds" % (s["programs"], round(s["seconds"])),

@@ -345,6 +345,37 @@ class Demo:
         i = self.log.wait(restart, i, 20)
         self.log.wait("Started program " + PING, i, 20)
 
+    def status_pids(self):
+        """{number: process id} from the service's status file."""
+        with open(os.path.join(self.unix_dir, "QuarnLoader.status"), "rb") as f:
+            lines = [line.split("\t") for line in f.read().decode("latin-1").split("\r\n")]
+        return {f[1]: f[4] for f in lines if f[0] == "Program"}
+
+    def reload(self):
+        headline("adding a program to QuarnLoader.ini and applying it with -reload")
+        self.console("-status")
+        before = self.status_pids()
+        added = ("\n[Process_3]\nAppName=%s\nProcessName=ping2\n"
+                 "CommandLine=-n 100000 localhost\nStartPause=500\nStopPause=500\n" % PING)
+        harness.write_ini(self.unix_dir, INI + added)
+        say("  appended to %s\\QuarnLoader.ini:" % DEMO_DIR)
+        for line in added.strip("\n").split("\n"):
+            say("    | " + line)
+        m = self.log.mark()
+        self.console("-reload")
+        i = self.log.wait("Process (3): Added: " + PING, m, 20)
+        self.log.wait("Started program " + PING, i, 20)
+        self.console("-status")
+        after = self.status_pids()
+        kept = [n for n in ("0", "1") if after.get(n) == before.get(n) != "-"]
+        if kept != ["0", "1"]:
+            raise DemoFailure("notepad and ping did not keep their processes: %r, %r"
+                              % (before, after))
+        say("  notepad (process %s) and ping (process %s) kept their process ids; the added"
+            % (after["0"], after["1"]))
+        say("  program runs as process %s. (The hanger is restarted whenever it hangs.)"
+            % after.get("3"))
+
     def stop_and_remove(self):
         headline("stopping the service: it stops its programs")
         m = self.log.mark()
@@ -403,6 +434,7 @@ def main():
         demo.hung_program()
         demo.per_process()
         demo.pause_resume()
+        demo.reload()
         demo.stop_and_remove()
     except (DemoFailure, harness.HarnessError) as e:
         say()

@@ -1,0 +1,102 @@
+"""A reload on a full table: 127 programs and nothing changed, then one
+section added to 126 running programs. Process ids come from the status
+file; the service's CPU from /proc."""
+
+import os
+import time
+
+import harness as h
+from harness_procs import cpu_ticks
+from watch import BenchError, find_linux_pid, wait_for
+
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+INTERVAL_MS = 1000
+IDLE = {"CommandLine": "--no-window", "StartPause": 0, "StopPause": 0}
+START_PAUSE_MS = 1000   # the added program's, as a user leaves it
+
+
+def ms(seconds):
+    return round(seconds * 1000.0, 1)
+
+
+def status(d):
+    """(reload number, its outcome, {number: pid}) from the status file."""
+    try:
+        with open(d.path("QuarnLoader.status"), "rb") as f:
+            lines = [line.split("\t") for line in f.read().decode("latin-1").split("\r\n")]
+    except FileNotFoundError:
+        return 0, None, {}
+    reload = next((f for f in lines if f[0] == "Reload"), ["", "0", None])
+    return int(reload[1]), reload[2], {int(f[1]): f[4] for f in lines if f[0] == "Program"}
+
+
+def write(d, name, sections):
+    lines = ["[Settings]", "ServiceName=" + name, "RestartInterval=%d" % INTERVAL_MS]
+    for n, keys in enumerate(sections):
+        lines += ["[Process_%d]" % n, "AppName=" + d.winpath("qtprog.exe")]
+        lines += ["%s=%s" % kv for kv in keys.items()]
+    h.write_ini(d, "\n".join(lines) + "\n")
+
+
+def reload(bench, d, name, number):
+    """Sends the control and waits for outcome `number`: (seconds to it,
+    service CPU seconds meanwhile, the outcome)."""
+    pid = find_linux_pid(bench.wine.prefix, "bench_reload\\QuarnLoader.exe")
+    cpu0 = cpu_ticks(pid)
+    t0 = time.monotonic()
+    ok, err = bench.scm.control(name, 6)
+    if not ok:
+        raise BenchError("the control was refused: %s" % err)
+    wait_for("reload %d" % number, lambda: status(d)[0] >= number, 30)
+    took = time.monotonic() - t0
+    return took, (cpu_ticks(pid) - cpu0) / CLK_TCK, status(d)[1]
+
+
+def measure(bench):
+    d, name = bench.install("reload", {"RestartInterval": INTERVAL_MS}, [IDLE] * 127)
+    log = bench.start(d, timeout=120)
+    wait_for("127 programs running", lambda: len(status(d)[2]) == 127 and
+             "-" not in status(d)[2].values(), 300)
+    before = status(d)[2]
+    n_log = len(log.lines)
+    took, cpu, outcome = reload(bench, d, name, 1)
+    # A pass after it: still nothing started or stopped.
+    t_end = time.monotonic()
+    wait_for("a pass", lambda: time.monotonic() - t_end >= INTERVAL_MS / 1000.0, 5)
+    lines = [t for _, t in log.lines[n_log:]]
+    unchanged = {
+        "outcome": outcome,
+        "ms_to_outcome": ms(took),
+        "within_one_pass": took * 1000.0 <= INTERVAL_MS,
+        "service_cpu_s": cpu,
+        "pids_kept": status(d)[2] == before,
+        "started_or_stopped": sum(1 for t in lines if t.startswith(
+            ("Started program ", "Stopped process ", "Terminated process "))),
+    }
+
+    write(d, name, [IDLE] * 126)
+    reload(bench, d, name, 2)
+    before = status(d)[2]
+    rec = d.path("new.rec")
+    write(d, name, [IDLE] * 126 + [{"CommandLine": "--no-window --record " + d.winpath("new.rec")}])
+    t0 = time.monotonic()
+    took, cpu, outcome = reload(bench, d, name, 3)
+    wait_for("the added program's start", lambda: os.path.exists(rec) and any(
+        line.startswith("start pid=") for line in h.read_record(rec)), 30)
+    started = time.monotonic() - t0
+    after = status(d)[2]
+    added = {
+        "outcome": outcome,
+        "ms_to_outcome": ms(took),
+        "ms_to_new_start": ms(started),
+        "bound_ms": INTERVAL_MS + START_PAUSE_MS,
+        "within_bound": started * 1000.0 <= INTERVAL_MS + START_PAUSE_MS,
+        "others_kept_pids": all(after.get(n) == pid for n, pid in before.items()),
+        "service_cpu_s": cpu,
+    }
+    bench.results["reload"] = {
+        "programs": 127, "RestartInterval": INTERVAL_MS, "unchanged": unchanged, "added": added,
+        "method": "SERVICE_CONTROL_PARAMCHANGE by scmtool; times from sending it to the "
+                  "outcome in the status file (polled every 10 ms) and to the added qtprog's "
+                  "own start record; CPU = utime+stime of the service's Linux process"}
+    bench.finish()

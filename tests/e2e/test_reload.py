@@ -1,0 +1,115 @@
+""""-reload" under Wine against the real Service Control Manager: a running
+service with four programs; an edited file that changes one program's
+arguments and another's StopPause only, removes one and adds one; then the
+same programs in another order; then no file at all. The process ids the
+programs recorded show which of them were restarted."""
+
+import os
+import re
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import Child, section, wait_until, TIMEOUT  # noqa: E402
+
+STATUS_ROW = re.compile(r"^ *(\d+)  (\S+) +(\S+) +(\d+|-)  ")
+
+
+class ReloadTest(harness.SupervisionCase):
+
+    def console(self, d, option):
+        """Runs the console with one option; (exit status, lines after the
+        banner), both kept for the test's report."""
+        rc, out = self.wine.run(d.winpath(harness.PROGRAM_EXE), [option], timeout=60)
+        lines = out.split("\n")
+        if lines and lines[-1] == "":
+            lines.pop()
+        sys.stderr.write("\n%s output (exit %d):\n%s\n" % (option, rc, "\n".join(lines[4:])))
+        return rc, lines[4:]
+
+    def shown(self, d):
+        """The "-status" rows as (number, name, process id)."""
+        rc, out = self.console(d, "-status")
+        self.assertEqual(rc, 0, out)
+        return [STATUS_ROW.match(line).group(1, 2, 4) for line in out[2:]]
+
+    def reload(self, d, file_text, rc, outcome):
+        harness.write_ini(d, file_text)
+        before = harness.log_count(d)
+        got, out = self.console(d, "-reload")
+        self.assertEqual((got, out), (rc, ["Attempting to reload the configuration ...", outcome]))
+        return before
+
+    def test_reload_restarts_only_what_changed(self):
+        d = self.install_dir()
+        args, pause, gone, kept, new = (Child(self, d, tag) for tag in
+                                        ("args", "paus", "gone", "kept", "new"))
+
+        def sec(n, child, **keys):
+            return section(n, child.app, ProcessName=child.exe[:4], CommandLine=child.cmd, **keys)
+
+        name = self.run_service(d, [sec(0, args), sec(1, pause), sec(2, gone), sec(3, kept)])
+        pids = {c: c.wait_start() for c in (args, pause, gone, kept)}
+        head = "[Settings]\nServiceName=%s\nUserInterface=yes\nRestartInterval=500\n" % name
+        self.assertEqual([p for _, _, p in self.shown(d)],
+                         [str(pids[c]) for c in (args, pause, gone, kept)])
+
+        # New arguments for 0, a new StopPause for 1, 2 removed, 3 renumbered
+        # into its place and a new program at 3.
+        args.cmd += " --exit-code 0"
+        edited = [sec(0, args), sec(1, pause, StopPause=2000), sec(2, kept), sec(3, new)]
+        before = self.reload(d, head + "".join(edited), 0,
+                             "The configuration was reloaded: 1 added, 2 changed, 1 removed, "
+                             "1 unchanged.")
+        harness.wait_in_order(d, [
+            "Process (2): Removed: " + gone.app,
+            "Process (0): Restarted with new launch settings: " + args.app,
+            "Process (1): Changed without a restart: StopPause",
+            "Process (3): Moved to number 2: " + kept.app,
+            "Process (3): Added: " + new.app,
+        ], start=before)
+        pids[args] = args.wait_start(count=2)
+        pids[new] = new.wait_start()
+        wait_until(lambda: not gone.alive(pids[gone]), TIMEOUT, "the removed program ended")
+        for c in (pause, kept):
+            self.assertEqual(len(c.starts()), 1, c.exe)
+            self.assertTrue(c.alive(pids[c]), c.exe)
+        order = (args, pause, kept, new)
+        wait_until(lambda: [p for _, _, p in self.shown(d)] == [str(pids[c]) for c in order],
+                   TIMEOUT, "-status shows the new table")
+
+        # The same programs in the reverse order: each moves with its child.
+        self.reload(d, head + "".join(sec(n, c) if c is not pause else sec(n, c, StopPause=2000)
+                                      for n, c in enumerate(reversed(order))), 0,
+                    "The configuration was reloaded: 0 added, 0 changed, 0 removed, "
+                    "4 unchanged.")
+        rows = self.shown(d)
+        self.assertEqual([(n, p) for n, _, p in rows],
+                         [(str(n), str(pids[c])) for n, c in enumerate(reversed(order))])
+
+        # Without its file the console would not know the service's name, so
+        # the manager's own command asks; the service keeps everything.
+        os.remove(d.ini)
+        before = harness.log_count(d)
+        ok, err = self.scm.control(name, 6)
+        self.assertTrue(ok, err)
+        missing = ("The configuration was not reloaded: the file is missing: "
+                   + d.winpath(harness.INI_NAME))
+        harness.wait_for_log(d, missing, timeout=TIMEOUT, start=before)
+        wait_until(lambda: "Reload\t3\t" + missing in self.status_text(d), TIMEOUT,
+                   "the refusal in the status file")
+        programs = [line.split("\t")[1:5:3] for line in self.status_text(d).split("\r\n")
+                    if line.startswith("Program\t")]
+        self.assertEqual(programs, [[n, p] for n, _, p in rows])
+        for c in order:
+            self.assertEqual(len(c.starts()), 2 if c is args else 1, c.exe)
+            self.assertTrue(c.alive(pids[c]), c.exe)
+
+    @staticmethod
+    def status_text(d):
+        with open(d.path("QuarnLoader.status"), "rb") as f:
+            return f.read().decode("latin-1")
+
+if __name__ == "__main__":
+    unittest.main()
