@@ -28,11 +28,19 @@ class ReloadTest(harness.SupervisionCase):
         sys.stderr.write("\n%s output (exit %d):\n%s\n" % (option, rc, "\n".join(lines[4:])))
         return rc, lines[4:]
 
-    def shown(self, d):
-        """The "-status" rows as (number, name, process id)."""
+    def shown(self, d, pids):
+        """Waits for the status file to show these process ids by number,
+        then checks that "-status" shows them too."""
+        want = [(str(n), str(p)) for n, p in enumerate(pids)]
+        wait_until(lambda: self.on_file(d) == want, TIMEOUT, "status file showing %r" % want)
         rc, out = self.console(d, "-status")
         self.assertEqual(rc, 0, out)
-        return [STATUS_ROW.match(line).group(1, 2, 4) for line in out[2:]]
+        self.assertEqual([STATUS_ROW.match(line).group(1, 4) for line in out[2:]], want)
+
+    def on_file(self, d):
+        """(number, process id) of each Program line of the status file."""
+        return [tuple(line.split("\t")[1:5:3]) for line in self.status_text(d).split("\r\n")
+                if line.startswith("Program\t")]
 
     def reload(self, d, file_text, rc, outcome):
         harness.write_ini(d, file_text)
@@ -52,8 +60,7 @@ class ReloadTest(harness.SupervisionCase):
         name = self.run_service(d, [sec(0, args), sec(1, pause), sec(2, gone), sec(3, kept)])
         pids = {c: c.wait_start() for c in (args, pause, gone, kept)}
         head = "[Settings]\nServiceName=%s\nUserInterface=yes\nRestartInterval=500\n" % name
-        self.assertEqual([p for _, _, p in self.shown(d)],
-                         [str(pids[c]) for c in (args, pause, gone, kept)])
+        self.shown(d, [pids[c] for c in (args, pause, gone, kept)])
 
         # New arguments for 0, a new StopPause for 1, 2 removed, 3 renumbered
         # into its place and a new program at 3.
@@ -76,17 +83,15 @@ class ReloadTest(harness.SupervisionCase):
             self.assertEqual(len(c.starts()), 1, c.exe)
             self.assertTrue(c.alive(pids[c]), c.exe)
         order = (args, pause, kept, new)
-        wait_until(lambda: [p for _, _, p in self.shown(d)] == [str(pids[c]) for c in order],
-                   TIMEOUT, "-status shows the new table")
+        self.shown(d, [pids[c] for c in order])
 
         # The same programs in the reverse order: each moves with its child.
         self.reload(d, head + "".join(sec(n, c) if c is not pause else sec(n, c, StopPause=2000)
                                       for n, c in enumerate(reversed(order))), 0,
                     "The configuration was reloaded: 0 added, 0 changed, 0 removed, "
                     "4 unchanged.")
-        rows = self.shown(d)
-        self.assertEqual([(n, p) for n, _, p in rows],
-                         [(str(n), str(pids[c])) for n, c in enumerate(reversed(order))])
+        self.shown(d, [pids[c] for c in reversed(order)])
+        rows = self.on_file(d)
 
         # Without its file the console would not know the service's name, so
         # the manager's own command asks; the service keeps everything.
@@ -99,9 +104,7 @@ class ReloadTest(harness.SupervisionCase):
         harness.wait_for_log(d, missing, timeout=TIMEOUT, start=before)
         wait_until(lambda: "Reload\t3\t" + missing in self.status_text(d), TIMEOUT,
                    "the refusal in the status file")
-        programs = [line.split("\t")[1:5:3] for line in self.status_text(d).split("\r\n")
-                    if line.startswith("Program\t")]
-        self.assertEqual(programs, [[n, p] for n, _, p in rows])
+        self.assertEqual(self.on_file(d), rows)
         for c in order:
             self.assertEqual(len(c.starts()), 2 if c is args else 1, c.exe)
             self.assertTrue(c.alive(pids[c]), c.exe)
