@@ -38,18 +38,24 @@ def write(d, name, sections):
     h.write_ini(d, "\n".join(lines) + "\n")
 
 
-def reload(bench, d, name, number):
+def reload(bench, d, name, number, log):
     """Sends the control and waits for outcome `number`: (seconds to it,
-    service CPU seconds meanwhile, the outcome)."""
+    seconds between the reload's first log line and its outcome line, which
+    the supervision thread spent on it, service CPU seconds meanwhile, the
+    outcome)."""
     pid = find_linux_pid(bench.wine.prefix, "bench_reload\\QuarnLoader.exe")
+    n_log = len(log.lines)
     cpu0 = cpu_ticks(pid)
     t0 = time.monotonic()
     ok, err = bench.scm.control(name, 6)
     if not ok:
         raise BenchError("the control was refused: %s" % err)
-    wait_for("reload %d" % number, lambda: status(d)[0] >= number, 30)
+    wait_for("reload %d" % number, lambda: status(d)[0] >= number and
+             log.find(r"^The configuration was", n_log), 30)
     took = time.monotonic() - t0
-    return took, (cpu_ticks(pid) - cpu0) / CLK_TCK, status(d)[1]
+    spent = log.find(r"^The configuration was", n_log)[1] - \
+        log.find(r"^Reloading the configuration file", n_log)[1]
+    return took, spent, (cpu_ticks(pid) - cpu0) / CLK_TCK, status(d)[1]
 
 
 def measure(bench):
@@ -58,8 +64,12 @@ def measure(bench):
     wait_for("127 programs running", lambda: len(status(d)[2]) == 127 and
              "-" not in status(d)[2].values(), 300)
     before = status(d)[2]
+    # What a control costs before it reaches the service: scmtool's own start.
+    t0 = time.monotonic()
+    bench.scm.control(name, 4)
+    delivery = time.monotonic() - t0
     n_log = len(log.lines)
-    took, cpu, outcome = reload(bench, d, name, 1)
+    took, spent, cpu, outcome = reload(bench, d, name, 1, log)
     # A pass after it: still nothing started or stopped.
     t_end = time.monotonic()
     wait_for("a pass", lambda: time.monotonic() - t_end >= INTERVAL_MS / 1000.0, 5)
@@ -67,7 +77,10 @@ def measure(bench):
     unchanged = {
         "outcome": outcome,
         "ms_to_outcome": ms(took),
-        "within_one_pass": took * 1000.0 <= INTERVAL_MS,
+        "supervision_thread_ms": ms(spent),
+        "control_delivery_ms": ms(delivery),
+        # Begun at the top of the turn after the request, at most a pass later.
+        "within_one_pass": (took - spent - delivery) * 1000.0 <= INTERVAL_MS,
         "service_cpu_s": cpu,
         "pids_kept": status(d)[2] == before,
         "started_or_stopped": sum(1 for t in lines if t.startswith(
@@ -75,12 +88,12 @@ def measure(bench):
     }
 
     write(d, name, [IDLE] * 126)
-    reload(bench, d, name, 2)
+    reload(bench, d, name, 2, log)
     before = status(d)[2]
     rec = d.path("new.rec")
     write(d, name, [IDLE] * 126 + [{"CommandLine": "--no-window --record " + d.winpath("new.rec")}])
     t0 = time.monotonic()
-    took, cpu, outcome = reload(bench, d, name, 3)
+    took, spent, cpu, outcome = reload(bench, d, name, 3, log)
     wait_for("the added program's start", lambda: os.path.exists(rec) and any(
         line.startswith("start pid=") for line in h.read_record(rec)), 30)
     started = time.monotonic() - t0
@@ -88,6 +101,7 @@ def measure(bench):
     added = {
         "outcome": outcome,
         "ms_to_outcome": ms(took),
+        "supervision_thread_ms": ms(spent),
         "ms_to_new_start": ms(started),
         "bound_ms": INTERVAL_MS + START_PAUSE_MS,
         "within_bound": started * 1000.0 <= INTERVAL_MS + START_PAUSE_MS,
@@ -98,5 +112,7 @@ def measure(bench):
         "programs": 127, "RestartInterval": INTERVAL_MS, "unchanged": unchanged, "added": added,
         "method": "SERVICE_CONTROL_PARAMCHANGE by scmtool; times from sending it to the "
                   "outcome in the status file (polled every 10 ms) and to the added qtprog's "
-                  "own start record; CPU = utime+stime of the service's Linux process"}
+                  "own start record; the supervision thread's time from its first reload "
+                  "log line to the outcome line as seen in the log; delivery = an "
+                  "interrogate by scmtool; CPU = utime+stime of the service's Linux process"}
     bench.finish()

@@ -78,7 +78,8 @@ def table(r):
     if s:
         u, a = s["unchanged"], s["added"]
         rows.append(("reload, %d programs, nothing changed" % s["programs"],
-                     fmt(u["ms_to_outcome"], " ms"), "service CPU " + fmt(u["service_cpu_s"], " s"),
+                     fmt(u["ms_to_outcome"], " ms"),
+                     "of it reloading " + fmt(u["supervision_thread_ms"], " ms"),
                      "%d started/stopped, %s" % (u["started_or_stopped"], "within one pass"
                                                  if u["within_one_pass"] else "over one pass")))
         rows.append(("  one added to 126: its start", fmt(a["ms_to_new_start"], " ms"),

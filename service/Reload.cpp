@@ -1,14 +1,10 @@
 // The service's reload of its configuration file: asked for by the control
 // handler, carried out by the supervision loop between two passes.
-#include <atomic>
-
 #include "config/Constants.h"
 #include "config/Globals.h"
 #include "service/Service.h"
 
 namespace {
-
-std::atomic<bool> ReloadAsked{false};
 
 std::string NotReloaded(const std::string& reason) {
   return "The configuration was not reloaded: " + reason;
@@ -63,10 +59,10 @@ std::string Reload(std::vector<tclPrc*>& toStart) {
 
 }  // namespace
 
-void AskForReload() { ReloadAsked = true; }
+void AskForReload() { PrcList.ReloadAsked = true; }
 
 void ReloadIfAsked() {
-  if (!ReloadAsked.exchange(false)) return;
+  if (!PrcList.ReloadAsked.exchange(false)) return;
   Log.FileLine("Reloading the configuration file ...", true);
   std::vector<tclPrc*> toStart;
   std::string outcome = Reload(toStart);

@@ -28,7 +28,7 @@ void tclPrcList::CheckAll() {
   }
   if (StartingAll) return;
   DWORD delay = DWORD(RestartInterval / Count);
-  for (int32_t n = 0; n < Count; ++n) {
+  for (int32_t n = 0; n < Count && !ReloadAsked; ++n) {
     if (IsAutoRestart(n) && !IsPaused(n)) {
       std::string prefix = "Process (" + std::to_string(n) + "): ";
       if (IsNotResponding(n)) {

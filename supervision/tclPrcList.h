@@ -84,6 +84,9 @@ class tclPrcList {
   int32_t RestartInterval = 1000;
   std::atomic<bool> StartingAll{false};
   std::atomic<bool> StartsBlocked{false};
+  // A reload waiting for the loop: the pass in progress ends at the next
+  // program instead of making it wait out the rest of RestartInterval.
+  std::atomic<bool> ReloadAsked{false};
 
  private:
   mutable std::mutex TableLock;
