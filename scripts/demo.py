@@ -353,6 +353,8 @@ class Demo:
 
     def reload(self):
         headline("adding a program to QuarnLoader.ini and applying it with -reload")
+        harness.wait_until(lambda: "-" not in self.status_pids().values(), 20,
+                           "every program running in the status file")
         self.console("-status")
         before = self.status_pids()
         added = ("\n[Process_3]\nAppName=%s\nProcessName=ping2\n"
