@@ -77,7 +77,7 @@ class StartTest(ServiceCase):
         self.start(name)
         st = self.scm.query(name)
         self.assertEqual((st["state"], st["type"], st["accepted"]),
-                         (harness.RUNNING, harness.INTERACTIVE_OWN_PROCESS, 3))
+                         (harness.RUNNING, harness.INTERACTIVE_OWN_PROCESS, 0xB))
 
         defaults = {"ProcessName": "", "CommandLine": "", "StartDir": "", "Priority": "normal",
                     "Window": "showna", "AutoRestart": "yes", "Paused": "no",
