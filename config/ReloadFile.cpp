@@ -38,8 +38,8 @@ bool tclPrcList::ReadCandidates(tclPrcSlots& candidates, std::string& reason) {
   // every program after it.
   for (int32_t later = count + 1; later < MaxProcesses; ++later) {
     if (!Ini.ReadAppName(later).empty()) {
-      reason = tclIni::SectionName(count) + " has no AppName, but " +
-               tclIni::SectionName(later) + " has one: a gap hides the sections after it.";
+      reason = tclIni::SectionName(count) + " has no AppName, but " + tclIni::SectionName(later) +
+               " has one: a gap hides the sections after it.";
       return false;
     }
   }

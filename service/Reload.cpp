@@ -12,9 +12,9 @@ std::string NotReloaded(const std::string& reason) {
 
 void WarnIfChanged(const std::string& key, bool changed) {
   if (changed)
-    Log.FileLine("Warning: The new " + key +
-                     " cannot apply to the running service: it is left as it is.",
-                 true);
+    Log.FileLine(
+        "Warning: The new " + key + " cannot apply to the running service: it is left as it is.",
+        true);
 }
 
 void TakeSettings() {
@@ -29,9 +29,8 @@ void TakeSettings() {
   WarnIfChanged(KeyUserInterface, Ini.ReadUserInterface() != Service.Interactive);
   WarnIfChanged(KeyParallelStop, Ini.ReadOptionalYesNo(SettingsSection, KeyParallelStop, false) !=
                                      Service.ParallelStop);
-  WarnIfChanged(KeyStopOnShutdown,
-                Ini.ReadOptionalYesNo(SettingsSection, KeyStopOnShutdown, false) !=
-                    Service.StopOnShutdown);
+  WarnIfChanged(KeyStopOnShutdown, Ini.ReadOptionalYesNo(SettingsSection, KeyStopOnShutdown,
+                                                         false) != Service.StopOnShutdown);
 }
 
 std::string Reload(std::vector<tclPrc*>& toStart) {

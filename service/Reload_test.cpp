@@ -8,8 +8,8 @@
 #include "service/ControlCodes.h"
 #include "tests/unit/TestKit.h"
 
-using kit::LogMessages;
 using kit::Lines;
+using kit::LogMessages;
 
 namespace {
 
@@ -55,9 +55,9 @@ std::vector<DWORD> Begin(const sim::Program& b = sim::Program()) {
 
 TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
   struct Case {
-    std::string file;   // "" removes it
-    Lines log;          // after the first line
-    std::vector<int32_t> children;   // per number: the old number whose child it has
+    std::string file;               // "" removes it
+    Lines log;                      // after the first line
+    std::vector<int32_t> children;  // per number: the old number whose child it has
   } cases[] = {
       {Base, {Reloaded(0, 0, 0, 3)}, {0, 1, 2}},
       {Section(0, A, 0, "StopPause=3000\r\n") + Section(1, B, 1, "Paused=no\r\n") +
@@ -70,16 +70,19 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
         Reloaded(0, 1, 0, 2), "Started program " + B},
        {0, NewChild, 2}},
       {Section(0, C, 2) + Section(1, A, 0),
-       {"Process (1): Removed: " + B, "Stopped process " + B, "Process (2): Moved to number 0: " + C,
-        "Process (0): Moved to number 1: " + A, Reloaded(0, 0, 1, 2)},
+       {"Process (1): Removed: " + B, "Stopped process " + B,
+        "Process (2): Moved to number 0: " + C, "Process (0): Moved to number 1: " + A,
+        Reloaded(0, 0, 1, 2)},
        {2, 0}},
-      {"[Settings]\r\nRestartInterval=500\r\nServiceName=Other\r\n" + Base +
-           Section(3, D, 3) + Section(4, E, 4, "Paused=yes\r\n"),
-       {"Process (3): Added: " + D, "Process (4): Added: " + E, "Settings: RestartInterval is now 500.",
+      {"[Settings]\r\nRestartInterval=500\r\nServiceName=Other\r\n" + Base + Section(3, D, 3) +
+           Section(4, E, 4, "Paused=yes\r\n"),
+       {"Process (3): Added: " + D, "Process (4): Added: " + E,
+        "Settings: RestartInterval is now 500.",
         "Warning: The new ServiceName cannot apply to the running service: it is left as it is.",
         Reloaded(2, 0, 0, 3), "Started program " + D},
        {0, 1, 2, NewChild, NoChild}},
-      {"", {std::string("The configuration was not reloaded: the file is missing: ") + kit::IniPath},
+      {"",
+       {std::string("The configuration was not reloaded: the file is missing: ") + kit::IniPath},
        {0, 1, 2}},
       {Section(0, A, 0) + Section(2, C, 2),
        {"The configuration was not reloaded: Process_1 has no AppName, but Process_2 has one: a "
@@ -93,14 +96,14 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
     SCOPED_TRACE(c.log.front());
     std::vector<DWORD> before = Begin();
     size_t from = LogMessages().size(), launches = sim::Launches().size();
-    PrcList.Pause(2);   // as "-pause 2": an unchanged Paused keeps it
+    PrcList.Pause(2);  // as "-pause 2": an unchanged Paused keeps it
     PrcList.Stop(2, true);
     c.file.empty() ? sim::RemoveFile(kit::IniPath) : sim::WriteFile(kit::IniPath, c.file);
     Reload();
 
     Lines expected = {"Reloading the configuration file ..."};
     expected.insert(expected.end(), c.log.begin(), c.log.end());
-    EXPECT_EQ(LogMessages(from + 1), expected);   // after the pause's stop
+    EXPECT_EQ(LogMessages(from + 1), expected);  // after the pause's stop
     ASSERT_EQ(PrcList.Count, int32_t(c.children.size()));
     size_t started = 0;
     for (int32_t n = 0; n < PrcList.Count; ++n) {
@@ -114,9 +117,9 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
       EXPECT_EQ(PrcList.IsPaused(n), paused) << n;
     }
     EXPECT_EQ(sim::Launches().size(), launches + started) << "nothing else was started";
-    EXPECT_EQ(sim::LiveProcessIds().size(), size_t(std::count_if(
-        c.children.begin(), c.children.end(), [](int32_t h) { return h == NewChild || h == 0 ||
-                                                                   h == 1; })));
+    EXPECT_EQ(sim::LiveProcessIds().size(),
+              size_t(std::count_if(c.children.begin(), c.children.end(),
+                                   [](int32_t h) { return h == NewChild || h == 0 || h == 1; })));
     std::string outcome = *std::find_if(expected.begin(), expected.end(), [](const std::string& l) {
       return l.rfind("The configuration was", 0) == 0;
     });
@@ -130,7 +133,7 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
 TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
   struct Case {
     std::vector<DWORD> controls;
-    std::vector<bool> alive;   // a, c (moved to 1), d (added)
+    std::vector<bool> alive;  // a, c (moved to 1), d (added)
   } cases[] = {
       {{OpStop, ProcessCodeBase + 1}, {true, false, true}},
       {{SERVICE_CONTROL_STOP}, {false, false, false}},
@@ -152,7 +155,7 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     std::thread console([&c] {
       for (DWORD control : c.controls) ControlHandler(control);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));   // to reach the table
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // to reach the table
     sim::ReleaseHold();
     reload.join();
     console.join();

@@ -1,6 +1,7 @@
 // A reload's matching of the file's programs against the running table.
-#include "config/Globals.h"
 #include "supervision/Reload.h"
+
+#include "config/Globals.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
@@ -65,7 +66,8 @@ tclReloadCounts tclPrcList::Replace(tclPrcSlots file, std::vector<tclPrc*>& toSt
     int32_t from = match[size_t(n)];
     if (from >= 0) {
       next.push_back(std::move(Records.Slots[size_t(from)]));
-      if (from != n) LogChange(from, "Moved to number " + std::to_string(n) + ": " + wanted->AppName);
+      if (from != n)
+        LogChange(from, "Moved to number " + std::to_string(n) + ": " + wanted->AppName);
       std::vector<std::string> changed = TakeOtherSettings(*next.back(), *wanted);
       if (changed.empty()) {
         ++counts.Unchanged;
@@ -86,9 +88,9 @@ tclReloadCounts tclPrcList::Replace(tclPrcSlots file, std::vector<tclPrc*>& toSt
       LogChange(n, "Added: " + next.back()->AppName);
       ++counts.Added;
     }
-    if ((from < 0) && !next.back()->Paused) toStart.push_back(next.back().get());
+    if (from < 0 && !next.back()->Paused) toStart.push_back(next.back().get());
   }
-  Records.Slots = std::move(next);   // the removed records go here
+  Records.Slots = std::move(next);  // the removed records go here
   Count = int32_t(Records.Slots.size());
   return counts;
 }
