@@ -81,6 +81,7 @@ bool tclPrcList::LoadProcessValues() {
     record.MaxRestartDelay = Duration(Ini.ReadOptionalInteger(section, KeyMaxRestartDelay, 60000));
     record.StopProcessTree = Ini.ReadOptionalYesNo(section, KeyStopProcessTree, false);
     record.StopMethod = Ini.ReadOptionalStopMethod(section, stopMethod);
+    record.Health = Ini.ReadOptionalHealthCheck(section);
     record.FullCommandLine = ProgramForCommandLine(record.AppName) + " " + record.CommandLine;
   }
   return true;

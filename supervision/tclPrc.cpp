@@ -57,6 +57,7 @@ tclPrcFacts tclPrc::Facts() {
   facts.Restarts = Launches > 0 ? Launches - 1 : 0;
   facts.HangCount = UnresponsiveCount;
   facts.Paused = Paused;
+  facts.Unhealthy = facts.Alive && HealthCount.Failures() > 0;
   return facts;
 }
 
@@ -129,6 +130,7 @@ bool tclPrc::Launch() {
   {
     std::lock_guard<std::mutex> hold(Guard);
     BackOff.RunBegins(GetTickCount());
+    HealthCount.LaunchBegins(GetTickCount());
     ProcessInfo = created;
     MainWindow = nullptr;
     UnresponsiveCount = 0;
