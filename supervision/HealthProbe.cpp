@@ -133,14 +133,11 @@ void tclHealthProbe::Read() {
   }
   Answer.append(buffer, size_t(got));
   std::string::size_type end = Answer.find('\n');
-  if (end != std::string::npos) {
-    std::string line = Answer.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return JudgeStatusLine(line);
-  }
-  if (got == 0 || Answer.size() >= LongestStatusLine)
-    Finish(false, Answer.empty() ? "the connection was closed without an answer"
-                                 : "the answer is not HTTP");
+  if (end == std::string::npos && got > 0 && Answer.size() < LongestStatusLine) return;
+  if (Answer.empty()) return Finish(false, "the connection was closed without an answer");
+  std::string line = Answer.substr(0, end);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  JudgeStatusLine(line);
 }
 
 void tclHealthProbe::JudgeStatusLine(const std::string& line) {
