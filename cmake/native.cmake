@@ -57,6 +57,10 @@ if(QL_FUZZ)
   add_subdirectory(fuzz)
 endif()
 
+# The health check's start period over many launches, on the virtual clock.
+add_executable(healthfigures bench/healthfigures.cpp)
+target_link_libraries(healthfigures PRIVATE qlcore)
+
 # The simulated profile reader on real files, for the differential reader test.
 add_executable(profdump_native tests/profile/profdump_native.cpp)
 target_link_libraries(profdump_native PRIVATE qlsim)

@@ -16,19 +16,18 @@ std::string AppOf(int n) { return "C:\\Srv\\srv" + std::to_string(n) + ".exe"; }
 
 std::string Prefix(int n) { return "Process (" + std::to_string(n) + "): "; }
 
-sim::Listener Answering(const std::string& answer) {
-  sim::Listener l;
-  l.answer = answer;
-  return l;
-}
-
 class HealthTest : public testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Fresh(); }
+  void TearDown() override { sim::Reset(); }
+
+  // A new machine for each case of a table.
+  void Fresh() {
+    sim::Reset();
     kit::FreshLog();
     sim::TicksFollowClock(true);   // the checks time themselves with the ticks
+    seen_ = 0;
   }
-  void TearDown() override { sim::Reset(); }
 
   // n window-less programs, each checked on its own port (Port + n), with
   // the defaults but for the settings given; all started.
@@ -110,9 +109,7 @@ TEST_F(HealthTest, FailuresInARowAreCountedUntilTheProgramIsStopped) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.retries);
-    sim::Reset();
-    kit::FreshLog();
-    sim::TicksFollowClock(true);
+    Fresh();
     Table(1, EveryPass(tclHealthKind::Tcp, c.retries));
     for (size_t pass = 0; pass < c.listening.size(); ++pass) {
       SCOPED_TRACE(pass);
@@ -147,9 +144,7 @@ TEST_F(HealthTest, StartPeriodAndUnwatchedProgramsLeaveFailuresUncounted) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    sim::Reset();
-    kit::FreshLog();
-    sim::TicksFollowClock(true);
+    Fresh();
     tclHealthCheck check;
     check.Kind = tclHealthKind::Tcp;
     check.StartPeriod = c.startPeriod;
@@ -204,9 +199,7 @@ TEST_F(HealthTest, FailingChecksDoNotStretchThePass) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    sim::Reset();
-    kit::FreshLog();
-    sim::TicksFollowClock(true);
+    Fresh();
     tclHealthCheck check = EveryPass(c.kind, 3);
     check.Timeout = c.timeout;
     Table(126, check);
@@ -240,13 +233,13 @@ TEST_F(HealthTest, HttpStatusLineDecides) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
-    sim::Reset();
-    kit::FreshLog();
-    sim::TicksFollowClock(true);
+    Fresh();
     tclHealthCheck check = EveryPass(tclHealthKind::Http, 3);
     check.Path = "/health?full=1";
     Table(1, check);
-    sim::Listen(Port, Answering(c.answer));
+    sim::Listener server;
+    server.answer = c.answer;
+    sim::Listen(Port, server);
     Pass();
     Lines expected;
     if (!c.failure.empty()) expected = {Prefix(0) + "Health check failed (1 of 3): " + c.failure};

@@ -353,9 +353,9 @@ typedef unsigned long u_long;
 #define FIONBIO 0x8004667eL
 #define INADDR_LOOPBACK 0x7f000001UL
 #define WSAEWOULDBLOCK 10035
+#define WSAEADDRNOTAVAIL 10049
 #define WSAENOTCONN 10057
 #define WSAECONNREFUSED 10061
-#define WSAEADDRNOTAVAIL 10049
 #define MAKEWORD(low, high) WORD((low) | ((high) << 8))
 struct WSADATA {
   WORD wVersion;
@@ -363,10 +363,7 @@ struct WSADATA {
 struct in_addr {
   u_long s_addr;
 };
-struct sockaddr {
-  u_short sa_family;
-  char sa_data[14];
-};
+struct sockaddr;
 struct sockaddr_in {
   short sin_family;
   u_short sin_port;
