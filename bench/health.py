@@ -79,8 +79,8 @@ def start_period(native_dir):
     for line in out.stdout.split("\n"):
         fields = dict(kv.split("=", 1) for kv in line.split())
         if fields:
-            rows["start_period_" + fields.pop("HealthStartPeriod")] = {
-                k: int(v) for k, v in fields.items()}
+            period = fields.pop("HealthStartPeriod")
+            rows["start_period_" + period] = {k: int(v) for k, v in fields.items()}
     return rows
 
 

@@ -22,5 +22,5 @@ tclHealthVerdict tclHealthCount::Judge(const tclHealthCheck& check, bool passed,
   if (Starting && DWORD(now - Launched) < check.StartPeriod) return tclHealthVerdict::Ignored;
   Starting = false;
   ++Failed;
-  return IsUnhealthy(check) ? tclHealthVerdict::Unhealthy : tclHealthVerdict::Failed;
+  return tclHealthVerdict::Failed;
 }

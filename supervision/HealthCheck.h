@@ -25,8 +25,7 @@ enum class tclHealthVerdict {
   Ignored,       // a failure within the start period
   Passed,
   PassedAgain,   // after failures that did not reach the count
-  Failed,        // counted, the count not reached
-  Unhealthy,     // counted, and the count is reached
+  Failed,        // counted
 };
 
 // Failed checks in a row, counted from each launch. Times are GetTickCount

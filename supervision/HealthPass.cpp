@@ -32,7 +32,7 @@ void tclHealthPass::Poll(DWORD milliseconds) {
   FD_ZERO(&write);
   FD_ZERO(&except);
   DWORD now = GetTickCount();
-  for (const Running& check : Checks) {
+  for (const InFlight& check : Checks) {
     check.Probe->Watch(read, write, except);
     DWORD left = check.Probe->Deadline() - now;
     if (int32_t(left) < 0) left = 0;
@@ -55,22 +55,15 @@ void tclHealthPass::Poll(DWORD milliseconds) {
   }
 }
 
-void tclHealthPass::Judge(const Running& check) {
+void tclHealthPass::Judge(const InFlight& check) {
   tclPrc& record = List.Records[check.Number];
-  const tclHealthProbe& probe = *check.Probe;
   std::string prefix = "Process (" + std::to_string(check.Number) + "): ";
   uint32_t failures = 0;
-  switch (record.CountHealthCheck(check.Child, probe.Passed(), failures)) {
-    case tclHealthVerdict::PassedAgain:
-      LogProgramLine(record.PrcFileLogging, prefix + "Health check passed again.");
-      break;
-    case tclHealthVerdict::Failed:
-    case tclHealthVerdict::Unhealthy:
-      LogProgramLine(record.PrcFileLogging,
-                     prefix + "Health check failed (" + std::to_string(failures) + " of " +
-                         std::to_string(record.Health.Retries) + "): " + probe.What());
-      break;
-    default:
-      break;
-  }
+  tclHealthVerdict verdict = record.CountHealthCheck(check.Child, check.Probe->Passed(), failures);
+  if (verdict == tclHealthVerdict::PassedAgain)
+    LogProgramLine(record.PrcFileLogging, prefix + "Health check passed again.");
+  else if (verdict == tclHealthVerdict::Failed)
+    LogProgramLine(record.PrcFileLogging,
+                   prefix + "Health check failed (" + std::to_string(failures) + " of " +
+                       std::to_string(record.Health.Retries) + "): " + check.Probe->What());
 }

@@ -19,15 +19,15 @@ class tclHealthPass {
   void Finish();
 
  private:
-  struct Running {
+  struct InFlight {
     int32_t Number;
     uint32_t Child;   // the run it checks; a check of an earlier run is not judged
     std::unique_ptr<tclHealthProbe> Probe;
   };
   // Waits for sockets at most `milliseconds`, then judges those done.
   void Poll(DWORD milliseconds);
-  void Judge(const Running& check);
+  void Judge(const InFlight& check);
 
   tclPrcList& List;
-  std::vector<Running> Checks;
+  std::vector<InFlight> Checks;
 };

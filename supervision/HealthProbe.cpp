@@ -7,13 +7,13 @@ namespace {
 const size_t LongestStatusLine = 4096;
 
 // Winsock is set up by the first check only: without checks the service
-// behaves as it did before they existed.
-bool SocketsReady() {
-  static const bool ready = [] {
+// behaves as it did before they existed. 0, or why it failed.
+int SocketsStartup() {
+  static const int error = [] {
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    return WSAStartup(MAKEWORD(2, 2), &data);
   }();
-  return ready;
+  return error;
 }
 
 std::string ErrorWhat(const std::string& what, int error) {
@@ -39,8 +39,8 @@ int StatusOf(const std::string& line) {
 
 tclHealthProbe::tclHealthProbe(const tclHealthCheck& check, DWORD now)
     : Check(check), Started(now) {
-  if (!SocketsReady()) {
-    Failure = "the check could not be started: no sockets";
+  if (int error = SocketsStartup()) {
+    Failure = ErrorWhat("the check could not be started", error);
     return;
   }
   Socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
