@@ -26,6 +26,8 @@ extern const std::string KeyAppName, KeyProcessName, KeyCommandLine, KeyStartDir
 extern const std::string KeyMinUptime, KeyMaxRestartDelay, KeyStopProcessTree;
 // Opt-in in both: in the settings it is every program's default.
 extern const std::string KeyStopMethod;
+// Opt-in in both, numbered from 0: variables set for the programs.
+extern const std::string KeyEnvPrefix;
 // Opt-in keys of the settings section, echoed only when the file has them.
 extern const std::string KeyLogMaxSize, KeyLogBackups, KeyParallelStop, KeyStopOnShutdown;
 

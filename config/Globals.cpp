@@ -42,6 +42,7 @@ const std::string KeyAppName = "AppName", KeyProcessName = "ProcessName",
 const std::string KeyMinUptime = "MinUptime", KeyMaxRestartDelay = "MaxRestartDelay",
                   KeyStopProcessTree = "StopProcessTree";
 const std::string KeyStopMethod = "StopMethod";
+const std::string KeyEnvPrefix = "Env_";
 const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
 const std::string KeyParallelStop = "ParallelStop", KeyStopOnShutdown = "StopOnShutdown";
 

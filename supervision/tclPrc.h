@@ -68,6 +68,8 @@ class tclPrc {
   uint32_t MaxRestartDelay = 60000;
   bool StopProcessTree = false;
   tclStopMethod StopMethod = tclStopMethod::Quit;
+  // The whole block the child is created with; empty: it inherits ours.
+  std::string Environment;
 
   // Held by a launch or a stop from its first step to its last; whoever
   // fails to claim it gives up (or, stopping with wait, waits).

@@ -284,7 +284,7 @@ int InheritableHandleCount() {
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
-                    DWORD creationFlags, LPVOID /*environment*/, LPCSTR currentDirectory,
+                    DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
   HoldPoint("CreateProcessA");
   std::lock_guard<std::mutex> hold(Mu());
@@ -297,6 +297,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
   record.creationFlags = creationFlags;
   record.currentDirectoryNull = currentDirectory == nullptr;
   record.currentDirectory = currentDirectory != nullptr ? currentDirectory : "";
+  record.environmentNull = environment == nullptr;
+  if (environment != nullptr) record.environment = BlockStrings(environment);
   if (startupInfo != nullptr) {
     record.startupFlags = startupInfo->dwFlags;
     record.startupShowWindow = startupInfo->wShowWindow;

@@ -72,6 +72,10 @@ struct Program {
                                  // -1 ignores it
 };
 void AddProgram(const std::string& path, const Program& program);
+// The service's own environment, "NAME=value" each; by default a few
+// variables and the hidden "=C:" one. With `fails`, GetEnvironmentStringsA
+// returns null.
+void SetEnvironment(const std::vector<std::string>& variables, bool fails = false);
 // A working directory that CreateProcessA rejects with 267, as a missing one;
 // any other non-empty directory is accepted.
 void SetMissingDirectory(const std::string& windowsPath);
@@ -86,6 +90,8 @@ struct LaunchRecord {
   DWORD creationFlags = 0;
   bool currentDirectoryNull = false;
   std::string currentDirectory;
+  bool environmentNull = false;
+  std::vector<std::string> environment;   // the block's strings, in its order
   DWORD startupFlags = 0;
   WORD startupShowWindow = 0;
   bool succeeded = false;
