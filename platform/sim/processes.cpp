@@ -1,4 +1,5 @@
 // Simulated processes: programs, launches, handles, waits and exit codes.
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -298,7 +299,9 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
   record.currentDirectoryNull = currentDirectory == nullptr;
   record.currentDirectory = currentDirectory != nullptr ? currentDirectory : "";
   record.environmentNull = environment == nullptr;
-  if (environment != nullptr) record.environment = BlockStrings(environment);
+  for (const char* v = static_cast<const char*>(environment); v != nullptr && *v != '\0';
+       v += strlen(v) + 1)
+    record.environment.push_back(v);
   if (startupInfo != nullptr) {
     record.startupFlags = startupInfo->dwFlags;
     record.startupShowWindow = startupInfo->wShowWindow;

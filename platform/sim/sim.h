@@ -73,9 +73,8 @@ struct Program {
 };
 void AddProgram(const std::string& path, const Program& program);
 // The service's own environment, "NAME=value" each; by default a few
-// variables and the hidden "=C:" one. With `fails`, GetEnvironmentStringsA
-// returns null.
-void SetEnvironment(const std::vector<std::string>& variables, bool fails = false);
+// variables and the hidden "=C:" one.
+void SetEnvironment(const std::vector<std::string>& variables);
 // A working directory that CreateProcessA rejects with 267, as a missing one;
 // any other non-empty directory is accepted.
 void SetMissingDirectory(const std::string& windowsPath);

@@ -85,8 +85,6 @@ void ResetHolds();
 void ResetMutexes();
 void ResetConsoles();   // waits for the routines' threads; call without Mu()
 void ResetEnvironment();
-// The strings of an environment block, up to its empty one.
-std::vector<std::string> BlockStrings(const void* block);
 
 // Mutex handles (mutexes.cpp), which the handle calls of processes.cpp pass
 // on; call without Mu().
