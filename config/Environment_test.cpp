@@ -12,7 +12,8 @@ using Strings = std::vector<std::string>;
 
 // The block's strings; it must end in an empty one.
 Strings Unpacked(const std::string& block) {
-  EXPECT_EQ(block.substr(block.size() - 2), std::string(2, '\0'));
+  if (block.size() < 2 || block.compare(block.size() - 2, 2, std::string(2, '\0')) != 0)
+    return {"<not a block>"};
   Strings strings;
   for (std::string::size_type at = 0; at + 1 < block.size(); at = block.find('\0', at) + 1)
     strings.push_back(block.substr(at, block.find('\0', at) - at));
