@@ -46,7 +46,6 @@ TEST(EnvironmentTest, EntriesAreMergedByNameExpandedInOrderAndSortedInUpperCase)
 TEST(EnvironmentLoadTest, EntriesAreLoadedPerProgramAndLoggedByNameOnly) {
   kit::FreshLog();
   Ini.SetPath(kit::IniPath);
-  sim::SetEnvironment({"=C:=C:\\QuarnLoader", "Path=C:\\Windows"});
   sim::WriteFile(kit::IniPath,
                  "[Settings]\r\nEnv_0=PATH=C:\\tools;%PATH%\r\nEnv_1=novalue\r\n"
                  "Env_2=TOKEN=hunter2\r\nEnv_4=NEVER=1\r\n"

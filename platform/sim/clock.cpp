@@ -83,7 +83,6 @@ void Reset() {
   detail::ResetWindows();
   detail::ResetFiles();
   detail::ResetMutexes();
-  detail::ResetEnvironment();
   detail::ResetClock();
   t_lastError = 0;
 }

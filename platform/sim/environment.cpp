@@ -1,31 +1,13 @@
-// The service's own environment, as GetEnvironmentStringsA hands it out.
+// The service's own environment, as a service started by the manager might
+// have it, the hidden "=C:" variable included.
 #include <cstring>
 
-#include "platform/sim/sim_internal.h"
-
-namespace {
-
-const std::vector<std::string> Default = {"=C:=C:\\QuarnLoader",
-                                          "Path=C:\\Windows\\system32;C:\\Windows",
-                                          "SystemRoot=C:\\Windows"};
-std::mutex g_mu;
-std::vector<std::string> g_variables = Default;
-
-}  // namespace
-
-void sim::SetEnvironment(const std::vector<std::string>& variables) {
-  std::lock_guard<std::mutex> hold(g_mu);
-  g_variables = variables;
-}
-
-void sim::detail::ResetEnvironment() { SetEnvironment(Default); }
+#include "platform/sim/simwin.h"
 
 LPCH GetEnvironmentStringsA() {
-  std::lock_guard<std::mutex> hold(g_mu);
-  std::string block;
-  for (const std::string& v : g_variables) block += v + '\0';
-  char* copy = new char[block.size() + 1];
-  memcpy(copy, block.c_str(), block.size() + 1);   // the terminator ends the block
+  static const char block[] = "=C:=C:\\QuarnLoader\0Path=C:\\Windows\0";
+  char* copy = new char[sizeof block];
+  memcpy(copy, block, sizeof block);   // the terminator ends the block
   return copy;
 }
 

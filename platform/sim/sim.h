@@ -72,9 +72,6 @@ struct Program {
                                  // -1 ignores it
 };
 void AddProgram(const std::string& path, const Program& program);
-// The service's own environment, "NAME=value" each; by default a few
-// variables and the hidden "=C:" one.
-void SetEnvironment(const std::vector<std::string>& variables);
 // A working directory that CreateProcessA rejects with 267, as a missing one;
 // any other non-empty directory is accepted.
 void SetMissingDirectory(const std::string& windowsPath);

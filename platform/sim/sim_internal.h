@@ -84,7 +84,6 @@ void ResetServices();   // may wait for service threads; call without Mu()
 void ResetHolds();
 void ResetMutexes();
 void ResetConsoles();   // waits for the routines' threads; call without Mu()
-void ResetEnvironment();
 
 // Mutex handles (mutexes.cpp), which the handle calls of processes.cpp pass
 // on; call without Mu().
