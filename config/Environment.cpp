@@ -10,7 +10,9 @@
 namespace {
 
 // Hidden variables ("=C:=C:\dir") have names that begin with "=".
-std::string NameOf(const std::string& variable) { return variable.substr(0, variable.find('=', 1)); }
+std::string NameOf(const std::string& variable) {
+  return variable.substr(0, variable.find('=', 1));
+}
 
 std::string ValueOf(const std::string& variable) {
   std::string::size_type equals = variable.find('=', 1);

@@ -29,7 +29,8 @@ TEST(EnvironmentTest, EntriesAreMergedByNameExpandedInOrderAndSortedInUpperCase)
       {{"path=C:\\tools;%path%", "PORT=80"}, {"PATH=C:\\app;%PATH%"},
        {"=C:=C:\\QuarnLoader", "Path=C:\\app;C:\\Windows", "PORT=80"}},
       {{"HOME=C:\\h"}, {"LOG=%home%\\log", "A=1", "B=%A%2", "A=%B%3"},
-       {"=C:=C:\\QuarnLoader", "A=123", "B=12", "HOME=C:\\h", "LOG=C:\\h\\log", "Path=C:\\Windows"}},
+       {"=C:=C:\\QuarnLoader", "A=123", "B=12", "HOME=C:\\h", "LOG=C:\\h\\log",
+        "Path=C:\\Windows"}},
       {{}, {"X=%LATER%;100%%;50%", "LATER=1", "E="},
        {"=C:=C:\\QuarnLoader", "E=", "LATER=1", "Path=C:\\Windows", "X=%LATER%;100%;50%"}},
       // By name alone, in upper case: "_" sorts after the letters, "-" before "=".
@@ -54,7 +55,8 @@ TEST(EnvironmentLoadTest, EntriesAreLoadedPerProgramAndLoggedByNameOnly) {
                  "[Process_1]\r\nAppName=C:\\Apps\\b.exe\r\nEnv_1=NEVER=3\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());
   EXPECT_EQ(Unpacked(PrcList.Records[0].Environment),
-            (Strings{"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows", "token=%SECRET%%SECRET%"}));
+            (Strings{"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows",
+                     "token=%SECRET%%SECRET%"}));
   EXPECT_EQ(Unpacked(PrcList.Records[1].Environment),
             (Strings{"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows", "TOKEN=hunter2"}));
   kit::Lines account;

@@ -5,7 +5,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import TIMEOUT, Child, SupervisionCase, log_lines, section, wait_for_record  # noqa: E402
+from harness import (TIMEOUT, Child, SupervisionCase, log_lines, section,  # noqa: E402
+                     wait_for_record)
 
 
 class EnvironmentTest(SupervisionCase):
