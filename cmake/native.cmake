@@ -21,6 +21,7 @@ set(QL_SIM_SOURCES
   platform/sim/mutexes.cpp
   platform/sim/consoles.cpp
   platform/sim/sockets.cpp
+  platform/sim/environment.cpp
 )
 add_library(qlsim STATIC ${QL_SIM_SOURCES})
 target_include_directories(qlsim PUBLIC ${CMAKE_SOURCE_DIR})

@@ -29,6 +29,8 @@ extern const std::string KeyHealthCheck, KeyHealthPort, KeyHealthPath, KeyHealth
     KeyHealthTimeout, KeyHealthRetries, KeyHealthStartPeriod;
 // Opt-in in both: in the settings it is every program's default.
 extern const std::string KeyStopMethod;
+// Opt-in in both, numbered from 0: variables set for the programs.
+extern const std::string KeyEnvPrefix;
 // Opt-in keys of the settings section, echoed only when the file has them.
 extern const std::string KeyLogMaxSize, KeyLogBackups, KeyParallelStop, KeyStopOnShutdown;
 

@@ -47,6 +47,7 @@ const std::string KeyHealthCheck = "HealthCheck", KeyHealthPort = "HealthPort",
                   KeyHealthPath = "HealthPath", KeyHealthInterval = "HealthInterval",
                   KeyHealthTimeout = "HealthTimeout", KeyHealthRetries = "HealthRetries",
                   KeyHealthStartPeriod = "HealthStartPeriod";
+const std::string KeyEnvPrefix = "Env_";
 const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
 const std::string KeyParallelStop = "ParallelStop", KeyStopOnShutdown = "StopOnShutdown";
 

@@ -1,5 +1,6 @@
 // Turning the program sections of the configuration file into the table.
 #include "config/Constants.h"
+#include "config/Environment.h"
 #include "config/Globals.h"
 #include "config/tclIni.h"
 #include "platform/win.h"
@@ -60,6 +61,7 @@ bool tclPrcList::LoadFromIni() {
 
 bool tclPrcList::LoadProcessValues() {
   tclStopMethod stopMethod = Ini.ReadOptionalStopMethod(SettingsSection, tclStopMethod::Quit);
+  std::vector<std::string> commonEnvironment = ReadEnvironmentEntries(SettingsSection);
   for (int32_t i = 0; i < Count; ++i) {
     tclPrc& record = Records[i];
     Log.FileLine("", true);
@@ -82,6 +84,8 @@ bool tclPrcList::LoadProcessValues() {
     record.StopProcessTree = Ini.ReadOptionalYesNo(section, KeyStopProcessTree, false);
     record.StopMethod = Ini.ReadOptionalStopMethod(section, stopMethod);
     record.Health = Ini.ReadOptionalHealthCheck(section);
+    record.Environment =
+        ProgramEnvironment(MergeEnvironment(commonEnvironment, ReadEnvironmentEntries(section)));
     record.FullCommandLine = ProgramForCommandLine(record.AppName) + " " + record.CommandLine;
   }
   return true;

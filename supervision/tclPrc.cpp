@@ -114,7 +114,8 @@ bool tclPrc::Launch() {
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
   BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
-                           flags, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
+                           flags, Environment.empty() ? nullptr : &Environment[0],
+                           StartDir.empty() ? nullptr : StartDir.c_str(),
                            &startup, &created);
   if (!ok) {
     DWORD error = GetLastError();

@@ -79,6 +79,8 @@ class tclPrc {
   bool StopProcessTree = false;
   tclStopMethod StopMethod = tclStopMethod::Quit;
   tclHealthCheck Health;
+  // The whole block the child is created with; empty: it inherits ours.
+  std::string Environment;
 
   // Held by a launch or a stop from its first step to its last; whoever
   // fails to claim it gives up (or, stopping with wait, waits).

@@ -86,6 +86,8 @@ struct LaunchRecord {
   DWORD creationFlags = 0;
   bool currentDirectoryNull = false;
   std::string currentDirectory;
+  bool environmentNull = false;
+  std::vector<std::string> environment;   // the block's strings, in its order
   DWORD startupFlags = 0;
   WORD startupShowWindow = 0;
   bool succeeded = false;

@@ -11,6 +11,7 @@ typedef uint32_t DWORD;
 typedef uint16_t WORD;
 typedef unsigned int UINT;
 typedef char* LPSTR;
+typedef char* LPCH;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef DWORD* LPDWORD;
@@ -269,6 +270,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
 BOOL CloseHandle(HANDLE handle);
+LPCH GetEnvironmentStringsA();
+BOOL FreeEnvironmentStringsA(LPCH block);
 DWORD ResumeThread(HANDLE thread);
 // A process can be in one job only, as on systems before nested jobs.
 HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES jobAttributes, LPCSTR name);

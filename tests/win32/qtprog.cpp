@@ -4,7 +4,7 @@
 //
 //   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
 //          [--no-window] [--record FILE] [--report-handles] [--child FILE]
-//          [--breakaway] [--console-server]
+//          [--breakaway] [--console-server] [--report-env]
 //          [--listen PORT [--listen-after MS] [--unlisten-after MS]]
 //          [anything else is ignored]
 //
@@ -25,7 +25,8 @@
 // "startup flags=0x.. show=<n>" (STARTUPINFO as seen, before the first
 // ShowWindow), "quit", "quit ignored", "show 1", "show 0", "hang",
 // "exit <code>", "child pid=<n>" or "child error=<n>", and with --report-handles "handles self=yes|no log=none" or
-// "handles self=.. log=0x<handle> <path>" for each inherited log handle.
+// "handles self=.. log=0x<handle> <path>" for each inherited log handle, and
+// with --report-env "env NAME=value" for each variable of its environment.
 
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600 // GetFinalPathNameByHandleA
@@ -53,6 +54,7 @@ struct Options {
     int ListenPort = 0;
     long ListenAfter = 0;
     long UnlistenAfter = -1;
+    bool ReportEnv = false;
     std::string RecordFile;
     std::string ChildRecord;
 };
@@ -133,6 +135,8 @@ void ParseArgs(int argc, char** argv)
             gOpt.ReportHandles = true;
         } else if (a == "--breakaway") {
             gOpt.Breakaway = true;
+        } else if (a == "--report-env") {
+            gOpt.ReportEnv = true;
         } else if (a == "--console-server") {
             gOpt.ConsoleServer = true;
         } else if (a == "--listen" && hasNext) {
@@ -197,6 +201,15 @@ void ReportHandles()
     }
     Record(std::string("handles self=") + (sawSelf ? "yes" : "no") + (logs.empty() ? " log=none"
                                                                                  : logs));
+}
+
+void ReportEnv()
+{
+    char* block = GetEnvironmentStringsA();
+    for (const char* v = block; v != nullptr && *v != '\0'; v += std::strlen(v) + 1) {
+        Record(std::string("env ") + v);
+    }
+    FreeEnvironmentStringsA(block);
 }
 
 void StartChild()
@@ -358,6 +371,9 @@ int main(int argc, char** argv)
     RecordStart();
     if (gOpt.ReportHandles) {
         ReportHandles();
+    }
+    if (gOpt.ReportEnv) {
+        ReportEnv();
     }
     if (!gOpt.ChildRecord.empty()) {
         StartChild();
