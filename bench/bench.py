@@ -27,7 +27,7 @@ from watch import BenchError  # noqa: E402
 
 
 PHASES = ("start", "restart", "hang", "pass", "crashloop", "heldlog", "stopmethod",
-          "parallelstop", "reload", "idle")
+          "parallelstop", "reload", "health", "idle")
 
 
 def main(argv):

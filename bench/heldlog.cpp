@@ -5,7 +5,7 @@
 // lines for MS ms with a limit of KIB KiB (0: none) and prints
 //   kept=<lines before the timing> lines=<timed lines> ms=<elapsed>
 
-#include <windows.h>
+#include "platform/win.h"
 
 #include <cstdio>
 #include <cstdlib>

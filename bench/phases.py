@@ -8,6 +8,7 @@ import time
 
 import crashloop
 import harness as h
+import health
 import heldlog
 import parallelstop
 import reload
@@ -298,6 +299,10 @@ class Bench:
     # -- a log line while the log file is held ----------------------------------
     def bench_heldlog(self, window_ms=3000):
         heldlog.measure(self, window_ms)
+
+    # -- health checks: the pass with failing checks, and the start period -----
+    def bench_health(self):
+        health.measure(self)
 
     # -- a console server's stop, with and without a stop method --------------
     def bench_stopmethod(self):

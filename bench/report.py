@@ -58,6 +58,19 @@ def table(r):
         rows.append(("log line, file held, 1 MiB kept", fmt(s["limit_lines_per_s"], " lines/s"),
                      "no limit " + fmt(s["no_limit_lines_per_s"], " lines/s"),
                      "x%s with LogMaxSize" % fmt(s["ratio"])))
+    s = r.get("health")
+    if s:
+        for key, label in (("pass_closed", "pass, 126 checks, closed port"),
+                           ("pass_silent", "pass, 126 checks, silent port")):
+            p = s[key]
+            rows.append((label, fmt(p["median_ms"], " ms"), "worst " + fmt(p["max_ms"], " ms"),
+                         "w/o launch %s, limit %s: %s" % (
+                             fmt(p["max_without_launch_ms"], " ms"), fmt(p["limit_ms"], " ms"),
+                             "met" if p["within_limit"] else "missed")))
+        on, off = s["start_period_60000"], s["start_period_0"]
+        rows.append(("slow starter, %d launches" % on["launches"],
+                     "%d check restarts" % on["restarts_by_check"],
+                     "period 0: %d" % off["restarts_by_check"], "virtual clock"))
     s = r.get("stop_method")
     if s:
         c, p = s["ctrlc"], s["no_key"]

@@ -20,6 +20,8 @@ set(QL_SIM_SOURCES
   platform/sim/holds.cpp
   platform/sim/mutexes.cpp
   platform/sim/consoles.cpp
+  platform/sim/sockets.cpp
+  platform/sim/environment.cpp
 )
 add_library(qlsim STATIC ${QL_SIM_SOURCES})
 target_include_directories(qlsim PUBLIC ${CMAKE_SOURCE_DIR})
@@ -55,6 +57,10 @@ option(QL_FUZZ "Build the libFuzzer targets" OFF)
 if(QL_FUZZ)
   add_subdirectory(fuzz)
 endif()
+
+# The health check's start period over many launches, on the virtual clock.
+add_executable(healthfigures bench/healthfigures.cpp)
+target_link_libraries(healthfigures PRIVATE qlcore)
 
 # The simulated profile reader on real files, for the differential reader test.
 add_executable(profdump_native tests/profile/profdump_native.cpp)

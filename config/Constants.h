@@ -15,6 +15,7 @@ extern const std::string DefaultPriorityWord;
 extern const std::string WindowWords[13];
 extern const std::string DefaultWindowWord;
 extern const std::string StopMethodWords[4];   // in the order of tclStopMethod
+extern const std::string HealthCheckWords[3];  // in the order of tclHealthKind
 
 extern const std::string SettingsSection, ProcessSectionPrefix;
 extern const std::string KeyServiceName, KeyUserInterface, KeyRestartInterval;
@@ -24,8 +25,12 @@ extern const std::string KeyAppName, KeyProcessName, KeyCommandLine, KeyStartDir
     KeyPrcFileLogging, KeyMinimize;
 // Opt-in keys of a program section, echoed only when the file has them.
 extern const std::string KeyMinUptime, KeyMaxRestartDelay, KeyStopProcessTree;
+extern const std::string KeyHealthCheck, KeyHealthPort, KeyHealthPath, KeyHealthInterval,
+    KeyHealthTimeout, KeyHealthRetries, KeyHealthStartPeriod;
 // Opt-in in both: in the settings it is every program's default.
 extern const std::string KeyStopMethod;
+// Opt-in in both, numbered from 0: variables set for the programs.
+extern const std::string KeyEnvPrefix;
 // Opt-in keys of the settings section, echoed only when the file has them.
 extern const std::string KeyLogMaxSize, KeyLogBackups, KeyParallelStop, KeyStopOnShutdown;
 

@@ -26,6 +26,7 @@ const std::string WindowWords[13] = {
     "showminnoactive", "showna",      "shownoactive",    "shownormal"};
 const std::string DefaultWindowWord = WindowWords[10];
 const std::string StopMethodWords[4] = {"quit", "close", "ctrlc", "ctrlbreak"};
+const std::string HealthCheckWords[3] = {"none", "tcp", "http"};
 
 const std::string SettingsSection = "Settings", ProcessSectionPrefix = "Process_";
 const std::string KeyServiceName = "ServiceName", KeyUserInterface = "UserInterface",
@@ -42,6 +43,11 @@ const std::string KeyAppName = "AppName", KeyProcessName = "ProcessName",
 const std::string KeyMinUptime = "MinUptime", KeyMaxRestartDelay = "MaxRestartDelay",
                   KeyStopProcessTree = "StopProcessTree";
 const std::string KeyStopMethod = "StopMethod";
+const std::string KeyHealthCheck = "HealthCheck", KeyHealthPort = "HealthPort",
+                  KeyHealthPath = "HealthPath", KeyHealthInterval = "HealthInterval",
+                  KeyHealthTimeout = "HealthTimeout", KeyHealthRetries = "HealthRetries",
+                  KeyHealthStartPeriod = "HealthStartPeriod";
+const std::string KeyEnvPrefix = "Env_";
 const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
 const std::string KeyParallelStop = "ParallelStop", KeyStopOnShutdown = "StopOnShutdown";
 

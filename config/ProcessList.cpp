@@ -1,5 +1,6 @@
 // Turning the program sections of the configuration file into the table.
 #include "config/Constants.h"
+#include "config/Environment.h"
 #include "config/Globals.h"
 #include "config/tclIni.h"
 #include "platform/win.h"
@@ -60,15 +61,17 @@ bool tclPrcList::LoadFromIni() {
 
 bool tclPrcList::LoadProcessValues() {
   tclStopMethod stopMethod = Ini.ReadOptionalStopMethod(SettingsSection, tclStopMethod::Quit);
+  std::vector<std::string> commonEnvironment = ReadEnvironmentEntries(SettingsSection);
   for (int32_t i = 0; i < Count; ++i) {
     Log.FileLine("", true);
     Log.FileLine("[" + tclIni::SectionName(i) + "]", true);
-    ReadRecord(i, stopMethod, Records[i]);
+    ReadRecord(i, stopMethod, commonEnvironment, Records[i]);
   }
   return true;
 }
 
-void tclPrcList::ReadRecord(int32_t i, tclStopMethod fallback, tclPrc& record) {
+void tclPrcList::ReadRecord(int32_t i, tclStopMethod fallback,
+                            const std::vector<std::string>& commonEnvironment, tclPrc& record) {
   record.AppName = Ini.ReadAppName(i);
   record.ProcessName = Ini.ReadProcessName(i);
   record.CommandLine = Ini.ReadCommandLine(i);
@@ -88,6 +91,9 @@ void tclPrcList::ReadRecord(int32_t i, tclStopMethod fallback, tclPrc& record) {
   record.MaxRestartDelay = Duration(Ini.ReadOptionalInteger(section, KeyMaxRestartDelay, 60000));
   record.StopProcessTree = Ini.ReadOptionalYesNo(section, KeyStopProcessTree, false);
   record.StopMethod = Ini.ReadOptionalStopMethod(section, fallback);
+  record.Health = Ini.ReadOptionalHealthCheck(section);
+  record.Environment =
+      ProgramEnvironment(MergeEnvironment(commonEnvironment, ReadEnvironmentEntries(section)));
   record.FullCommandLine = ProgramForCommandLine(record.AppName) + " " + record.CommandLine;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config/Constants.h"
+#include "config/Environment.h"
 #include "config/Globals.h"
 #include "config/tclIni.h"
 #include "platform/win.h"
@@ -44,9 +45,10 @@ bool tclPrcList::ReadCandidates(tclPrcSlots& candidates, std::string& reason) {
     }
   }
   tclStopMethod stopMethod = Ini.ReadOptionalStopMethod(SettingsSection, tclStopMethod::Quit);
+  std::vector<std::string> commonEnvironment = ReadEnvironmentEntries(SettingsSection);
   for (int32_t i = 0; i < count; ++i) {
     candidates.emplace_back(new tclPrc);
-    ReadRecord(i, stopMethod, *candidates.back());
+    ReadRecord(i, stopMethod, commonEnvironment, *candidates.back());
   }
   return true;
 }

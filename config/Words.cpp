@@ -61,3 +61,10 @@ tclStopMethod StopMethodFromWord(const std::string& word) {
   LogInvalidSetting(word);
   return tclStopMethod::Quit;
 }
+
+tclHealthKind HealthKindFromWord(const std::string& word) {
+  for (int i = 0; i < 3; ++i)
+    if (word == HealthCheckWords[i]) return tclHealthKind(i);
+  LogInvalidSetting(word);
+  return tclHealthKind::None;
+}

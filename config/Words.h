@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "supervision/HealthCheck.h"
 #include "supervision/StopMethod.h"
 
 // Only A to Z change: the texts are single-byte in the system code page.
@@ -22,3 +23,5 @@ uint32_t PriorityClassFromWord(const std::string& word);
 uint32_t ShowCommandFromWord(const std::string& word);
 // An unknown word is logged as a "Window" word is, and gives Quit.
 tclStopMethod StopMethodFromWord(const std::string& word);
+// The same for a "HealthCheck" word, which gives None.
+tclHealthKind HealthKindFromWord(const std::string& word);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "supervision/HealthCheck.h"
 #include "supervision/StopMethod.h"
 
 class tclIni {
@@ -30,6 +31,8 @@ class tclIni {
   bool ReadOptionalYesNo(const std::string& section, const std::string& key, bool defaultValue);
   // `fallback` where the section has no such key (or an empty one).
   tclStopMethod ReadOptionalStopMethod(const std::string& section, tclStopMethod fallback);
+  // A program's health check; one without a valid port is not run.
+  tclHealthCheck ReadOptionalHealthCheck(const std::string& section);
   static std::string SectionName(int32_t n);
 
   std::string ReadServiceName();

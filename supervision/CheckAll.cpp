@@ -1,5 +1,6 @@
 // One pass of the supervision loop.
 #include "config/Globals.h"
+#include "supervision/HealthPass.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
@@ -19,6 +20,14 @@ bool RestartDue(tclPrc& record, const std::string& prefix) {
   return !record.IsWaitingToRestart();
 }
 
+// The pass's own stop of a program it found hung or unhealthy: a restart
+// follows in a later pass, after the delay this may begin.
+void StopJudged(tclPrc& record, const std::string& prefix, const std::string& why) {
+  LogProgramLine(record.PrcFileLogging, prefix + why + record.AppName);
+  tclRestartDelay delay;
+  if (record.StopUnresponsive(delay)) LogDelay(record, prefix, delay);
+}
+
 }  // namespace
 
 void tclPrcList::CheckAll() {
@@ -28,19 +37,23 @@ void tclPrcList::CheckAll() {
   }
   if (StartingAll) return;
   DWORD delay = DWORD(RestartInterval / Count);
+  tclHealthPass health(*this);
   for (int32_t n = 0; n < Count && !ReloadAsked; ++n) {
     if (IsAutoRestart(n) && !IsPaused(n)) {
       std::string prefix = "Process (" + std::to_string(n) + "): ";
       if (IsNotResponding(n)) {
-        LogProgramLine(IsLogging(n), prefix + "Program is not responding: " + AppName(n));
-        tclRestartDelay delay;
-        if (Records[n].StopUnresponsive(delay)) LogDelay(Records[n], prefix, delay);
+        StopJudged(Records[n], prefix, "Program is not responding: ");
+      } else if (Records[n].IsUnhealthy()) {
+        StopJudged(Records[n], prefix,
+                   "The program failed its health check " +
+                       std::to_string(Records[n].Health.Retries) + " times in a row: ");
       } else if (!IsRunning(n) && RestartDue(Records[n], prefix)) {
         LogProgramLine(IsLogging(n), prefix + "Attempting to restart program: " + AppName(n));
         if (!Start(n))
           LogProgramLine(IsLogging(n), "The program could not be restarted at this time.");
       }
     }
-    Sleep(delay);
+    health.Sleep(delay);
   }
+  health.Finish();
 }

@@ -15,13 +15,14 @@ void Take(Value& running, const Value& file, const std::string& key,
 
 bool SameLaunchSettings(const tclPrc& running, const tclPrc& file) {
   return running.AppName == file.AppName && running.CommandLine == file.CommandLine &&
-         running.StartDir == file.StartDir;
+         running.StartDir == file.StartDir && running.Environment == file.Environment;
 }
 
 void TakeLaunchSettings(tclPrc& running, const tclPrc& file) {
   running.AppName = file.AppName;
   running.CommandLine = file.CommandLine;
   running.StartDir = file.StartDir;
+  running.Environment = file.Environment;
   running.FullCommandLine = file.FullCommandLine;
 }
 
@@ -50,5 +51,12 @@ std::vector<std::string> TakeOtherSettings(tclPrc& running, const tclPrc& file) 
   Take(running.MaxRestartDelay, file.MaxRestartDelay, KeyMaxRestartDelay, changed);
   Take(running.StopProcessTree, file.StopProcessTree, KeyStopProcessTree, changed);
   Take(running.StopMethod, file.StopMethod, KeyStopMethod, changed);
+  Take(running.Health.Kind, file.Health.Kind, KeyHealthCheck, changed);
+  Take(running.Health.Port, file.Health.Port, KeyHealthPort, changed);
+  Take(running.Health.Path, file.Health.Path, KeyHealthPath, changed);
+  Take(running.Health.Interval, file.Health.Interval, KeyHealthInterval, changed);
+  Take(running.Health.Timeout, file.Health.Timeout, KeyHealthTimeout, changed);
+  Take(running.Health.Retries, file.Health.Retries, KeyHealthRetries, changed);
+  Take(running.Health.StartPeriod, file.Health.StartPeriod, KeyHealthStartPeriod, changed);
   return changed;
 }

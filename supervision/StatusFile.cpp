@@ -55,7 +55,7 @@ bool ParseProgram(const std::vector<std::string>& f, ProgramStatus& row) {
 // Paused first: the loop leaves such a program alone whatever its child does.
 const char* ProgramStateWord(const tclPrcFacts& facts, bool waiting) {
   if (facts.Paused) return "paused";
-  if (facts.Alive) return facts.HangCount > 0 ? "hung" : "running";
+  if (facts.Alive) return facts.HangCount > 0 ? "hung" : facts.Unhealthy ? "unhealthy" : "running";
   return waiting ? "waiting" : "stopped";
 }
 

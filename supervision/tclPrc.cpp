@@ -57,6 +57,7 @@ tclPrcFacts tclPrc::Facts() {
   facts.Restarts = Launches > 0 ? Launches - 1 : 0;
   facts.HangCount = UnresponsiveCount;
   facts.Paused = Paused;
+  facts.Unhealthy = facts.Alive && HealthCount.Failures() > 0;
   return facts;
 }
 
@@ -113,7 +114,8 @@ bool tclPrc::Launch() {
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
   BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
-                           flags, nullptr, StartDir.empty() ? nullptr : StartDir.c_str(),
+                           flags, Environment.empty() ? nullptr : &Environment[0],
+                           StartDir.empty() ? nullptr : StartDir.c_str(),
                            &startup, &created);
   if (!ok) {
     DWORD error = GetLastError();
@@ -129,6 +131,7 @@ bool tclPrc::Launch() {
   {
     std::lock_guard<std::mutex> hold(Guard);
     BackOff.RunBegins(GetTickCount());
+    HealthCount.LaunchBegins(GetTickCount());
     ProcessInfo = created;
     MainWindow = nullptr;
     UnresponsiveCount = 0;

@@ -8,6 +8,7 @@
 
 #include "platform/win.h"
 #include "supervision/BackOff.h"
+#include "supervision/HealthCheck.h"
 #include "supervision/ProcessTree.h"
 #include "supervision/StopMethod.h"
 
@@ -19,6 +20,7 @@ struct tclPrcFacts {
   uint32_t Restarts = 0;  // launches after the first
   int32_t HangCount = 0;
   bool Paused = false;
+  bool Unhealthy = false;   // alive, and its last counted health check failed
 };
 
 class tclPrc {
@@ -49,6 +51,14 @@ class tclPrc {
   // A start asked for by an administrator: no delay, no failed runs counted.
   void ForgetFailedRuns();
 
+  // Whether a health check of the live child is due now; if so it counts as
+  // begun, and `child` tells which run it is about.
+  bool HealthCheckDue(uint32_t& child);
+  // Counts a finished check of that run; `failures` is the count it leaves.
+  tclHealthVerdict CountHealthCheck(uint32_t child, bool passed, uint32_t& failures);
+  // The live child failed its checks the configured number of times in a row.
+  bool IsUnhealthy();
+
   // Set by the loader before any second thread exists. Afterwards the control
   // handler changes PriorityClass and Paused, hence atomic; a reload changes
   // the others while it holds the table, as the handler does to use them.
@@ -73,6 +83,9 @@ class tclPrc {
   // which the console may have set, only where the file's changed.
   uint32_t FilePriorityClass = NORMAL_PRIORITY_CLASS;
   bool FilePaused = false;
+  tclHealthCheck Health;
+  // The whole block the child is created with; empty: it inherits ours.
+  std::string Environment;
 
   // Held by a launch or a stop from its first step to its last; whoever
   // fails to claim it gives up (or, stopping with wait, waits).
@@ -102,6 +115,7 @@ class tclPrc {
   int32_t UnresponsiveCount = 0;
   uint32_t Generation = 0;   // counts the children, so a late probe can tell its own
   tclBackOff BackOff;
+  tclHealthCount HealthCount;
   SYSTEMTIME Since;
   uint32_t Launches = 0;
 

@@ -64,7 +64,8 @@ class tclPrcList {
   bool LoadProcessValues();
   int32_t FindByName(const std::string& name);
   // One program section, echoed as the key reads echo.
-  static void ReadRecord(int32_t n, tclStopMethod fallback, tclPrc& record);
+  static void ReadRecord(int32_t n, tclStopMethod fallback,
+                         const std::vector<std::string>& commonEnvironment, tclPrc& record);
   // Every program section of the file, read without the echo; false with the
   // reason when the file cannot be taken as it stands.
   static bool ReadCandidates(tclPrcSlots& candidates, std::string& reason);

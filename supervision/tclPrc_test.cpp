@@ -26,6 +26,8 @@ TEST_F(PrcTest, LaunchPassesTheStoredSettingsToCreateProcess) {
   rec.PriorityClass = HIGH_PRIORITY_CLASS;
   rec.ShowCommand = SW_SHOWMINNOACTIVE;  // applied afterwards, never at creation
   rec.StartDir = "C:\\Srv\\work";
+  const char block[] = "A=1\0Path=C:\\x\0";   // the terminator is the second NUL
+  rec.Environment = std::string(block, sizeof block);
 
   ASSERT_TRUE(rec.Launch());
 
@@ -39,6 +41,7 @@ TEST_F(PrcTest, LaunchPassesTheStoredSettingsToCreateProcess) {
   EXPECT_EQ(l.startupShowWindow, WORD(SW_SHOWNA));
   EXPECT_FALSE(l.currentDirectoryNull);
   EXPECT_EQ(l.currentDirectory, "C:\\Srv\\work");
+  EXPECT_EQ(l.environment, (std::vector<std::string>{"A=1", "Path=C:\\x"}));
   // No handle of the service (its log above all) reaches the child, and
   // handles to this child must not reach children started later.
   EXPECT_FALSE(l.inheritHandles);
@@ -59,6 +62,7 @@ TEST_F(PrcTest, LaunchWithEmptyStartDirInheritsTheServiceDirectory) {
   auto launches = sim::Launches();
   ASSERT_EQ(launches.size(), 1u);
   EXPECT_TRUE(launches[0].currentDirectoryNull);
+  EXPECT_TRUE(launches[0].environmentNull);   // no variables of its own: it inherits ours too
   EXPECT_TRUE(launches[0].succeeded);
   EXPECT_EQ(LogMessages(), Lines{"Started program C:\\Srv\\alpha.exe"});
 }

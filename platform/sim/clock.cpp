@@ -83,6 +83,7 @@ void Reset() {
   detail::ResetWindows();
   detail::ResetFiles();
   detail::ResetMutexes();
+  detail::ResetSockets();
   detail::ResetClock();
   t_lastError = 0;
 }

@@ -1,4 +1,5 @@
 // Simulated processes: programs, launches, handles, waits and exit codes.
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -284,7 +285,7 @@ int InheritableHandleCount() {
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
-                    DWORD creationFlags, LPVOID /*environment*/, LPCSTR currentDirectory,
+                    DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
   HoldPoint("CreateProcessA");
   std::lock_guard<std::mutex> hold(Mu());
@@ -297,6 +298,10 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
   record.creationFlags = creationFlags;
   record.currentDirectoryNull = currentDirectory == nullptr;
   record.currentDirectory = currentDirectory != nullptr ? currentDirectory : "";
+  record.environmentNull = environment == nullptr;
+  for (const char* v = static_cast<const char*>(environment); v != nullptr && *v != '\0';
+       v += strlen(v) + 1)
+    record.environment.push_back(v);
   if (startupInfo != nullptr) {
     record.startupFlags = startupInfo->dwFlags;
     record.startupShowWindow = startupInfo->wShowWindow;

@@ -86,6 +86,8 @@ struct LaunchRecord {
   DWORD creationFlags = 0;
   bool currentDirectoryNull = false;
   std::string currentDirectory;
+  bool environmentNull = false;
+  std::vector<std::string> environment;   // the block's strings, in its order
   DWORD startupFlags = 0;
   WORD startupShowWindow = 0;
   bool succeeded = false;
@@ -199,6 +201,21 @@ HANDLE CreateMutexAsService(const std::string& name);
 // Waits for the copies still on their way first.
 bool EndedByConsoleEvent();
 int ConsoleCtrlRoutineCount();   // routines of this process still registered
+
+// --- Loopback sockets: only 127.0.0.1 can be reached, and a port nobody
+// listens on refuses a connection at once. Times are on the virtual clock;
+// SelectSockets advances it to the first socket that is ready. ---
+struct Listener {
+  int64_t acceptAfterMs = 0;   // a connection completes this long after it is asked for; -1 never
+  int64_t answerAfterMs = 0;   // the answer comes this long after the request; -1 never
+  std::string answer;          // then the server closes the connection
+};
+// Connections made before a change keep what they were made with.
+void Listen(uint16_t port, const Listener& listener);
+void StopListening(uint16_t port);
+// What each connection to the port sent, in the order they were made.
+std::vector<std::string> Requests(uint16_t port);
+int OpenSocketCount();
 
 // --- Races on purpose. The next thread that calls `function`
 // ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess") waits at its

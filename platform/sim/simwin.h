@@ -11,6 +11,7 @@ typedef uint32_t DWORD;
 typedef uint16_t WORD;
 typedef unsigned int UINT;
 typedef char* LPSTR;
+typedef char* LPCH;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef DWORD* LPDWORD;
@@ -271,6 +272,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
 BOOL CloseHandle(HANDLE handle);
+LPCH GetEnvironmentStringsA();
+BOOL FreeEnvironmentStringsA(LPCH block);
 DWORD ResumeThread(HANDLE thread);
 // A process can be in one job only, as on systems before nested jobs.
 HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES jobAttributes, LPCSTR name);
@@ -338,3 +341,50 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD rev
 
 // The seam's own file opener: maps Windows paths into the simulated drives.
 FILE* OpenFileA(const char* path, const char* mode);
+
+// ws2_32: loopback only (see sim.h). The host's fd_set and its macros stand in
+// for Winsock's: the code uses nothing else of them.
+#include <sys/select.h>
+typedef uintptr_t SOCKET;
+typedef unsigned short u_short;
+typedef unsigned long u_long;
+#define INVALID_SOCKET (~SOCKET(0))
+#define SOCKET_ERROR (-1)
+#define AF_INET 2
+#define SOCK_STREAM 1
+#define IPPROTO_TCP 6
+#define SOL_SOCKET 0xffff
+#define SO_ERROR 0x1007
+#define FIONBIO 0x8004667eL
+#define INADDR_LOOPBACK 0x7f000001UL
+#define WSAEWOULDBLOCK 10035
+#define WSAEADDRNOTAVAIL 10049
+#define WSAENOTCONN 10057
+#define WSAECONNREFUSED 10061
+#define MAKEWORD(low, high) WORD((low) | ((high) << 8))
+struct WSADATA {
+  WORD wVersion;
+};
+struct in_addr {
+  u_long s_addr;
+};
+struct sockaddr;
+struct sockaddr_in {
+  short sin_family;
+  u_short sin_port;
+  in_addr sin_addr;
+  char sin_zero[8];
+};
+int WSAStartup(WORD version, WSADATA* data);
+int WSAGetLastError();
+SOCKET socket(int family, int type, int protocol);
+int ioctlsocket(SOCKET s, long command, u_long* argument);
+int connect(SOCKET s, const sockaddr* address, int length);
+int getsockopt(SOCKET s, int level, int option, char* value, int* length);
+int send(SOCKET s, const char* buffer, int length, int flags);
+int recv(SOCKET s, char* buffer, int length, int flags);
+int closesocket(SOCKET s);
+u_short htons(u_short value);
+u_long htonl(u_long value);
+// The seam's wait on sockets: the host's select would otherwise be taken.
+int SelectSockets(fd_set* read, fd_set* write, fd_set* except, DWORD milliseconds);

@@ -1,0 +1,69 @@
+#include "supervision/HealthPass.h"
+
+#include "supervision/tclPrcList.h"
+
+tclHealthPass::tclHealthPass(tclPrcList& list) : List(list) {
+  for (int32_t n = 0; n < List.Count; ++n) {
+    tclPrc& record = List.Records[n];
+    uint32_t child;
+    // Only where the loop watches the program, whatever its window does.
+    if (!record.AutoRestart || record.Paused || !record.HealthCheckDue(child)) continue;
+    Checks.push_back({n, child, std::make_unique<tclHealthProbe>(record.Health, GetTickCount())});
+  }
+  Poll(0);   // a check that failed at once, or connected at once, is judged now
+}
+
+void tclHealthPass::Sleep(DWORD milliseconds) {
+  if (Checks.empty()) return ::Sleep(milliseconds);
+  DWORD from = GetTickCount();
+  for (DWORD spent = 0; spent < milliseconds; spent = GetTickCount() - from) {
+    if (Checks.empty()) return ::Sleep(milliseconds - spent);
+    Poll(milliseconds - spent);
+  }
+}
+
+void tclHealthPass::Finish() {
+  while (!Checks.empty()) Poll(INFINITE);
+}
+
+void tclHealthPass::Poll(DWORD milliseconds) {
+  fd_set read, write, except;
+  FD_ZERO(&read);
+  FD_ZERO(&write);
+  FD_ZERO(&except);
+  DWORD now = GetTickCount();
+  for (const InFlight& check : Checks) {
+    check.Probe->Watch(read, write, except);
+    DWORD left = check.Probe->Deadline() - now;
+    if (int32_t(left) < 0) left = 0;
+    if (left < milliseconds) milliseconds = left;
+  }
+  if (!Checks.empty() && SelectSockets(&read, &write, &except, milliseconds) <= 0) {
+    FD_ZERO(&read);
+    FD_ZERO(&write);
+    FD_ZERO(&except);
+  }
+  now = GetTickCount();
+  for (size_t i = 0; i < Checks.size();) {
+    Checks[i].Probe->Step(read, write, except, now);
+    if (!Checks[i].Probe->Done()) {
+      ++i;
+      continue;
+    }
+    Judge(Checks[i]);
+    Checks.erase(Checks.begin() + long(i));
+  }
+}
+
+void tclHealthPass::Judge(const InFlight& check) {
+  tclPrc& record = List.Records[check.Number];
+  std::string prefix = "Process (" + std::to_string(check.Number) + "): ";
+  uint32_t failures = 0;
+  tclHealthVerdict verdict = record.CountHealthCheck(check.Child, check.Probe->Passed(), failures);
+  if (verdict == tclHealthVerdict::PassedAgain)
+    LogProgramLine(record.PrcFileLogging, prefix + "Health check passed again.");
+  else if (verdict == tclHealthVerdict::Failed)
+    LogProgramLine(record.PrcFileLogging,
+                   prefix + "Health check failed (" + std::to_string(failures) + " of " +
+                       std::to_string(record.Health.Retries) + "): " + check.Probe->What());
+}

@@ -1,0 +1,148 @@
+#include "supervision/HealthProbe.h"
+
+namespace {
+
+// More than any status line has: what sends this much without a line end is
+// not an HTTP server.
+const size_t LongestStatusLine = 4096;
+
+// Winsock is set up by the first check only: without checks the service
+// behaves as it did before they existed. 0, or why it failed.
+int SocketsStartup() {
+  static const int error = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  return error;
+}
+
+std::string ErrorWhat(const std::string& what, int error) {
+  if (error == WSAECONNREFUSED) return "the connection was refused";
+  return what + " (error " + std::to_string(error) + ")";
+}
+
+// "HTTP/1.1 204 No Content" gives 204; anything else -1.
+int StatusOf(const std::string& line) {
+  if (line.compare(0, 5, "HTTP/") != 0) return -1;
+  std::string::size_type blank = line.find(' ');
+  if (blank == std::string::npos || line.size() < blank + 4) return -1;
+  int status = 0;
+  for (std::string::size_type i = blank + 1; i < blank + 4; ++i) {
+    if (line[i] < '0' || line[i] > '9') return -1;
+    status = status * 10 + (line[i] - '0');
+  }
+  bool ends = line.size() == blank + 4 || line[blank + 4] == ' ';
+  return ends ? status : -1;
+}
+
+}  // namespace
+
+tclHealthProbe::tclHealthProbe(const tclHealthCheck& check, DWORD now)
+    : Check(check), Started(now) {
+  if (int error = SocketsStartup()) {
+    Failure = ErrorWhat("the check could not be started", error);
+    return;
+  }
+  Socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  u_long nonBlocking = 1;
+  if (Socket == INVALID_SOCKET || ioctlsocket(Socket, FIONBIO, &nonBlocking) != 0) {
+    Finish(false, ErrorWhat("the check could not be started", WSAGetLastError()));
+    return;
+  }
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(check.Port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int error = 0;
+  if (connect(Socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
+    Connected();
+  else if ((error = WSAGetLastError()) != WSAEWOULDBLOCK)
+    Finish(false, ErrorWhat("the connection failed", error));
+}
+
+tclHealthProbe::~tclHealthProbe() {
+  if (Socket != INVALID_SOCKET) closesocket(Socket);
+}
+
+void tclHealthProbe::Finish(bool passed, const std::string& failure) {
+  Success = passed;
+  Failure = failure;
+  if (Socket != INVALID_SOCKET) closesocket(Socket);
+  Socket = INVALID_SOCKET;
+}
+
+void tclHealthProbe::Watch(fd_set& read, fd_set& write, fd_set& except) const {
+  if (Done()) return;
+  if (At == Stage::Connecting) {
+    FD_SET(Socket, &write);
+    FD_SET(Socket, &except);   // where Windows reports a refused connection
+  } else {
+    FD_SET(Socket, At == Stage::Sending ? &write : &read);
+  }
+}
+
+void tclHealthProbe::Step(const fd_set& read, const fd_set& write, const fd_set& except,
+                          DWORD now) {
+  if (Done()) return;
+  if (At == Stage::Connecting) {
+    if (FD_ISSET(Socket, &except) || FD_ISSET(Socket, &write)) {
+      int error = 0;
+      int length = sizeof error;
+      getsockopt(Socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+      if (error != 0 || FD_ISSET(Socket, &except))
+        return Finish(false, ErrorWhat("the connection failed", error));
+      Connected();
+    }
+  } else if (At == Stage::Sending && FD_ISSET(Socket, &write)) {
+    Send();
+  } else if (At == Stage::Reading && FD_ISSET(Socket, &read)) {
+    Read();
+  }
+  if (!Done() && DWORD(now - Started) >= Check.Timeout)
+    Finish(false, std::string(At == Stage::Connecting ? "no connection" : "no answer") +
+                      " within " + std::to_string(Check.Timeout) + " ms");
+}
+
+void tclHealthProbe::Connected() {
+  if (Check.Kind == tclHealthKind::Tcp) return Finish(true, "");
+  Request = "GET " + Check.Path + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(Check.Port) +
+            "\r\n\r\n";
+  At = Stage::Sending;
+  Send();
+}
+
+void tclHealthProbe::Send() {
+  int sent = send(Socket, Request.data() + SentBytes, int(Request.size() - SentBytes), 0);
+  if (sent == SOCKET_ERROR) {
+    int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) Finish(false, ErrorWhat("the request failed", error));
+    return;
+  }
+  SentBytes += size_t(sent);
+  if (SentBytes == Request.size()) At = Stage::Reading;
+}
+
+// Only the status line matters; redirects are not followed.
+void tclHealthProbe::Read() {
+  char buffer[512];
+  int got = recv(Socket, buffer, sizeof buffer, 0);
+  if (got == SOCKET_ERROR) {
+    int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) Finish(false, ErrorWhat("the answer failed", error));
+    return;
+  }
+  Answer.append(buffer, size_t(got));
+  std::string::size_type end = Answer.find('\n');
+  if (end == std::string::npos && got > 0 && Answer.size() < LongestStatusLine) return;
+  if (Answer.empty()) return Finish(false, "the connection was closed without an answer");
+  std::string line = Answer.substr(0, end);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  JudgeStatusLine(line);
+}
+
+void tclHealthProbe::JudgeStatusLine(const std::string& line) {
+  int status = StatusOf(line);
+  if (status < 0) return Finish(false, "the answer is not HTTP");
+  if (status >= 200 && status <= 399) return Finish(true, "");
+  Finish(false, "the answer has status " + std::to_string(status));
+}
