@@ -1,7 +1,6 @@
-""""-reload" under Wine with the real service manager: four programs; a file
-that changes one's arguments and another's StopPause only, removes one and
-adds one; then the same programs in reverse order; then no file at all. The
-process ids the programs record show which of them were restarted."""
+""""-reload" under Wine with the real service manager: one program's arguments
+and another's StopPause changed, one removed, one added; then all renumbered;
+then no file. The process ids the programs record show which were restarted."""
 
 import os
 import sys
