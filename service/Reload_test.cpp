@@ -61,10 +61,12 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
     std::vector<int32_t> children = {0, 1, 2};  // per number: the old number whose child it has
   } cases[] = {
       {Section(0, A, 0, "StopPause=3000\r\n") + Section(1, B, 1, "Paused=no\r\n") +
-           Section(2, C, 2, "ProcessName=c\r\n"),
+           Section(2, C, 2, "ProcessName=c\r\nHealthCheck=tcp\r\nHealthPort=8080\r\n"),
        {"Process (0): Changed without a restart: StopPause",
-        "Process (2): Changed without a restart: ProcessName", Reloaded(0, 2, 0, 1)}},
-      {Section(0, C, 2) + Section(1, B, 9),
+        "Process (2): Changed without a restart: ProcessName, HealthCheck, HealthPort",
+        Reloaded(0, 2, 0, 1)}},
+      // B's new variable is a new launch setting: restarted, not changed in place.
+      {Section(0, C, 2) + Section(1, B, 1, "Env_0=PORT=9\r\n"),
        {"Process (0): Removed: " + A, "Stopped process " + A,
         "Process (2): Moved to number 0: " + C,
         "Process (1): Restarted with new launch settings: " + B, "Stopped process " + B,
