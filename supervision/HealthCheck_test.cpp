@@ -64,6 +64,7 @@ TEST_F(HealthTest, FailuresInARowAreCountedUntilTheProgramIsStopped) {
        "stopped"},
       {false, {"Process (0): Attempting to restart program: " + App, "Started program " + App},
        "running"},
+      {true, {}, "running"},   // counted afresh from the new launch
   };
   // Kind, port, path, interval, timeout, retries, start period.
   Start(1, {tclHealthKind::Http, 0, "/health?full=1", 0, 2000, 2, 0});
@@ -152,14 +153,14 @@ TEST(HttpAnswerTest, StatusLineDecides) {
     const char* answer;
     const char* failure;
   } cases[] = {
-      {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", ""},
-      {"HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:9/\r\n\r\n", ""},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", ""},
+      {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:9/\r\n\r\n", ""},
       {"HTTP/1.1 399 Odd\n", ""},
       {"HTTP/1.1 204\r\n", ""},
       {"HTTP/1.1 400 Bad Request\r\n\r\n", "the answer has status 400"},
       {"HTTP/1.1 199 Early\r\n", "the answer has status 199"},
       {"HTTP/1.1 2000 OK\r\n", "the answer is not HTTP"},
-      {"SSH-2.0-server\r\n", "the answer is not HTTP"},
+      {"ICY 200 OK\r\n", "the answer is not HTTP"},
       {"", "the connection was closed without an answer"},
   };
   for (const auto& c : cases) EXPECT_EQ(HttpAnswerFailure(c.answer), c.failure) << c.answer;

@@ -60,8 +60,10 @@ void detail::ResetSockets() {
 }  // namespace sim
 
 int WSAStartup(WORD, WSADATA*) { return 0; }
-
 int WSAGetLastError() { return t_wsaError; }
+int ioctlsocket(SOCKET, long, u_long*) { return 0; }
+u_short htons(u_short value) { return __builtin_bswap16(value); }
+u_long htonl(u_long value) { return __builtin_bswap32(uint32_t(value)); }
 
 // The lowest free number: the host's fd_set holds numbers below 1024 only.
 SOCKET socket(int, int, int) {
@@ -71,8 +73,6 @@ SOCKET socket(int, int, int) {
   g_sockets[s] = Connection();
   return s;
 }
-
-int ioctlsocket(SOCKET, long, u_long*) { return 0; }
 
 int connect(SOCKET s, const sockaddr* address, int) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
@@ -115,13 +115,6 @@ int closesocket(SOCKET s) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
   g_sockets.erase(s);
   return 0;
-}
-
-u_short htons(u_short value) { return u_short((value >> 8) | (value << 8)); }
-
-u_long htonl(u_long value) {
-  return ((value & 0xff) << 24) | ((value & 0xff00) << 8) | ((value >> 8) & 0xff00) |
-         ((value >> 24) & 0xff);
 }
 
 int SelectSockets(fd_set* read, fd_set* write, fd_set* except, DWORD milliseconds) {

@@ -1,11 +1,10 @@
-"""The health check and the programs' variables on the real platform. The
-test serves the checked ports itself, on 127.0.0.1: a window-less program
-whose port closes while it runs on is stopped and started again; a slow
-starter whose port opens within its start period is left alone, and reports
-the variables it got. Interval and retries are small: seconds, not minutes."""
+"""The health check and the programs' variables on the real platform, the
+checked ports served by the test on 127.0.0.1. Interval and retries are
+small: seconds, not minutes."""
 
 import http.server
 import os
+import socket
 import sys
 import threading
 import time
@@ -28,34 +27,21 @@ class Ready(http.server.BaseHTTPRequestHandler):
         pass
 
 
-class Port(http.server.HTTPServer):
-    """A port that refuses connections until it is opened."""
-
-    def __init__(self):
-        super().__init__(("127.0.0.1", 0), Ready, bind_and_activate=False)
-        self.server_bind()
-        self.number = self.server_address[1]
-
-    def open(self):
-        self.server_activate()
-        threading.Thread(target=self.serve_forever, daemon=True).start()
-
-
 class HealthTest(SupervisionCase):
 
-    def test_deaf_server_is_restarted_and_slow_starter_is_not(self):
+    def test_deaf_server_is_restarted_slow_starter_is_not_and_gets_its_variables(self):
         d = self.install_dir()
-        deaf_port, slow_port = Port(), Port()
+        deaf_port = socket.create_server(("127.0.0.1", 0))   # connections wait in its backlog
+        slow_port = http.server.HTTPServer(("127.0.0.1", 0), Ready, bind_and_activate=False)
+        slow_port.server_bind()   # refuses connections until it listens
         deaf = Child(self, d, "def", "--no-window")
         slow = Child(self, d, "slw", "--no-window --report-env")
         keys = dict(StartPause=200, StopPause=500, HealthInterval=1000, HealthRetries=2)
-        deaf_port.open()
         self.run_service(d, [
             section(0, deaf.app, CommandLine=deaf.cmd, HealthCheck="tcp",
-                    HealthPort=deaf_port.number, **keys),
-            section(1, slow.app, CommandLine=slow.cmd, HealthCheck="http",
-                    HealthPort=slow_port.number, HealthPath="/ready", HealthStartPeriod=6000,
-                    **keys),
+                    HealthPort=deaf_port.getsockname()[1], **keys),
+            section(1, slow.app, CommandLine=slow.cmd, HealthCheck="http", HealthPath="/ready",
+                    HealthPort=slow_port.server_address[1], HealthStartPeriod=6000, **keys),
         ], settings="Env_0=path=C:\\qltools;%PATH%\nEnv_1=QL_HOME=C:\\srv\n")
         first = self.started_index(d)
         deaf_pid = deaf.wait_start()
@@ -64,10 +50,9 @@ class HealthTest(SupervisionCase):
         # Passing checks ended the first one's start period: once its port
         # closes, its failures count although it runs on.
         time.sleep(3.0)
-        deaf_port.shutdown()
-        deaf_port.server_close()
-        slow_port.open()
-        self.assertTrue(deaf.alive(deaf_pid))
+        deaf_port.close()
+        slow_port.server_activate()
+        threading.Thread(target=slow_port.serve_forever, daemon=True).start()
         wait_in_order(d, [
             "Process (0): Health check failed (1 of 2): the connection was refused",
             "Process (0): Health check failed (2 of 2): the connection was refused",
