@@ -10,14 +10,11 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// The block's strings; it must end in an empty one.
-Strings Unpacked(const std::string& block) {
-  if (block.size() < 2 || block.compare(block.size() - 2, 2, std::string(2, '\0')) != 0)
-    return {"<not a block>"};
-  Strings strings;
-  for (std::string::size_type at = 0; at + 1 < block.size(); at = block.find('\0', at) + 1)
-    strings.push_back(block.substr(at, block.find('\0', at) - at));
-  return strings;
+// Each string NUL-ended, then one more NUL.
+std::string Block(const Strings& strings) {
+  std::string block;
+  for (const std::string& s : strings) block += s + '\0';
+  return block + '\0';
 }
 
 TEST(EnvironmentTest, EntriesAreMergedByNameExpandedInOrderAndSortedInUpperCase) {
@@ -38,8 +35,7 @@ TEST(EnvironmentTest, EntriesAreMergedByNameExpandedInOrderAndSortedInUpperCase)
        {"=C:=C:\\QuarnLoader", "A=4", "A-X=3", "AB=2", "a_b=1", "Path=C:\\Windows"}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(Unpacked(BuildEnvironment(service, MergeEnvironment(c.common, c.own)).Block),
-              c.block);
+    EXPECT_EQ(BuildEnvironment(service, MergeEnvironment(c.common, c.own)).Block, Block(c.block));
 }
 
 // Values never reach the log, names do; keys end at the first missing or
@@ -54,25 +50,20 @@ TEST(EnvironmentLoadTest, EntriesAreLoadedPerProgramAndLoggedByNameOnly) {
                  "Env_1=token=%SECRET%%SECRET%\r\nEnv_2=\r\nEnv_3=NEVER=2\r\n"
                  "[Process_1]\r\nAppName=C:\\Apps\\b.exe\r\nEnv_1=NEVER=3\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());
-  EXPECT_EQ(Unpacked(PrcList.Records[0].Environment),
-            (Strings{"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows",
-                     "token=%SECRET%%SECRET%"}));
-  EXPECT_EQ(Unpacked(PrcList.Records[1].Environment),
-            (Strings{"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows", "TOKEN=hunter2"}));
-  kit::Lines account;
+  EXPECT_EQ(PrcList.Records[0].Environment,
+            Block({"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows", "token=%SECRET%%SECRET%"}));
+  EXPECT_EQ(PrcList.Records[1].Environment,
+            Block({"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows", "TOKEN=hunter2"}));
+  Strings account;
   for (const std::string& line : kit::LogMessagesAt("Mon Mar 05 09:04:05 2007 :: "))
     if (line.find("nvironment") != std::string::npos || line.find("tools") != std::string::npos ||
         line.find("hunter2") != std::string::npos || line.find("[Process_") == 0)
       account.push_back(line);
-  EXPECT_EQ(account, (kit::Lines{
-                         "Error: Invalid environment entry = Settings Env_1",
-                         "[Process_0]",
-                         "Error: Invalid environment entry = Process_0 Env_0",
-                         "   Environment variables set: Path, token",
-                         "Warning: Undefined environment variable kept as written: %SECRET%",
-                         "[Process_1]",
-                         "   Environment variables set: Path, TOKEN",
-                     }));
+  EXPECT_EQ(account, (Strings{"Error: Invalid environment entry = Settings Env_1", "[Process_0]",
+                              "Error: Invalid environment entry = Process_0 Env_0",
+                              "   Environment variables set: Path, token",
+                              "Warning: Undefined environment variable kept as written: %SECRET%",
+                              "[Process_1]", "   Environment variables set: Path, TOKEN"}));
   PrcList.Clear();
 }
 

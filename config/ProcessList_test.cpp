@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -473,50 +474,38 @@ TEST_F(LoadTest, FindByNameWithoutAFileIsMinusOne) {
 // The health check keys are echoed only when present; a check without a
 // port from 1 to 65535 gets one error line and is not run.
 TEST_F(LoadTest, HealthCheckKeysAreReadAndAPortlessCheckIsNotRun) {
-  using K = tclHealthKind;
   const std::string portError =
       "Error: The health check is not run: HealthPort must be from 1 to 65535.";
-  struct Case {
+  const std::string none = "0 0 / 10000 2000 3 60000";   // kind port path times retries
+  const struct {
     std::string keys;
     Lines account;
-    K kind;
-    uint16_t port;
-    std::string path;
-    uint32_t interval, timeout, retries, startPeriod;
+    std::string check;
   } cases[] = {
-      {"", {}, K::None, 0, "/", 10000, 2000, 3, 60000},
-      {"HealthCheck=TCP\r\nHealthPort=5432\r\n",
-       {"   HealthCheck = TCP", "   HealthPort = 5432"}, K::Tcp, 5432, "/", 10000, 2000, 3, 60000},
-      {"HealthCheck=http\r\nHealthPort=8080\r\nHealthPath=/ready\r\nHealthInterval=500\r\n"
+      {"", {}, none},
+      {"HealthCheck=Http\r\nHealthPort=65535\r\nHealthPath=/ready\r\nHealthInterval=500\r\n"
        "HealthTimeout=-1\r\nHealthRetries=0\r\nHealthStartPeriod=0\r\n",
-       {"   HealthCheck = http", "   HealthPort = 8080", "   HealthPath = /ready",
+       {"   HealthCheck = Http", "   HealthPort = 65535", "   HealthPath = /ready",
         "   HealthInterval = 500", "   HealthTimeout = -1", "   HealthRetries = 0",
         "   HealthStartPeriod = 0"},
-       K::Http, 8080, "/ready", 500, 0, 1, 0},
-      {"HealthCheck=tcp\r\n", {"   HealthCheck = tcp", portError}, K::None, 0, "/", 10000, 2000,
-       3, 60000},
-      {"HealthCheck=http\r\nHealthPort=65536\r\n",
-       {"   HealthCheck = http", "   HealthPort = 65536", portError}, K::None, 0, "/", 10000,
-       2000, 3, 60000},
+       "2 65535 /ready 500 0 1 0"},
+      {"HealthCheck=TCP\r\n", {"   HealthCheck = TCP", portError}, none},
+      {"HealthCheck=tcp\r\nHealthPort=65536\r\n",
+       {"   HealthCheck = tcp", "   HealthPort = 65536", portError}, none},
       {"HealthCheck=ping\r\nHealthPort=80\r\n",
-       {"   HealthCheck = ping", "Error: Invalid Setting = ping", "   HealthPort = 80"}, K::None,
-       80, "/", 10000, 2000, 3, 60000},
-      {"HealthPort=0\r\nHealthRetries=5\r\n", {"   HealthPort = 0", "   HealthRetries = 5"},
-       K::None, 0, "/", 10000, 2000, 5, 60000},
+       {"   HealthCheck = ping", "Error: Invalid Setting = ping", "   HealthPort = 80"},
+       "0 80 / 10000 2000 3 60000"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
     sim::RemoveFile(LogPath);
     Config(AppSections(0, 0) + c.keys);
     ASSERT_TRUE(PrcList.LoadFromIni());
     const tclHealthCheck& h = PrcList.Records[0].Health;
-    EXPECT_EQ(h.Kind, c.kind);
-    EXPECT_EQ(h.Port, c.port);
-    EXPECT_EQ(h.Path, c.path);
-    EXPECT_EQ(h.Interval, c.interval);
-    EXPECT_EQ(h.Timeout, c.timeout);
-    EXPECT_EQ(h.Retries, c.retries);
-    EXPECT_EQ(h.StartPeriod, c.startPeriod);
+    std::ostringstream got;
+    got << int(h.Kind) << " " << h.Port << " " << h.Path << " " << h.Interval << " " << h.Timeout
+        << " " << h.Retries << " " << h.StartPeriod;
+    EXPECT_EQ(got.str(), c.check);
     Lines expected = {"   RestartInterval = 1000", "Loading process values from ini file ..."};
     Append(expected, DefaultAccount(0));
     Append(expected, c.account);

@@ -37,6 +37,16 @@ int StatusOf(const std::string& line) {
 
 }  // namespace
 
+std::string HttpAnswerFailure(const std::string& answer) {
+  if (answer.empty()) return "the connection was closed without an answer";
+  std::string line = answer.substr(0, answer.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  int status = StatusOf(line);
+  if (status < 0) return "the answer is not HTTP";
+  if (status >= 200 && status <= 399) return "";
+  return "the answer has status " + std::to_string(status);
+}
+
 tclHealthProbe::tclHealthProbe(const tclHealthCheck& check, DWORD now)
     : Check(check), Started(now) {
   if (int error = SocketsStartup()) {
@@ -122,7 +132,7 @@ void tclHealthProbe::Send() {
   if (SentBytes == Request.size()) At = Stage::Reading;
 }
 
-// Only the status line matters; redirects are not followed.
+// Until the status line is whole or the server closes the connection.
 void tclHealthProbe::Read() {
   char buffer[512];
   int got = recv(Socket, buffer, sizeof buffer, 0);
@@ -132,17 +142,8 @@ void tclHealthProbe::Read() {
     return;
   }
   Answer.append(buffer, size_t(got));
-  std::string::size_type end = Answer.find('\n');
-  if (end == std::string::npos && got > 0 && Answer.size() < LongestStatusLine) return;
-  if (Answer.empty()) return Finish(false, "the connection was closed without an answer");
-  std::string line = Answer.substr(0, end);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  JudgeStatusLine(line);
-}
-
-void tclHealthProbe::JudgeStatusLine(const std::string& line) {
-  int status = StatusOf(line);
-  if (status < 0) return Finish(false, "the answer is not HTTP");
-  if (status >= 200 && status <= 399) return Finish(true, "");
-  Finish(false, "the answer has status " + std::to_string(status));
+  if (Answer.find('\n') == std::string::npos && got > 0 && Answer.size() < LongestStatusLine)
+    return;
+  std::string failure = HttpAnswerFailure(Answer);
+  Finish(failure.empty(), failure);
 }

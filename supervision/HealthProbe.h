@@ -6,6 +6,10 @@
 
 #include "supervision/HealthCheck.h"
 
+// What is wrong with an HTTP answer as far as it came, judged by its status
+// line alone (redirects are not followed); "" when the check passes.
+std::string HttpAnswerFailure(const std::string& answer);
+
 class tclHealthProbe {
  public:
   tclHealthProbe(const tclHealthCheck& check, DWORD now);
@@ -29,7 +33,6 @@ class tclHealthProbe {
   void Connected();
   void Send();
   void Read();
-  void JudgeStatusLine(const std::string& line);
 
   tclHealthCheck Check;
   DWORD Started;

@@ -203,18 +203,15 @@ bool EndedByConsoleEvent();
 int ConsoleCtrlRoutineCount();   // routines of this process still registered
 
 // --- Loopback sockets: only 127.0.0.1 can be reached, and a port nobody
-// listens on refuses a connection at once. Times are on the virtual clock;
-// SelectSockets advances it to the first socket that is ready. ---
+// listens on refuses a connection at once. ---
 struct Listener {
-  int64_t acceptAfterMs = 0;   // a connection completes this long after it is asked for; -1 never
-  int64_t answerAfterMs = 0;   // the answer comes this long after the request; -1 never
-  std::string answer;          // then the server closes the connection
+  bool accepts = true;   // else a connection stays pending
+  std::string request;   // answered once a client has sent exactly this
+  std::string answer;    // then the server closes the connection
 };
 // Connections made before a change keep what they were made with.
 void Listen(uint16_t port, const Listener& listener);
 void StopListening(uint16_t port);
-// What each connection to the port sent, in the order they were made.
-std::vector<std::string> Requests(uint16_t port);
 int OpenSocketCount();
 
 // --- Races on purpose. The next thread that calls `function`

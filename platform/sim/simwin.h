@@ -373,7 +373,6 @@ struct sockaddr_in {
   short sin_family;
   u_short sin_port;
   in_addr sin_addr;
-  char sin_zero[8];
 };
 int WSAStartup(WORD version, WSADATA* data);
 int WSAGetLastError();

@@ -1,5 +1,6 @@
 // Loopback sockets on the virtual clock: enough of Winsock for a client that
-// connects without blocking and waits with select.
+// connects without blocking and waits with select. What is ready is ready at
+// once; a wait on nothing ready takes its whole time.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -8,21 +9,15 @@
 
 namespace {
 
-const uint64_t Never = UINT64_MAX;
-
 struct Connection {
   bool refused = false;
   sim::Listener listener;
-  uint64_t connectedAt = Never;
-  uint64_t requestAt = Never;   // first byte sent
-  uint16_t port = 0;
-  size_t request = 0;           // index in the port's requests
+  std::string sent;
   size_t read = 0;
 };
 
 std::map<SOCKET, Connection> g_sockets;   // open ones; guarded by Mu(), as all below
 std::map<uint16_t, sim::Listener> g_listeners;
-std::map<uint16_t, std::vector<std::string>> g_requests;
 thread_local int t_wsaError = 0;
 
 int WsaFail(int error) {
@@ -30,18 +25,11 @@ int WsaFail(int error) {
   return SOCKET_ERROR;
 }
 
-uint64_t After(uint64_t from, int64_t ms) { return from == Never || ms < 0 ? Never : from + ms; }
-
-// When the socket becomes ready to read (0), to write (1), or failed (2).
-uint64_t ReadyAt(const Connection& c, int kind) {
-  if (kind == 2) return c.refused ? 0 : Never;
-  return kind == 1 ? c.connectedAt : After(c.requestAt, c.listener.answerAfterMs);
-}
-
-// The connection, if open and connected by now.
-Connection* Connected(SOCKET s) {
-  auto it = g_sockets.find(s);
-  return it == g_sockets.end() || it->second.connectedAt > sim::Now() ? nullptr : &it->second;
+// Whether the socket is ready to read (0), to write (1), or failed (2).
+bool Ready(const Connection& c, int kind) {
+  if (kind == 2) return c.refused;
+  if (kind == 1) return !c.refused && c.listener.accepts;
+  return !c.sent.empty() && c.sent == c.listener.request;
 }
 
 }  // namespace
@@ -58,11 +46,6 @@ void StopListening(uint16_t port) {
   g_listeners.erase(port);
 }
 
-std::vector<std::string> Requests(uint16_t port) {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  return g_requests[port];
-}
-
 int OpenSocketCount() {
   std::lock_guard<std::mutex> hold(detail::Mu());
   return int(g_sockets.size());
@@ -72,14 +55,15 @@ void detail::ResetSockets() {
   std::lock_guard<std::mutex> hold(Mu());
   g_sockets.clear();
   g_listeners.clear();
-  g_requests.clear();
 }
 
 }  // namespace sim
 
 int WSAStartup(WORD, WSADATA*) { return 0; }
-
 int WSAGetLastError() { return t_wsaError; }
+int ioctlsocket(SOCKET, long, u_long*) { return 0; }
+u_short htons(u_short value) { return __builtin_bswap16(value); }
+u_long htonl(u_long value) { return __builtin_bswap32(uint32_t(value)); }
 
 // The lowest free number: the host's fd_set holds numbers below 1024 only.
 SOCKET socket(int, int, int) {
@@ -90,22 +74,14 @@ SOCKET socket(int, int, int) {
   return s;
 }
 
-int ioctlsocket(SOCKET, long, u_long*) { return 0; }
-
 int connect(SOCKET s, const sockaddr* address, int) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
   const sockaddr_in* to = reinterpret_cast<const sockaddr_in*>(address);
   if (to->sin_addr.s_addr != htonl(INADDR_LOOPBACK)) return WsaFail(WSAEADDRNOTAVAIL);
   Connection& c = g_sockets.at(s);
-  c.port = htons(to->sin_port);
-  auto listening = g_listeners.find(c.port);
+  auto listening = g_listeners.find(htons(to->sin_port));
   c.refused = listening == g_listeners.end();
-  if (!c.refused) {
-    c.listener = listening->second;
-    c.connectedAt = After(sim::Now(), c.listener.acceptAfterMs);
-    c.request = g_requests[c.port].size();
-    g_requests[c.port].emplace_back();
-  }
+  if (!c.refused) c.listener = listening->second;
   return WsaFail(WSAEWOULDBLOCK);
 }
 
@@ -119,21 +95,19 @@ int getsockopt(SOCKET s, int, int, char* value, int* length) {
 
 int send(SOCKET s, const char* buffer, int length, int) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  Connection* c = Connected(s);
-  if (c == nullptr) return WsaFail(WSAENOTCONN);
-  if (c->requestAt == Never) c->requestAt = sim::Now();
-  g_requests[c->port][c->request].append(buffer, size_t(length));
+  Connection& c = g_sockets.at(s);
+  if (!Ready(c, 1)) return WsaFail(WSAENOTCONN);
+  c.sent.append(buffer, size_t(length));
   return length;
 }
 
 int recv(SOCKET s, char* buffer, int length, int) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  Connection* c = Connected(s);
-  if (c == nullptr) return WsaFail(WSAENOTCONN);
-  if (ReadyAt(*c, 0) > sim::Now()) return WsaFail(WSAEWOULDBLOCK);
-  size_t n = std::min(size_t(length), c->listener.answer.size() - c->read);
-  memcpy(buffer, c->listener.answer.data() + c->read, n);
-  c->read += n;
+  Connection& c = g_sockets.at(s);
+  if (!Ready(c, 0)) return WsaFail(Ready(c, 1) ? WSAEWOULDBLOCK : WSAENOTCONN);
+  size_t n = std::min(size_t(length), c.listener.answer.size() - c.read);
+  memcpy(buffer, c.listener.answer.data() + c.read, n);
+  c.read += n;
   return int(n);
 }
 
@@ -143,33 +117,19 @@ int closesocket(SOCKET s) {
   return 0;
 }
 
-u_short htons(u_short value) { return u_short((value >> 8) | (value << 8)); }
-
-u_long htonl(u_long value) {
-  return ((value & 0xff) << 24) | ((value & 0xff00) << 8) | ((value >> 8) & 0xff00) |
-         ((value >> 24) & 0xff);
-}
-
-// Waits until the first socket asked about is ready, or the time is up.
 int SelectSockets(fd_set* read, fd_set* write, fd_set* except, DWORD milliseconds) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
   fd_set* sets[3] = {read, write, except};
-  uint64_t now = sim::Now(), first = Never;
-  for (int kind = 0; kind < 3; ++kind)
-    for (auto& s : g_sockets)
-      if (FD_ISSET(int(s.first), sets[kind]))
-        first = std::min(first, std::max(now, ReadyAt(s.second, kind)));
-  first = std::min(first, now + milliseconds);
-  sim::detail::AdvanceTo(first);
   int ready = 0;
   for (int kind = 0; kind < 3; ++kind) {
     fd_set asked = *sets[kind];
     FD_ZERO(sets[kind]);
     for (auto& s : g_sockets)
-      if (FD_ISSET(int(s.first), &asked) && ReadyAt(s.second, kind) <= first) {
+      if (FD_ISSET(int(s.first), &asked) && Ready(s.second, kind)) {
         FD_SET(int(s.first), sets[kind]);
         ++ready;
       }
   }
+  if (ready == 0) sim::detail::AdvanceTo(sim::Now() + milliseconds);
   return ready;
 }

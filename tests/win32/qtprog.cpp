@@ -5,7 +5,6 @@
 //   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
 //          [--no-window] [--record FILE] [--report-handles] [--child FILE]
 //          [--breakaway] [--console-server] [--report-env]
-//          [--listen PORT [--listen-after MS] [--unlisten-after MS]]
 //          [anything else is ignored]
 //
 // --child starts one more qtprog, window-less, recording to FILE: a program
@@ -17,21 +16,16 @@
 // to its thread fails): its console control handler records "ctrl-c" or
 // "ctrl-break" and exits with code 7.
 //
-// --listen serves 127.0.0.1:PORT from --listen-after ms after its start (0 by
-// default): every connection gets "HTTP/1.0 200 OK" and is closed. With
-// --unlisten-after it closes the port at that time and runs on, deaf.
-//
-// Record lines: "listen port=<n>", "listen error=<n>", "unlisten", "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
+// Record lines: "start pid=.. cwd=.. priority=0x.. cmd=..", "quit",
 // "startup flags=0x.. show=<n>" (STARTUPINFO as seen, before the first
 // ShowWindow), "quit", "quit ignored", "show 1", "show 0", "hang",
 // "exit <code>", "child pid=<n>" or "child error=<n>", and with --report-handles "handles self=yes|no log=none" or
-// "handles self=.. log=0x<handle> <path>" for each inherited log handle, and
-// with --report-env "env NAME=value" for each variable of its environment.
+// "handles self=.. log=0x<handle> <path>" for each inherited log handle,
+// and with --report-env "env NAME=value" for each variable it got.
 
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600 // GetFinalPathNameByHandleA
 #endif
-#include <winsock2.h>
 #include <windows.h>
 
 #include <cctype>
@@ -51,9 +45,6 @@ struct Options {
     bool Breakaway = false;
     bool ReportHandles = false;
     bool ConsoleServer = false;
-    int ListenPort = 0;
-    long ListenAfter = 0;
-    long UnlistenAfter = -1;
     bool ReportEnv = false;
     std::string RecordFile;
     std::string ChildRecord;
@@ -139,12 +130,6 @@ void ParseArgs(int argc, char** argv)
             gOpt.ReportEnv = true;
         } else if (a == "--console-server") {
             gOpt.ConsoleServer = true;
-        } else if (a == "--listen" && hasNext) {
-            gOpt.ListenPort = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
-        } else if (a == "--listen-after" && hasNext) {
-            gOpt.ListenAfter = std::strtol(argv[++i], nullptr, 10);
-        } else if (a == "--unlisten-after" && hasNext) {
-            gOpt.UnlistenAfter = std::strtol(argv[++i], nullptr, 10);
         } else if (a == "--no-window") {
             gOpt.NoWindow = true;
         }
@@ -203,15 +188,6 @@ void ReportHandles()
                                                                                  : logs));
 }
 
-void ReportEnv()
-{
-    char* block = GetEnvironmentStringsA();
-    for (const char* v = block; v != nullptr && *v != '\0'; v += std::strlen(v) + 1) {
-        Record(std::string("env ") + v);
-    }
-    FreeEnvironmentStringsA(block);
-}
-
 void StartChild()
 {
     char self[MAX_PATH] = "";
@@ -231,65 +207,13 @@ void StartChild()
     CloseHandle(pi.hProcess);
 }
 
-SOCKET OpenListener()
+void ReportEnv()
 {
-    WSADATA data;
-    SOCKET s = WSAStartup(MAKEWORD(2, 2), &data) == 0
-                   ? socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
-    sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<u_short>(gOpt.ListenPort));
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-        listen(s, 16) != 0) {
-        Record("listen error=" + std::to_string(WSAGetLastError()));
-        if (s != INVALID_SOCKET) {
-            closesocket(s);
-        }
-        return INVALID_SOCKET;
+    char* block = GetEnvironmentStringsA();
+    for (const char* v = block; *v != '\0'; v += std::strlen(v) + 1) {
+        Record(std::string("env ") + v);
     }
-    Record("listen port=" + std::to_string(gOpt.ListenPort));
-    return s;
-}
-
-DWORD WINAPI ListenThreadProc(LPVOID)
-{
-    DWORD started = GetTickCount();
-    Sleep(static_cast<DWORD>(gOpt.ListenAfter));
-    SOCKET listener = OpenListener();
-    if (listener == INVALID_SOCKET) {
-        return 0;
-    }
-    const char answer[] = "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n";
-    while (gOpt.UnlistenAfter < 0 ||
-           GetTickCount() - started < static_cast<DWORD>(gOpt.UnlistenAfter)) {
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(listener, &ready);
-        timeval wait = {0, 50000};
-        if (select(0, &ready, nullptr, nullptr, &wait) != 1) {
-            continue;
-        }
-        SOCKET c = accept(listener, nullptr, nullptr);
-        if (c != INVALID_SOCKET) {
-            // The request is read first: closing with it unread would reset
-            // the connection, and the answer with it.
-            char request[1024];
-            fd_set asked;
-            FD_ZERO(&asked);
-            FD_SET(c, &asked);
-            timeval patience = {1, 0};
-            if (select(0, &asked, nullptr, nullptr, &patience) == 1) {
-                recv(c, request, sizeof request, 0);
-            }
-            send(c, answer, sizeof answer - 1, 0);
-            shutdown(c, SD_SEND);
-            closesocket(c);
-        }
-    }
-    closesocket(listener);
-    Record("unlisten");
-    return 0;
+    FreeEnvironmentStringsA(block);
 }
 
 HWND MakeWindow()
@@ -377,12 +301,6 @@ int main(int argc, char** argv)
     }
     if (!gOpt.ChildRecord.empty()) {
         StartChild();
-    }
-    if (gOpt.ListenPort > 0) {
-        HANDLE t = CreateThread(nullptr, 0, ListenThreadProc, nullptr, 0, nullptr);
-        if (t) {
-            CloseHandle(t);
-        }
     }
 
     if (gOpt.ExitAfter >= 0) {
