@@ -5,6 +5,7 @@
 
 #include "config/Constants.h"
 #include "config/Globals.h"
+#include "config/tclIni.h"
 #include "platform/win.h"
 
 namespace {
@@ -82,7 +83,9 @@ std::vector<std::string> ReadEnvironmentEntries(const std::string& section) {
     std::string key = KeyEnvPrefix + std::to_string(i);
     std::string entry;
     {
-      FileSwitch quiet(Log, false);   // an echo would show the value, often a secret
+      // An echo would show the value, often a secret. Only the echo goes:
+      // turning the log file off would drop other threads' lines meanwhile.
+      tclIniQuiet quiet(Ini);
       entry = Ini.ReadValue(section, key, "");
     }
     if (entry.empty()) return entries;

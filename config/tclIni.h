@@ -65,13 +65,14 @@ class tclIni {
 
 class tclIniQuiet {
  public:
-  explicit tclIniQuiet(tclIni& ini) : Owner(ini) { Owner.Echo = false; }
-  ~tclIniQuiet() { Owner.Echo = true; }
+  explicit tclIniQuiet(tclIni& ini) : Owner(ini), Was(ini.Echo) { Owner.Echo = false; }
+  ~tclIniQuiet() { Owner.Echo = Was; }
   tclIniQuiet(const tclIniQuiet&) = delete;
   tclIniQuiet& operator=(const tclIniQuiet&) = delete;
 
  private:
   tclIni& Owner;
+  bool Was;   // nested inside a reload's read, it must not turn the echo back on
 };
 
 constexpr int32_t MaxProcesses = 127;
