@@ -20,6 +20,8 @@ class StopMethodTest(SupervisionCase):
             section(0, polite.app, CommandLine=polite.cmd, AutoRestart="no", StopMethod="ctrlc"),
         ])
         pid = polite.wait_start()
+        # Stopping before the start is logged finds the program still busy starting.
+        wait_in_order(d, ["Started program " + polite.app], self.started_index(d))
         mark = harness.log_count(d)
         self.send(name, 129, 0)
         wait_in_order(d, ["Stopped process " + polite.app], mark)
