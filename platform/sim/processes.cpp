@@ -225,7 +225,6 @@ ProcessState Process(DWORD processId) {
   state.terminated = p->terminated;
   state.suspended = p->suspended;
   state.inJob = p->job != 0;
-  state.ownConsole = p->console != 0;
   state.ctrlEvents = p->ctrlEvents;
   state.closeMessages = p->closeMessages;
   return state;

@@ -107,7 +107,6 @@ struct ProcessState {
   bool terminated = false;
   bool suspended = false;         // created suspended and not yet resumed
   bool inJob = false;
-  bool ownConsole = false;        // created with CREATE_NEW_CONSOLE
   int ctrlEvents = 0;             // console events that reached it
   int closeMessages = 0;          // WM_CLOSE messages its window received
 };
