@@ -319,17 +319,21 @@ class BackOffTest : public CheckAllTest {
     std::vector<int> delays;
     for (int i = 0; i < passes; ++i) {
       EXPECT_EQ(Pass(), 1000u);
-      for (const std::string& line : NewLines()) {
-        int d = 0, ran = 0;
-        if (sscanf(line.c_str(), "Process (0): Restart delayed by %d ms: the program ran only %d ms.",
-                   &d, &ran) == 2) {
-          EXPECT_EQ(ran, lifetime) << line;   // not the time until a pass saw it gone
-          delays.push_back(d);
-        }
-        if (launches != nullptr) *launches += line == "Started program " + AppOf(0);
-      }
+      Count(NewLines(), delays, launches, lifetime);
     }
     return delays;
+  }
+
+  static void Count(const Lines& lines, std::vector<int>& delays, size_t* launches, int lifetime) {
+    for (const std::string& line : lines) {
+      int d = 0, ran = 0;
+      if (sscanf(line.c_str(), "Process (0): Restart delayed by %d ms: the program ran only %d ms.",
+                 &d, &ran) == 2) {
+        EXPECT_EQ(ran, lifetime) << line;   // not the time until a pass saw it gone
+        delays.push_back(d);
+      }
+      if (launches != nullptr) *launches += line == "Started program " + AppOf(0);
+    }
   }
 };
 
@@ -343,6 +347,24 @@ TEST_F(BackOffTest, DelaysDoubleUpToTheCeilingWithoutLengtheningThePass) {
   std::vector<ProgramStatus> rows = ProgramStatuses(PrcList);
   EXPECT_EQ(rows[0].State, "waiting");
   EXPECT_EQ(rows[0].ProcessId, "-");
+}
+
+// StartPause and the pass that notices the exit are no part of the run: with
+// the default pauses a MinUptime of 1.9 s still catches a program that dies
+// after 0.1 s.
+TEST_F(BackOffTest, ARunIsTheProgramsOwnLifetimeWithTheDefaultPauses) {
+  tclPrc& record = PrcList.Records[0];
+  record.StartPause = 1000;
+  record.MinUptime = 1900;
+  record.MaxRestartDelay = 60000;
+  std::vector<int> delays;
+  size_t launches = 0;
+  for (int pass = 0; pass < 10; ++pass) {
+    Pass();
+    Count(NewLines(), delays, &launches, 100);
+  }
+  EXPECT_EQ(delays, (std::vector<int>{1000, 2000, 4000}));
+  EXPECT_EQ(launches, 2u);
 }
 
 TEST_F(BackOffTest, LongRunResetsTheCountAndStartFromTheConsoleOverridesTheDelay) {
