@@ -200,8 +200,7 @@ class ControlsAtAwkwardMoments(ReliabilityCase):
         # interrogate reaches the handler, which drops it.
         d = self.install_dir("relpair")
         app = self.prog_copy(d, "pair0")
-        name = self.start_service(d, [{"AppName": app, "ProcessName": "p0",
-                                       "AutoRestart": "no", "StartPause": 0, "StopPause": 500,
+        name = self.start_service(d, [{"AppName": app, "ProcessName": "p0", "AutoRestart": "no",
                                        "CommandLine": "--no-window"}])
         harness.wait_for_log(d, "Started program " + app, timeout=20)
         self.assertTrue(self.scm.control(name, OP_STOP)[0])
