@@ -63,7 +63,6 @@ struct Program {
   DWORD failWithError = 0;       // CreateProcessA fails with this error
   int64_t endsAfterTerminateMs = 0;   // TerminateProcess takes effect this late; -1 never
   int children = 0;   // window-less, never-ending processes it starts once it runs
-  bool childrenBreakAway = false;   // started with CREATE_BREAKAWAY_FROM_JOB
   // A console program has none: posting to its primary thread fails.
   bool hasMessageQueue = true;
   int64_t exitsOnCtrlMs = -1;    // ends with exitCode this long after Ctrl+C or
