@@ -302,41 +302,26 @@ TEST_F(LoadTest, OptInKeysAreReadAndEchoedAfterTheOthersOnlyWhenPresent) {
 // unknown "Window" word is and gives "quit".
 TEST_F(LoadTest, StopMethodOfTheSettingsIsTheDefaultAndAProgramsOwnWins) {
   using M = tclStopMethod;
-  struct Case {
-    const char* settings;   // the settings' line, or ""
-    Lines settingsAccount;
-    M methods[4];
-  } cases[] = {
-      {"", {}, {M::Quit, M::Close, M::Quit, M::Quit}},
-      {"StopMethod=CtrlC", {"   StopMethod = CtrlC"}, {M::CtrlC, M::Close, M::Quit, M::CtrlC}},
-      {"StopMethod=sigterm", {"   StopMethod = sigterm", "Error: Invalid Setting = sigterm"},
-       {M::Quit, M::Close, M::Quit, M::Quit}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.settings);
+  for (bool ctrlC : {false, true}) {
+    SCOPED_TRACE(ctrlC);
     sim::RemoveFile(LogPath);
-    Config("[Settings]\r\n" + std::string(c.settings) + "\r\n" + AppSections(0, 3) +
-           "StopMethod=\r\n");
-    std::string text = sim::ReadFile(IniPath);
-    auto into = [&](int n, const std::string& line) {
-      std::string next = "[Process_" + std::to_string(n + 1) + "]";
-      text.insert(text.find(next), line + "\r\n");
-    };
-    into(1, "StopMethod=Close");
-    into(2, "StopMethod=kill");
-    Config(text);
+    Config(std::string("[Settings]\r\n") + (ctrlC ? "StopMethod=CtrlC\r\n" : "") +
+           AppSections(0, 1) + "StopMethod=Close\r\n" + AppSections(2, 2) +
+           "StopMethod=kill\r\n" + AppSections(3, 3) + "StopMethod=\r\n");
     ASSERT_TRUE(PrcList.LoadFromIni());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(PrcList.Records[i].StopMethod, c.methods[i]) << i;
+    const M fallback = ctrlC ? M::CtrlC : M::Quit;
+    const M methods[] = {fallback, M::Close, M::Quit, fallback};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(PrcList.Records[i].StopMethod, methods[i]) << i;
 
     Lines expected = {"   RestartInterval = 1000", "Loading process values from ini file ..."};
-    Append(expected, c.settingsAccount);
-    Append(expected, DefaultAccount(0));
-    Append(expected, DefaultAccount(1));
-    expected.push_back("   StopMethod = Close");
-    Append(expected, DefaultAccount(2));
-    Append(expected, {"   StopMethod = kill", "Error: Invalid Setting = kill"});
-    Append(expected, DefaultAccount(3));
-    Append(expected, {"   StopMethod = ", "", "Load completed."});
+    if (ctrlC) expected.push_back("   StopMethod = CtrlC");
+    const Lines after[] = {{}, {"   StopMethod = Close"},
+                           {"   StopMethod = kill", "Error: Invalid Setting = kill"},
+                           {"   StopMethod = ", "", "Load completed."}};
+    for (int i = 0; i < 4; ++i) {
+      Append(expected, DefaultAccount(i));
+      Append(expected, after[i]);
+    }
     EXPECT_EQ(Logged(), expected);
   }
 }

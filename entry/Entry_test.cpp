@@ -225,9 +225,7 @@ TEST_F(StatusView, ReloadFailsWithAReasonUnlessTheServiceAnswers) {
     sim::SetServiceProcessId(Name, 4242);
     if (c.refusal != 0) sim::FailNext("ControlService", c.refusal);
     WriteStatusFile(4242, "running");  // with an outcome from before the command
-    sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) +
-                                   "Reload\t1\tThe configuration was reloaded: 0 added, 0 "
-                                   "changed, 0 removed, 3 unchanged.\r\n");
+    sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) + "Reload\t1\tAn older outcome.\r\n");
     EXPECT_EQ(Run({"-reload"}), -1);
     EXPECT_EQ(output_, (Lines{"Attempting to reload the configuration ...", c.last}));
   }

@@ -205,14 +205,12 @@ TEST_F(ProcessCommand, WithoutRightsNothingIsDelivered) {
 // one command's operation with the other's process.
 TEST_F(ProcessCommand, AConsoleSendsNothingWhileAnotherSendsItsCommand) {
   HANDLE other = CreateMutexA(nullptr, TRUE, "Global\\QuarnLoader.command");
-  bool ok = false;
-  std::thread console([&] { ok = Send(OpStop, "3"); });
+  std::thread console([&] { EXPECT_TRUE(Send(OpStop, "3")); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(sim::ControlsSent(), Codes{});
   ReleaseMutex(other);
   console.join();
   CloseHandle(other);
-  EXPECT_TRUE(ok);
   EXPECT_EQ(sim::ControlsSent(), Command(129, 131));
 }
 

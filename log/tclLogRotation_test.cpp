@@ -205,27 +205,17 @@ TEST_F(LogRotationTest, TwoProcessesRotatingOneFileLoseNoLineAndKeepEachFileWith
 // must never keep it, or every line of the service waits and goes unrotated.
 TEST_F(LogRotationTest, AConsoleNeverKeepsTheLockWhoeverMadeIt) {
   const std::string name = tclLog::LockNameOf(LogPath);
-  struct Case {
-    const char* maker;
-    bool consoleRotates;
-  } cases[] = {
-      {"another account, default security", false},
-      {"the service role's log", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.maker);
+  for (bool serviceLog : {false, true}) {
+    SCOPED_TRACE(serviceLog ? "made by the service role's log" : "made by another account");
     sim::Reset();
     kit::FreshLog();   // the last console's end switched this thread's file off
     tclLog console(LogPath);
     console.SetRotation(100, 1);
     Log.SetRotation(100, 1);
-    HANDLE service = nullptr;
-    if (c.consoleRotates) {
-      Write("a");   // the service's lock, made the product's way
-      service = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
-    } else {
-      service = sim::CreateMutexAsService(name);
-    }
+    if (serviceLog) Write("a");   // the service's lock, made the product's way
+    HANDLE service = serviceLog
+                         ? OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str())
+                         : sim::CreateMutexAsService(name);
     sim::WriteFile(LogPath, InFile("ab"));
     console.FileLine(Sized('c'), false);
     DWORD wait = WAIT_FAILED;
@@ -234,7 +224,7 @@ TEST_F(LogRotationTest, AConsoleNeverKeepsTheLockWhoeverMadeIt) {
       ReleaseMutex(service);
     }).join();
     EXPECT_EQ(wait, WAIT_OBJECT_0) << "the console let go";
-    EXPECT_EQ(sim::FileExists(Backup(1)), c.consoleRotates);
+    EXPECT_EQ(sim::FileExists(Backup(1)), serviceLog);
   }
 }
 

@@ -34,11 +34,6 @@ DWORD Pid(int32_t n) {
   return facts.Alive ? facts.ProcessId : 0;
 }
 
-void Reload() {
-  AskForReload();
-  ReloadIfAsked();
-}
-
 // The service as loaded from Base, every program started; their children.
 std::vector<DWORD> Begin(const sim::Program& b = sim::Program()) {
   sim::Reset();
@@ -94,7 +89,8 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
     PrcList.Stop(2, true);
     size_t from = LogMessages().size();
     c.file.empty() ? sim::RemoveFile(kit::IniPath) : sim::WriteFile(kit::IniPath, c.file);
-    Reload();
+    AskForReload();
+    ReloadIfAsked();
 
     EXPECT_EQ(LogMessages(from + 1), c.log);
     ASSERT_EQ(PrcList.Count, int32_t(c.children.size()));
@@ -129,7 +125,7 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     Service.SetState(SERVICE_RUNNING);
     sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, C, 2) + Section(2, D, 3));
     sim::HoldAt("TerminateProcess");
-    std::thread reload(Reload);
+    std::thread reload([] { AskForReload(); ReloadIfAsked(); });
     EXPECT_TRUE(sim::WaitHeld());
     std::thread console([&c] {
       for (DWORD control : c.controls) ControlHandler(control);

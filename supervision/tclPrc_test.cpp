@@ -367,21 +367,6 @@ TEST_F(PrcTest, StopOfAnEndedMainProcessEndsWhatItsTreeLeft) {
   EXPECT_FALSE(AnyAlive(tree));
 }
 
-// Children that ask to leave the job may: refusing them would fail the
-// program's own starts only because its tree is watched.
-TEST_F(PrcTest, ChildrenThatBreakAwayStartAndOutliveTheTreesStop) {
-  sim::Program launcher = Launcher(false);
-  launcher.childrenBreakAway = true;
-  kit::Configure(rec, App, launcher);
-  rec.StopProcessTree = true;
-  ASSERT_TRUE(rec.Launch());
-  std::vector<DWORD> away = sim::ChildProcessIds(Child());
-  ASSERT_EQ(away.size(), 2u);
-  EXPECT_FALSE(sim::Process(away[0]).inJob);
-  EXPECT_TRUE(rec.Stop(false));
-  EXPECT_TRUE(sim::Process(away[0]).alive && sim::Process(away[1]).alive);
-}
-
 TEST_F(PrcTest, WithoutItsJobTheProgramStartsAsBeforeAfterOneWarning) {
   kit::Configure(rec, App, Launcher(false));
   rec.StopProcessTree = true;

@@ -182,12 +182,11 @@ HLOCAL LocalFree(HLOCAL memory) {
 
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
-                                                          PULONG size) {
+                                                          PULONG) {
   if (text == nullptr || descriptor == nullptr || revision != SDDL_REVISION_1)
     return Fail(ERROR_INVALID_PARAMETER);
   char* copy = static_cast<char*>(std::malloc(std::strlen(text) + 1));
   std::strcpy(copy, text);
   *descriptor = copy;
-  if (size != nullptr) *size = ULONG(std::strlen(text) + 1);
   return TRUE;
 }

@@ -24,7 +24,6 @@ struct Table {
   DWORD nextThreadId = FirstThreadId;
   int lastJob = 0;
   int lastConsole = 0;
-  std::set<int> breakawayJobs;   // jobs whose processes may start children outside them
   int inheritableHandles = 0;
 } g_table;
 
@@ -122,17 +121,14 @@ int ValidJobLocked(HANDLE handle) {
   return h != nullptr && h->kind == SimObject::JobHandle ? h->job : 0;
 }
 
-// What a program does once it runs: its children inherit its job, unless
-// they ask to break away, which a job that does not allow it refuses.
+// What a program does once it runs: its children inherit its job.
 void BeginRunningLocked(ProcRec& p) {
   sim::Program child;
   child.hasWindow = false;
-  bool breakAway = p.program.childrenBreakAway;
-  if (breakAway && p.job != 0 && !g_table.breakawayJobs.count(p.job)) return;
   for (int i = 0; i < p.program.children; ++i) {
     ProcRec* c = NewProcessLocked(child);
     c->parentId = p.pid;
-    c->job = breakAway ? 0 : p.job;
+    c->job = p.job;
   }
 }
 
@@ -225,7 +221,6 @@ ProcessState Process(DWORD processId) {
   state.terminated = p->terminated;
   state.suspended = p->suspended;
   state.inJob = p->job != 0;
-  state.ownConsole = p->console != 0;
   state.ctrlEvents = p->ctrlEvents;
   state.closeMessages = p->closeMessages;
   return state;
@@ -456,16 +451,10 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID in
                              DWORD length) {
   std::lock_guard<std::mutex> hold(Mu());
   if (DWORD error = TakeFailureLocked("SetInformationJobObject")) return Fail(error);
-  int id = ValidJobLocked(job);
-  if (id == 0) return Fail(ERROR_INVALID_HANDLE);
+  if (ValidJobLocked(job) == 0) return Fail(ERROR_INVALID_HANDLE);
   if (infoClass != JobObjectExtendedLimitInformation || info == nullptr ||
       length != sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
     return Fail(ERROR_INVALID_PARAMETER);
-  auto* limits = static_cast<JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(info);
-  if (limits->BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK)
-    g_table.breakawayJobs.insert(id);
-  else
-    g_table.breakawayJobs.erase(id);
   return TRUE;
 }
 

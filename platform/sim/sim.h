@@ -63,7 +63,6 @@ struct Program {
   DWORD failWithError = 0;       // CreateProcessA fails with this error
   int64_t endsAfterTerminateMs = 0;   // TerminateProcess takes effect this late; -1 never
   int children = 0;   // window-less, never-ending processes it starts once it runs
-  bool childrenBreakAway = false;   // started with CREATE_BREAKAWAY_FROM_JOB
   // A console program has none: posting to its primary thread fails.
   bool hasMessageQueue = true;
   int64_t exitsOnCtrlMs = -1;    // ends with exitCode this long after Ctrl+C or
@@ -107,7 +106,6 @@ struct ProcessState {
   bool terminated = false;
   bool suspended = false;         // created suspended and not yet resumed
   bool inJob = false;
-  bool ownConsole = false;        // created with CREATE_NEW_CONSOLE
   int ctrlEvents = 0;             // console events that reached it
   int closeMessages = 0;          // WM_CLOSE messages its window received
 };

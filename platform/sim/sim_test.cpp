@@ -146,36 +146,6 @@ TEST(SimProcess, QuitMessageEndsTheProcessAfterItsQuitTime) {
   EXPECT_EQ(s.exitCode, 3u);
 }
 
-// Only a program with a console of its own can be attached to; the event
-// reaches everyone on that console, this process later and only through a
-// routine, without which Windows would end it.
-TEST(SimConsole, AnEventReachesTheConsolesProcessesAndLaterTheSender) {
-  sim::Program server;
-  server.exitsOnCtrlMs = 100;
-  server.exitCode = 7;
-  sim::AddProgram("C:\\srv.exe", server);
-  Launched own = Launch("C:\\srv.exe", nullptr, CREATE_NEW_CONSOLE);
-  Launched other = Launch("C:\\srv.exe", nullptr, CREATE_NEW_CONSOLE);
-  Launched none = Launch("C:\\srv.exe");
-
-  EXPECT_FALSE(AttachConsole(none.info.dwProcessId));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-  EXPECT_FALSE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
-  ASSERT_TRUE(AttachConsole(own.info.dwProcessId));
-  EXPECT_FALSE(AttachConsole(other.info.dwProcessId));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-  EXPECT_TRUE(GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0));
-  EXPECT_TRUE(FreeConsole());
-
-  EXPECT_EQ(WaitForSingleObject(own.info.hProcess, 1000), WAIT_OBJECT_0);
-  EXPECT_EQ(sim::Now(), 100u);
-  EXPECT_EQ(sim::Process(own.info.dwProcessId).exitCode, 7u);
-  EXPECT_EQ(sim::Process(other.info.dwProcessId).ctrlEvents, 0);
-  EXPECT_TRUE(sim::Process(other.info.dwProcessId).alive);
-  EXPECT_TRUE(sim::EndedByConsoleEvent()) << "no routine took this process's copy";
-  EXPECT_FALSE(SetConsoleCtrlHandler(nullptr, TRUE)) << "the inherited form";
-}
-
 TEST(SimProcess, JobsHoldWhatTheirMembersStartOnceResumed) {
   sim::Program launcher;
   launcher.children = 2;

@@ -207,15 +207,6 @@ void StartChild()
     CloseHandle(pi.hProcess);
 }
 
-void ReportEnv()
-{
-    char* block = GetEnvironmentStringsA();
-    for (const char* v = block; *v != '\0'; v += std::strlen(v) + 1) {
-        Record(std::string("env ") + v);
-    }
-    FreeEnvironmentStringsA(block);
-}
-
 HWND MakeWindow()
 {
     HINSTANCE inst = GetModuleHandleA(nullptr);
@@ -297,7 +288,11 @@ int main(int argc, char** argv)
         ReportHandles();
     }
     if (gOpt.ReportEnv) {
-        ReportEnv();
+        char* block = GetEnvironmentStringsA();
+        for (const char* v = block; *v != '\0'; v += std::strlen(v) + 1) {
+            Record(std::string("env ") + v);
+        }
+        FreeEnvironmentStringsA(block);
     }
     if (!gOpt.ChildRecord.empty()) {
         StartChild();
