@@ -6,6 +6,7 @@ import statistics
 import sys
 import time
 
+import command
 import crashloop
 import harness as h
 import health
@@ -311,6 +312,10 @@ class Bench:
     # -- the service's stop with programs that ignore it, with and without ParallelStop --
     def bench_parallelstop(self):
         parallelstop.measure(self)
+
+    # -- a kill while a console start waits out a long StartPause ----------------
+    def bench_command(self):
+        command.measure(self)
 
     # -- a reload of the whole table ----------------------------------------------
     def bench_reload(self):

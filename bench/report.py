@@ -87,6 +87,12 @@ def table(r):
         rows.append(("  the ControlService call", fmt(p["control_ms"], " ms"),
                      "no key " + fmt(o["control_ms"], " ms"),
                      "%s / %s" % (p["control_result"], o["control_result"])))
+    s = r.get("start_command")
+    if s:
+        rows.append(("restart under '-start n', StartPause 60 s", fmt(s["median_ms"], " ms"),
+                     "no command " + fmt(s["baseline_median_ms"], " ms"),
+                     "x%s, bound %d ms %s" % (fmt(s["ratio"]), s["bound_ms"],
+                                             "met" if s["within_bound"] else "missed")))
     s = r.get("reload")
     if s:
         u, a = s["unchanged"], s["added"]
@@ -98,6 +104,8 @@ def table(r):
         rows.append(("  one added to 126: its start", fmt(a["ms_to_new_start"], " ms"),
                      "others kept pids: %s" % ("yes" if a["others_kept_pids"] else "NO"),
                      "bound %d ms %s" % (a["bound_ms"], "met" if a["within_bound"] else "missed")))
+        rows.append(("    to reload line / reading / to start",
+                     " / ".join(fmt(x) for x in a["split_ms"]) + " ms", "", ""))
     s = r.get("idle_cost")
     if s:
         rows.append(("CPU, %d idle programs, %ds" % (s["programs"], round(s["seconds"])),

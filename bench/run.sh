@@ -2,7 +2,7 @@
 # Benchmark of the service under Wine with the real Service Control Manager.
 # Sets up what is missing, builds as scripts/test.sh does, boots a private
 # Wine prefix and display, measures, and ends everything it started.
-#   bash bench/run.sh
+#   bash bench/run.sh [phase...]   (bench/bench.py's PHASES; all by default)
 # Prints a table; writes out/bench/summary.json and out/bench/latency.png.
 # BENCH_BUILD_DIR=DIR builds into DIR/<flavour> instead of build/<flavour>.
 set -euo pipefail
@@ -53,8 +53,10 @@ else
 fi
 build "$flavour" -DQL_WINE="$QL_WINE"
 # The health check's start period is measured natively, on the virtual clock.
-bash scripts/build.sh native
-export QL_NATIVE_BIN_DIR="$root/build/native"
+if [ $# -eq 0 ] || [[ " $* " == *" health "* ]]; then
+    bash scripts/build.sh native
+    export QL_NATIVE_BIN_DIR="$root/build/native"
+fi
 
 state=$(mktemp -d /tmp/ql-bench-XXXXXX)
 export QL_BIN_DIR="$bin" QL_WINE QL_E2E_STATE="$state" PYTHONDONTWRITEBYTECODE=1
@@ -68,4 +70,4 @@ echo "== booting a Wine prefix and display for the benchmark"
 
 echo "== benchmark ($flavour, $QL_WINE)"
 mkdir -p out/bench
-timeout 1500 "$python" bench/bench.py "$root/out/bench"
+timeout 1500 "$python" bench/bench.py "$root/out/bench" "$@"
