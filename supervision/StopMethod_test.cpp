@@ -93,7 +93,7 @@ TEST_F(PrcTest, EachStopMethodDeliversItsRequestsWithinOneGracePeriod) {
 TEST_F(PrcTest, ALateCopyOfAConsoleEventDoesNotEndTheService) {
   tclPrc other;
   kit::Configure(rec, App, ConsoleServer());
-  kit::Configure(other, "C:\Srv\beta.exe", ConsoleServer());
+  kit::Configure(other, "C:\\Srv\\beta.exe", ConsoleServer());
   rec.StopMethod = other.StopMethod = tclStopMethod::CtrlC;
   ASSERT_TRUE(rec.Launch());
   ASSERT_TRUE(other.Launch());
@@ -114,7 +114,7 @@ TEST_F(PrcTest, ALaunchDuringAConsoleEventDoesNotShareThatConsole) {
   tclPrc started;
   kit::Configure(rec, App, ConsoleServer());
   rec.StopMethod = tclStopMethod::CtrlC;
-  kit::Configure(started, "C:\Srv\beta.exe", ConsoleServer());   // no console of its own
+  kit::Configure(started, "C:\\Srv\\beta.exe", ConsoleServer());   // no console of its own
   ASSERT_TRUE(rec.Launch());
 
   sim::HoldAt("GenerateConsoleCtrlEvent");
