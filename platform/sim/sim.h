@@ -213,11 +213,8 @@ struct Listener {
 void Listen(uint16_t port, const Listener& listener);
 void StopListening(uint16_t port);
 int OpenSocketCount();
-// WSAStartup calls not yet matched by WSACleanup.
-int SocketsStartedCount();
-// This side's sockets in TIME_WAIT now: a connection it closed gracefully
-// before the server did stays there 240 s; an abortive close (SO_LINGER on
-// with a time-out of 0) leaves none.
+// Connections this side closed before the server did, which on Windows wait
+// 240 s in TIME_WAIT; an abortive close (SO_LINGER, time-out 0) leaves none.
 int TimeWaitCount();
 
 // --- Races on purpose. The next thread that calls `function`

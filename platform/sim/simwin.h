@@ -364,8 +364,6 @@ typedef unsigned long u_long;
 #define WSAECONNREFUSED 10061
 #define WSAENOBUFS 10055
 #define WSAEINVAL 10022
-#define WSANOTINITIALISED 10093
-#define WSASYSNOTREADY 10091
 #define MAKEWORD(low, high) WORD((low) | ((high) << 8))
 // Two 16-bit fields, as Windows has them.
 struct linger {

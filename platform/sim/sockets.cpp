@@ -9,9 +9,6 @@
 
 namespace {
 
-// How long a connection closed gracefully by this side first is kept.
-const uint64_t TimeWaitMs = 240000;
-
 struct Connection {
   bool connecting = false;
   bool refused = false;
@@ -23,8 +20,7 @@ struct Connection {
 
 std::map<SOCKET, Connection> g_sockets;   // open ones; guarded by Mu(), as all below
 std::map<uint16_t, sim::Listener> g_listeners;
-int g_started = 0;
-std::vector<uint64_t> g_timeWaitEnds;
+int g_timeWaits = 0;
 thread_local int t_wsaError = 0;
 
 int WsaFail(int error) {
@@ -58,40 +54,26 @@ int OpenSocketCount() {
   return int(g_sockets.size());
 }
 
-int SocketsStartedCount() {
-  std::lock_guard<std::mutex> hold(detail::Mu());
-  return g_started;
-}
-
 int TimeWaitCount() {
   std::lock_guard<std::mutex> hold(detail::Mu());
-  return int(std::count_if(g_timeWaitEnds.begin(), g_timeWaitEnds.end(),
-                           [](uint64_t end) { return end > Now(); }));
+  return g_timeWaits;
 }
 
 void detail::ResetSockets() {
   std::lock_guard<std::mutex> hold(Mu());
   g_sockets.clear();
   g_listeners.clear();
-  g_started = 0;
-  g_timeWaitEnds.clear();
+  g_timeWaits = 0;
 }
 
 }  // namespace sim
 
 int WSAStartup(WORD, WSADATA*) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  if (int error = int(sim::detail::TakeFailureLocked("WSAStartup"))) return error;
-  ++g_started;
-  return 0;
+  return int(sim::detail::TakeFailureLocked("WSAStartup"));
 }
 
-int WSACleanup() {
-  std::lock_guard<std::mutex> hold(sim::detail::Mu());
-  if (g_started == 0) return WsaFail(WSANOTINITIALISED);
-  --g_started;
-  return 0;
-}
+int WSACleanup() { return 0; }
 
 int WSAGetLastError() { return t_wsaError; }
 
@@ -169,7 +151,7 @@ int closesocket(SOCKET s) {
   const Connection& c = g_sockets.at(s);
   // The server closes once it has answered; a pending connection is reset.
   bool closesFirst = c.connecting && Ready(c, 1) && !Ready(c, 0);
-  if (closesFirst && !c.abortive) g_timeWaitEnds.push_back(sim::Now() + TimeWaitMs);
+  g_timeWaits += closesFirst && !c.abortive;
   g_sockets.erase(s);
   return 0;
 }
