@@ -109,6 +109,39 @@ TEST_F(HealthTest, StartPeriodAndPausedProgramsLeaveFailuresUncounted) {
         counted = at;
     }
     EXPECT_EQ(counted, c.firstCounted);
+    EXPECT_EQ(sim::TimeWaitCount(), 0) << "a check left a port in TIME_WAIT";
+  }
+}
+
+// The service's own failures to run a check (Winsock not started, no socket)
+// say nothing about the program: they are logged once per outage, not
+// counted, and Winsock is started again at a later check.
+TEST_F(HealthTest, TheServicesOwnFaultsAreLoggedOnceAndNotCounted) {
+  const char* cases[][2] = {{"WSAStartup", "the sockets could not be started."},
+                            {"socket", "no socket could be made."},
+                            {"ioctlsocket", "the socket could not be made non-blocking."}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0]);
+    const std::string cannot =
+        std::string("Warning (10055): The health check could not be run: ") + c[1];
+    const struct {
+      bool fault, listening;
+      Lines lines;
+      const char* state;
+    } passes[] = {
+        {true, false, {cannot}, "running"},
+        {true, false, {}, "running"},
+        {false, false, {"Process (0): Health check failed (1 of 2): " + Refused}, "unhealthy"},
+        {true, false, {cannot}, "unhealthy"},   // a new outage
+        {false, true, {"Process (0): Health check passed again."}, "running"},
+    };
+    Start(1, {tclHealthKind::Tcp, 0, "/", 0, 2000, 2, 0});
+    for (size_t i = 0; i < sizeof passes / sizeof passes[0]; ++i) {
+      if (passes[i].fault) sim::FailNext(c[0], WSAENOBUFS);
+      passes[i].listening ? sim::Listen(Port, {}) : sim::StopListening(Port);
+      EXPECT_EQ(Pass(), passes[i].lines) << i;
+      EXPECT_EQ(ProgramStatuses(PrcList)[0].State, passes[i].state) << i;
+    }
   }
 }
 
@@ -140,6 +173,7 @@ TEST_F(HealthTest, ChecksThatNeverEndDoNotStretchThePass) {
     ASSERT_EQ(lines.size(), 126u);
     EXPECT_EQ(lines.back(), "Process (125): Health check failed (1 of 3): " + c.what);
     EXPECT_EQ(sim::OpenSocketCount(), 0);
+    EXPECT_EQ(sim::TimeWaitCount(), 0);
   }
 }
 

@@ -2,15 +2,47 @@
 
 #include "supervision/tclPrcList.h"
 
+namespace {
+
+// The supervision loop's alone, as the checks are.
+bool OwnOutage = false;
+
+// The service's own failure to run a check is not the program's: it is not
+// counted, and logged once until a check can be run again.
+void NoteOwnFault(int error, const std::string& what) {
+  if (OwnOutage) return;
+  OwnOutage = true;
+  LogProgramLine(true, "Warning (" + std::to_string(error) +
+                           "): The health check could not be run: " + what + ".");
+}
+
+}  // namespace
+
 tclHealthPass::tclHealthPass(tclPrcList& list) : List(list) {
   for (int32_t n = 0; n < List.Count; ++n) {
     tclPrc& record = List.Records[n];
     uint32_t child;
     // Only where the loop watches the program, whatever its window does.
     if (!record.AutoRestart || record.Paused || !record.HealthCheckDue(child)) continue;
+    // Winsock only for a pass that checks: without checks the service behaves
+    // as it did before they existed. Started anew by each such pass, so a
+    // failure is tried again at a later check.
+    if (!SocketsStarted) {
+      WSADATA data;
+      if (int error = WSAStartup(MAKEWORD(2, 2), &data)) {
+        NoteOwnFault(error, "the sockets could not be started");
+        return;
+      }
+      SocketsStarted = true;
+    }
     Checks.push_back({n, child, std::make_unique<tclHealthProbe>(record.Health, GetTickCount())});
   }
   Poll(0);   // a check that failed at once, or connected at once, is judged now
+}
+
+tclHealthPass::~tclHealthPass() {
+  Checks.clear();   // their sockets before Winsock
+  if (SocketsStarted) WSACleanup();
 }
 
 void tclHealthPass::Sleep(DWORD milliseconds) {
@@ -56,6 +88,8 @@ void tclHealthPass::Poll(DWORD milliseconds) {
 }
 
 void tclHealthPass::Judge(const InFlight& check) {
+  if (int error = check.Probe->OwnFault()) return NoteOwnFault(error, check.Probe->What());
+  OwnOutage = false;
   tclPrc& record = List.Records[check.Number];
   std::string prefix = "Process (" + std::to_string(check.Number) + "): ";
   uint32_t failures = 0;

@@ -13,6 +13,9 @@ class tclPrcList;
 class tclHealthPass {
  public:
   explicit tclHealthPass(tclPrcList& list);
+  ~tclHealthPass();
+  tclHealthPass(const tclHealthPass&) = delete;
+  tclHealthPass& operator=(const tclHealthPass&) = delete;
   // Sleeps, judging the checks that end meanwhile.
   void Sleep(DWORD milliseconds);
   // Waits for the checks still under way.
@@ -29,5 +32,6 @@ class tclHealthPass {
   void Judge(const InFlight& check);
 
   tclPrcList& List;
+  bool SocketsStarted = false;
   std::vector<InFlight> Checks;
 };

@@ -6,16 +6,6 @@ namespace {
 // not an HTTP server.
 const size_t LongestStatusLine = 4096;
 
-// Winsock is set up by the first check only: without checks the service
-// behaves as it did before they existed. 0, or why it failed.
-int SocketsStartup() {
-  static const int error = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data);
-  }();
-  return error;
-}
-
 std::string ErrorWhat(const std::string& what, int error) {
   if (error == WSAECONNREFUSED) return "the connection was refused";
   return what + " (error " + std::to_string(error) + ")";
@@ -49,14 +39,11 @@ std::string HttpAnswerFailure(const std::string& answer) {
 
 tclHealthProbe::tclHealthProbe(const tclHealthCheck& check, DWORD now)
     : Check(check), Started(now) {
-  if (int error = SocketsStartup()) {
-    Failure = ErrorWhat("the check could not be started", error);
-    return;
-  }
   Socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   u_long nonBlocking = 1;
   if (Socket == INVALID_SOCKET || ioctlsocket(Socket, FIONBIO, &nonBlocking) != 0) {
-    Finish(false, ErrorWhat("the check could not be started", WSAGetLastError()));
+    NotRun(Socket == INVALID_SOCKET ? "no socket could be made"
+                                    : "the socket could not be made non-blocking");
     return;
   }
   sockaddr_in to = {};
@@ -70,15 +57,30 @@ tclHealthProbe::tclHealthProbe(const tclHealthCheck& check, DWORD now)
     Finish(false, ErrorWhat("the connection failed", error));
 }
 
-tclHealthProbe::~tclHealthProbe() {
-  if (Socket != INVALID_SOCKET) closesocket(Socket);
+tclHealthProbe::~tclHealthProbe() { Close(); }
+
+// Reset, not closed in turn: a port this side closes first stays in TIME_WAIT
+// for minutes, and checks of many programs would use the ports up.
+void tclHealthProbe::Close() {
+  if (Socket == INVALID_SOCKET) return;
+  linger abortive = {};
+  abortive.l_onoff = 1;
+  abortive.l_linger = 0;
+  setsockopt(Socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
+             sizeof abortive);
+  closesocket(Socket);
+  Socket = INVALID_SOCKET;
 }
 
 void tclHealthProbe::Finish(bool passed, const std::string& failure) {
   Success = passed;
   Failure = failure;
-  if (Socket != INVALID_SOCKET) closesocket(Socket);
-  Socket = INVALID_SOCKET;
+  Close();
+}
+
+void tclHealthProbe::NotRun(const std::string& what) {
+  Fault = WSAGetLastError();
+  Finish(false, what);
 }
 
 void tclHealthProbe::Watch(fd_set& read, fd_set& write, fd_set& except) const {

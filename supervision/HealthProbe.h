@@ -26,10 +26,15 @@ class tclHealthProbe {
   bool Passed() const { return Success; }
   // What went wrong, for the log.
   const std::string& What() const { return Failure; }
+  // The service's own failure to run the check, which says nothing about
+  // the program: the Windows error; 0 when the check ran.
+  int OwnFault() const { return Fault; }
 
  private:
   enum class Stage { Connecting, Sending, Reading };
+  void Close();
   void Finish(bool passed, const std::string& failure);
+  void NotRun(const std::string& what);
   void Connected();
   void Send();
   void Read();
@@ -43,4 +48,5 @@ class tclHealthProbe {
   std::string Answer;
   bool Success = false;
   std::string Failure;
+  int Fault = 0;
 };

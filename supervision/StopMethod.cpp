@@ -1,59 +1,37 @@
 #include "supervision/StopMethod.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-
 namespace {
 
 // A process has one console at a time, and both the supervision pass and the
-// control handler stop programs.
+// control handler stop programs; a launch takes it too.
 std::mutex ConsoleLock;
 bool RoutineInstalled = false;   // under ConsoleLock
 
-// An event goes to every process attached to the console, the sender too,
-// on a thread the console starts in it a little later. Until our own copy
-// has been taken by the routine, removing the routine would hand that copy
-// to the default handler, which ends the process.
-std::mutex EchoLock;
-std::condition_variable EchoCame;
-bool Echoed = false;
-const auto EchoWait = std::chrono::milliseconds(1000);
-
+// An event goes to every process attached to the console, the sender too, on
+// a thread the console starts in it some time later, however late. A service
+// never wants these events, so the routine stays for the process's life: a
+// copy that met no routine would go to the default handler, which ends the
+// process.
 BOOL WINAPI TakeOwnEvent(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  {
-    std::lock_guard<std::mutex> hold(EchoLock);
-    Echoed = true;
-  }
-  EchoCame.notify_all();
-  return TRUE;
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
 bool SendConsoleEvent(DWORD processId, DWORD event) {
   std::lock_guard<std::mutex> hold(ConsoleLock);
-  if (!AttachConsole(processId)) return false;
   // A routine, not the form without one: that one is inherited by every
   // program started afterwards, and Ctrl+C would no longer reach them.
   if (!RoutineInstalled) RoutineInstalled = SetConsoleCtrlHandler(TakeOwnEvent, TRUE) != FALSE;
-  bool sent = false, echoed = false;
-  if (RoutineInstalled) {
-    {
-      std::lock_guard<std::mutex> hold(EchoLock);
-      Echoed = false;
-    }
-    sent = GenerateConsoleCtrlEvent(event, 0) != FALSE;
-    std::unique_lock<std::mutex> wait(EchoLock);
-    echoed = sent && EchoCame.wait_for(wait, EchoWait, [] { return Echoed; });
-  }
+  if (!RoutineInstalled || !AttachConsole(processId)) return false;
+  bool sent = GenerateConsoleCtrlEvent(event, 0) != FALSE;
   FreeConsole();
-  // A copy that has not come may still come: the routine then stays for it.
-  if (RoutineInstalled && (echoed || !sent))
-    RoutineInstalled = SetConsoleCtrlHandler(TakeOwnEvent, FALSE) == FALSE;
   return sent;
 }
 
 }  // namespace
+
+std::unique_lock<std::mutex> ExcludeConsoleAttach() {
+  return std::unique_lock<std::mutex>(ConsoleLock);
+}
 
 DWORD StopMethodCreationFlags(tclStopMethod method) {
   // Not a new process group: that turns Ctrl+C off in the program.

@@ -1,5 +1,6 @@
 // How a program is asked to quit before its grace period ends in termination.
 #pragma once
+#include <mutex>
 #include <vector>
 
 #include "platform/win.h"
@@ -9,6 +10,11 @@ enum class tclStopMethod { Quit, Close, CtrlC, CtrlBreak };
 
 // A console event reaches only a program that has a console of its own.
 DWORD StopMethodCreationFlags(tclStopMethod method);
+
+// Held by a launch around its CreateProcessA: a console program started
+// while the service is attached to another's console would share it, and
+// the events sent there.
+std::unique_lock<std::mutex> ExcludeConsoleAttach();
 
 // Sends every request of the method to the program; false when not one of
 // them could be delivered.

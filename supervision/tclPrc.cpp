@@ -113,13 +113,16 @@ bool tclPrc::Launch() {
   // An empty directory string makes the call fail; none means "inherit ours".
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
+  // Not while attached to another program's console: it would share that one.
+  std::unique_lock<std::mutex> console = ExcludeConsoleAttach();
   BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
                            flags, Environment.empty() ? nullptr : &Environment[0],
                            StartDir.empty() ? nullptr : StartDir.c_str(),
                            &startup, &created);
+  DWORD launchError = ok ? 0 : GetLastError();   // before the unlock can change it
+  console.unlock();
   if (!ok) {
-    DWORD error = GetLastError();
-    LogProgramLine(PrcFileLogging, "Error ( " + std::to_string(int32_t(error)) +
+    LogProgramLine(PrcFileLogging, "Error ( " + std::to_string(int32_t(launchError)) +
                                        " ): Failed to start program " + AppName);
     return false;
   }

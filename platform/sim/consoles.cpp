@@ -28,6 +28,7 @@ std::vector<std::thread> g_deliveries;
 // What the console does in this process: run the routines, newest first.
 void DeliverToSelf(DWORD event) {
   std::this_thread::sleep_for(OwnDeliveryDelay);
+  HoldPoint("HandlerRoutine");   // a copy later than any the sender could wait for
   std::vector<PHANDLER_ROUTINE> routines;
   {
     std::lock_guard<std::mutex> hold(Mu());
@@ -53,11 +54,16 @@ void JoinDeliveries() {
 namespace sim {
 namespace detail {
 
+// The routines are this process's own code, which a fresh machine does not
+// restart: they stay, as they would for the process's life.
 void ResetConsoles() {
   JoinDeliveries();
   std::lock_guard<std::mutex> hold(Mu());
-  g_consoles = Consoles();
+  g_consoles.attached = 0;
+  g_consoles.endedByEvent = false;
 }
+
+int AttachedConsoleLocked() { return g_consoles.attached; }
 
 }  // namespace detail
 
@@ -91,6 +97,7 @@ BOOL FreeConsole() {
 }
 
 BOOL GenerateConsoleCtrlEvent(DWORD event, DWORD processGroupId) {
+  HoldPoint("GenerateConsoleCtrlEvent");
   {
     std::lock_guard<std::mutex> hold(Mu());
     if (g_consoles.attached == 0) return Fail(ERROR_INVALID_HANDLE);

@@ -317,7 +317,9 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
   ProcRec* p = NewProcessLocked(*program);
   p->priorityClass = PriorityFromFlags(creationFlags);
   p->suspended = (creationFlags & CREATE_SUSPENDED) != 0;
-  if (creationFlags & CREATE_NEW_CONSOLE) p->console = ++g_table.lastConsole;
+  // Without a console of its own it shares the one this process is attached to.
+  p->console = (creationFlags & CREATE_NEW_CONSOLE) ? ++g_table.lastConsole
+                                                    : AttachedConsoleLocked();
   if (!p->suspended) BeginRunningLocked(*p);
   processInformation->hProcess = g_table.handles.Add({SimObject::ProcessHandle, p});
   processInformation->hThread = g_table.handles.Add({SimObject::ThreadHandle, p});

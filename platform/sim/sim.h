@@ -153,7 +153,8 @@ void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& stat
 // "SetInformationJobObject", "AssignProcessToJobObject", "GetProcessTimes", "StartServiceA",
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
 // "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA", "ChangeServiceConfig2A",
-// "StartServiceCtrlDispatcherA", "CreateMutexA", "ReleaseMutex"); 0 clears.
+// "StartServiceCtrlDispatcherA", "CreateMutexA", "ReleaseMutex", "WSAStartup",
+// "socket", "ioctlsocket"); 0 clears.
 void FailNext(const std::string& function, DWORD error);
 // Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",
 // "ControlService 129", "QueryServiceStatus", "CloseServiceHandle service",
@@ -192,7 +193,8 @@ bool WaitServiceMainReturned(int realTimeoutMs);
 HANDLE CreateMutexAsService(const std::string& name);
 
 // --- Consoles. A program created with CREATE_NEW_CONSOLE has one of its own;
-// others share this process's, which it does not have. An event goes to every
+// others share the one this process is attached to at the time, if any. The
+// routines of this process outlive Reset, as its code does. An event goes to every
 // process attached to the console, this one included: its routines run on a
 // thread of their own a little later, as on Windows, newest first; when none
 // returns TRUE, Windows would end this process, which the sim notes. ---
@@ -211,10 +213,15 @@ struct Listener {
 void Listen(uint16_t port, const Listener& listener);
 void StopListening(uint16_t port);
 int OpenSocketCount();
+// Connections this side closed before the server did, which on Windows wait
+// 240 s in TIME_WAIT; an abortive close (SO_LINGER, time-out 0) leaves none.
+int TimeWaitCount();
 
 // --- Races on purpose. The next thread that calls `function`
-// ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess") waits at its
-// start until ReleaseHold, while every other thread goes on. ---
+// ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess",
+// "GenerateConsoleCtrlEvent"; "HandlerRoutine": the thread bringing this
+// process its copy of a console event) waits at its start until ReleaseHold,
+// while every other thread goes on. ---
 void HoldAt(const std::string& function);
 bool WaitHeld(int realTimeoutMs = 10000);   // really, bounded
 void ReleaseHold();

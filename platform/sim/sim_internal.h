@@ -84,6 +84,7 @@ void ResetServices();   // may wait for service threads; call without Mu()
 void ResetHolds();
 void ResetMutexes();
 void ResetConsoles();   // waits for the routines' threads; call without Mu()
+int AttachedConsoleLocked();   // 0: none
 void ResetSockets();
 
 // Mutex handles (mutexes.cpp), which the handle calls of processes.cpp pass

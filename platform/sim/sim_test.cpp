@@ -389,6 +389,25 @@ TEST(SimMutex, ANamedMutexIsSharedOwnedByOneThreadAndWaitedForBounded) {
   EXPECT_NE(OpenMutexA(SYNCHRONIZE, FALSE, "Global\\ql.test"), nullptr);
 }
 
+// --- Sockets ---
+
+// A connection we close before the server did waits in TIME_WAIT, unless reset.
+TEST(SimSockets, OnlyAGracefulFirstCloseLeavesTimeWait) {
+  sim::Listen(80, {});
+  sockaddr_in to = {AF_INET, htons(80), {htonl(INADDR_LOOPBACK)}};
+  for (u_short onoff : {0, 1}) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    linger l = {onoff, 0};
+    EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l), 0);
+    closesocket(s);
+  }
+  EXPECT_EQ(sim::TimeWaitCount(), 1);
+  sim::FailNext("socket", WSAENOBUFS);
+  EXPECT_EQ(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), INVALID_SOCKET);
+  EXPECT_EQ(WSAGetLastError(), WSAENOBUFS);
+}
+
 // --- Profile reader ---
 
 std::string Profile(const char* section, const char* key, const char* def, DWORD size = 64) {

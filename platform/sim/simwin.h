@@ -355,13 +355,21 @@ typedef unsigned long u_long;
 #define IPPROTO_TCP 6
 #define SOL_SOCKET 0xffff
 #define SO_ERROR 0x1007
+#define SO_LINGER 0x0080
 #define FIONBIO 0x8004667eL
 #define INADDR_LOOPBACK 0x7f000001UL
 #define WSAEWOULDBLOCK 10035
 #define WSAEADDRNOTAVAIL 10049
 #define WSAENOTCONN 10057
 #define WSAECONNREFUSED 10061
+#define WSAENOBUFS 10055
+#define WSAEINVAL 10022
 #define MAKEWORD(low, high) WORD((low) | ((high) << 8))
+// Two 16-bit fields, as Windows has them.
+struct linger {
+  u_short l_onoff;
+  u_short l_linger;
+};
 struct WSADATA {
   WORD wVersion;
 };
@@ -375,11 +383,13 @@ struct sockaddr_in {
   in_addr sin_addr;
 };
 int WSAStartup(WORD version, WSADATA* data);
+int WSACleanup();
 int WSAGetLastError();
 SOCKET socket(int family, int type, int protocol);
 int ioctlsocket(SOCKET s, long command, u_long* argument);
 int connect(SOCKET s, const sockaddr* address, int length);
 int getsockopt(SOCKET s, int level, int option, char* value, int* length);
+int setsockopt(SOCKET s, int level, int option, const char* value, int length);
 int send(SOCKET s, const char* buffer, int length, int flags);
 int recv(SOCKET s, char* buffer, int length, int flags);
 int closesocket(SOCKET s);

@@ -10,14 +10,17 @@
 namespace {
 
 struct Connection {
+  bool connecting = false;
   bool refused = false;
   sim::Listener listener;
   std::string sent;
   size_t read = 0;
+  bool abortive = false;   // SO_LINGER on with a time-out of 0
 };
 
 std::map<SOCKET, Connection> g_sockets;   // open ones; guarded by Mu(), as all below
 std::map<uint16_t, sim::Listener> g_listeners;
+int g_timeWaits = 0;
 thread_local int t_wsaError = 0;
 
 int WsaFail(int error) {
@@ -51,23 +54,44 @@ int OpenSocketCount() {
   return int(g_sockets.size());
 }
 
+int TimeWaitCount() {
+  std::lock_guard<std::mutex> hold(detail::Mu());
+  return g_timeWaits;
+}
+
 void detail::ResetSockets() {
   std::lock_guard<std::mutex> hold(Mu());
   g_sockets.clear();
   g_listeners.clear();
+  g_timeWaits = 0;
 }
 
 }  // namespace sim
 
-int WSAStartup(WORD, WSADATA*) { return 0; }
+int WSAStartup(WORD, WSADATA*) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  return int(sim::detail::TakeFailureLocked("WSAStartup"));
+}
+
+int WSACleanup() { return 0; }
+
 int WSAGetLastError() { return t_wsaError; }
-int ioctlsocket(SOCKET, long, u_long*) { return 0; }
+
+int ioctlsocket(SOCKET, long, u_long*) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  if (int error = int(sim::detail::TakeFailureLocked("ioctlsocket"))) return WsaFail(error);
+  return 0;
+}
 u_short htons(u_short value) { return __builtin_bswap16(value); }
 u_long htonl(u_long value) { return __builtin_bswap32(uint32_t(value)); }
 
 // The lowest free number: the host's fd_set holds numbers below 1024 only.
 SOCKET socket(int, int, int) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  if (int error = int(sim::detail::TakeFailureLocked("socket"))) {
+    WsaFail(error);
+    return INVALID_SOCKET;
+  }
   SOCKET s = 3;
   while (g_sockets.count(s) != 0) ++s;
   g_sockets[s] = Connection();
@@ -80,6 +104,7 @@ int connect(SOCKET s, const sockaddr* address, int) {
   if (to->sin_addr.s_addr != htonl(INADDR_LOOPBACK)) return WsaFail(WSAEADDRNOTAVAIL);
   Connection& c = g_sockets.at(s);
   auto listening = g_listeners.find(htons(to->sin_port));
+  c.connecting = true;
   c.refused = listening == g_listeners.end();
   if (!c.refused) c.listener = listening->second;
   return WsaFail(WSAEWOULDBLOCK);
@@ -90,6 +115,16 @@ int getsockopt(SOCKET s, int, int, char* value, int* length) {
   int error = g_sockets.at(s).refused ? WSAECONNREFUSED : 0;
   memcpy(value, &error, sizeof error);
   *length = sizeof error;
+  return 0;
+}
+
+int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  if (level != SOL_SOCKET || option != SO_LINGER || length != int(sizeof(linger)))
+    return WsaFail(WSAEINVAL);
+  linger l;
+  memcpy(&l, value, sizeof l);
+  g_sockets.at(s).abortive = l.l_onoff != 0 && l.l_linger == 0;
   return 0;
 }
 
@@ -113,6 +148,10 @@ int recv(SOCKET s, char* buffer, int length, int) {
 
 int closesocket(SOCKET s) {
   std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  const Connection& c = g_sockets.at(s);
+  // The server closes once it has answered; a pending connection is reset.
+  bool closesFirst = c.connecting && Ready(c, 1) && !Ready(c, 0);
+  g_timeWaits += closesFirst && !c.abortive;
   g_sockets.erase(s);
   return 0;
 }
