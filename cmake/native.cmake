@@ -52,6 +52,9 @@ target_compile_definitions(unit_tests PRIVATE QL_SOURCE_DIR="${CMAKE_SOURCE_DIR}
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
+# A product include that reaches up the layers fails here, before any link.
+add_test(NAME layers COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/layers.sh ${CMAKE_SOURCE_DIR})
+
 # Fuzz targets need clang's libFuzzer; they are built only when asked for.
 option(QL_FUZZ "Build the libFuzzer targets" OFF)
 if(QL_FUZZ)
