@@ -51,6 +51,12 @@ gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 # A product include that reaches up the layers fails here, before any link.
 add_test(NAME layers COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/layers.sh ${CMAKE_SOURCE_DIR})
+# A static library links whatever an earlier one already pulled in; this
+# fails on a library using a symbol that only a library above it defines.
+add_test(NAME links COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/links.sh
+  $<TARGET_FILE:ql_entry> $<TARGET_FILE:ql_scm_client> $<TARGET_FILE:ql_service>
+  $<TARGET_FILE:ql_config> $<TARGET_FILE:ql_supervision> $<TARGET_FILE:ql_log>
+  $<TARGET_FILE:ql_platform>)
 
 # Fuzz targets need clang's libFuzzer; they are built only when asked for.
 option(QL_FUZZ "Build the libFuzzer targets" OFF)

@@ -18,5 +18,3 @@ std::string ModuleDirectory() {
   if (i == std::string::npos || i < 2) return DefaultDirectory;
   return full.substr(0, i + 1);
 }
-
-bool FitsPathLimit(const std::string& path) { return path.size() < MAX_PATH; }
