@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
 #include "supervision/tclPrcList.h"
 

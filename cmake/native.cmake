@@ -23,13 +23,10 @@ set(QL_SIM_SOURCES
   platform/sim/sockets.cpp
   platform/sim/environment.cpp
 )
-add_library(qlsim STATIC ${QL_SIM_SOURCES})
-target_include_directories(qlsim PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qlsim PUBLIC Threads::Threads)
-
-add_library(qlcore STATIC ${QL_SOURCES})
-target_include_directories(qlcore PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(qlcore PUBLIC qlsim)
+# The simulated Windows stands in for the platform.
+add_library(ql_platform STATIC ${QL_SIM_SOURCES})
+target_include_directories(ql_platform PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(ql_platform PUBLIC Threads::Threads)
 
 # Tests live beside the code they test, in any folder of the tree. Both globs
 # are checked again at every build, so a new folder's tests join an existing
@@ -45,12 +42,21 @@ foreach(dir ${QL_TOP_DIRS})
   endif()
 endforeach()
 add_executable(unit_tests ${QL_UNIT_TESTS} tests/unit/test_main.cpp)
-target_link_libraries(unit_tests PRIVATE qlcore GTest::gtest)
+target_link_libraries(unit_tests PRIVATE ql_entry GTest::gtest)
 # Expected texts that the end-to-end tests share lie in the source tree.
 target_compile_definitions(unit_tests PRIVATE QL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+# A product include that reaches up the layers fails here, before any link.
+add_test(NAME layers COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/layers.sh ${CMAKE_SOURCE_DIR})
+# A static library links whatever an earlier one already pulled in; this
+# fails on a library using a symbol that only a library above it defines.
+add_test(NAME links COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/links.sh
+  $<TARGET_FILE:ql_entry> $<TARGET_FILE:ql_scm_client> $<TARGET_FILE:ql_service>
+  $<TARGET_FILE:ql_config> $<TARGET_FILE:ql_supervision> $<TARGET_FILE:ql_log>
+  $<TARGET_FILE:ql_platform>)
 
 # Fuzz targets need clang's libFuzzer; they are built only when asked for.
 option(QL_FUZZ "Build the libFuzzer targets" OFF)
@@ -60,8 +66,8 @@ endif()
 
 # The health check's start period over many launches, on the virtual clock.
 add_executable(healthfigures bench/healthfigures.cpp)
-target_link_libraries(healthfigures PRIVATE qlcore)
+target_link_libraries(healthfigures PRIVATE ql_entry)
 
 # The simulated profile reader on real files, for the differential reader test.
 add_executable(profdump_native tests/profile/profdump_native.cpp)
-target_link_libraries(profdump_native PRIVATE qlsim)
+target_link_libraries(profdump_native PRIVATE ql_platform)

@@ -1,41 +1,74 @@
-// Texts that the whole system shares; built once before the global objects.
+// Texts and numbers that the whole system shares. The texts are defined here,
+// inline: a unit that includes this header has them built before any object
+// it defines itself, whatever order the units are initialised in.
 #pragma once
+#include <cstdint>
 #include <string>
 
-extern const std::string VersionText;
-extern const std::string ProductName;       // also the default service name
-extern const std::string DefaultDirectory;
-extern const std::string FileBaseName;
-extern const std::string LogExtension, IniExtension, ExeExtension, StatusExtension;
-extern const std::string LogFileName, IniFileName, ExeFileName, StatusFileName;
-extern const std::string DefaultLogPath, DefaultIniPath, DefaultExePath;
+// Programs are numbered from 0; at most this many.
+constexpr int32_t MaxProcesses = 127;
 
-extern const std::string PriorityWords[6];   // in the order they are compared
-extern const std::string DefaultPriorityWord;
-extern const std::string WindowWords[13];
-extern const std::string DefaultWindowWord;
-extern const std::string StopMethodWords[4];   // in the order of tclStopMethod
-extern const std::string HealthCheckWords[3];  // in the order of tclHealthKind
+inline const std::string VersionText = "1.00.00 build 20261208.01";
+inline const std::string ProductName = "(Quarn) Server Loader";   // also the default service name
+inline const std::string DefaultDirectory = "c:\\";
+inline const std::string FileBaseName = "QuarnLoader";
+inline const std::string LogExtension = ".log", IniExtension = ".ini", ExeExtension = ".exe",
+                         StatusExtension = ".status";
+inline const std::string LogFileName = FileBaseName + LogExtension;
+inline const std::string IniFileName = FileBaseName + IniExtension;
+inline const std::string ExeFileName = FileBaseName + ExeExtension;
+inline const std::string StatusFileName = FileBaseName + StatusExtension;
+inline const std::string DefaultLogPath = DefaultDirectory + LogFileName;
+inline const std::string DefaultIniPath = DefaultDirectory + IniFileName;
+inline const std::string DefaultExePath = DefaultDirectory + ExeFileName;
 
-extern const std::string SettingsSection, ProcessSectionPrefix;
-extern const std::string KeyServiceName, KeyUserInterface, KeyRestartInterval;
-extern const std::string KeyNumberOfProcesses, KeyServicePriority, KeyGlobalFileLogging;
-extern const std::string KeyAppName, KeyProcessName, KeyCommandLine, KeyStartDir, KeyPriority,
-    KeyWindow, KeyAutoRestart, KeyPaused, KeyStartPause, KeyStopPause, KeyNumOfRespChecks,
-    KeyPrcFileLogging, KeyMinimize;
+// In the order they are compared.
+inline const std::string PriorityWords[6] = {"real", "high", "above", "normal", "below", "low"};
+inline const std::string DefaultPriorityWord = PriorityWords[3];
+inline const std::string WindowWords[13] = {
+    "forceminimize", "hide",          "maximize",        "minimize",  "restore",
+    "show",          "showdefault",   "showmaximized",   "showminimized",
+    "showminnoactive", "showna",      "shownoactive",    "shownormal"};
+inline const std::string DefaultWindowWord = WindowWords[10];
+// In the order of tclStopMethod.
+inline const std::string StopMethodWords[4] = {"quit", "close", "ctrlc", "ctrlbreak"};
+// In the order of tclHealthKind.
+inline const std::string HealthCheckWords[3] = {"none", "tcp", "http"};
+
+inline const std::string SettingsSection = "Settings", ProcessSectionPrefix = "Process_";
+inline const std::string KeyServiceName = "ServiceName", KeyUserInterface = "UserInterface",
+                         KeyRestartInterval = "RestartInterval";
+inline const std::string KeyNumberOfProcesses = "NumberOfProcesses",
+                         KeyServicePriority = "ServicePriority",
+                         KeyGlobalFileLogging = "GlobblFileLogging";
+inline const std::string KeyAppName = "AppName", KeyProcessName = "ProcessName",
+                         KeyCommandLine = "CommandLine", KeyStartDir = "StartDir",
+                         KeyPriority = "Priority", KeyWindow = "Window",
+                         KeyAutoRestart = "AutoRestart", KeyPaused = "Paused",
+                         KeyStartPause = "StartPause", KeyStopPause = "StopPause",
+                         KeyNumOfRespChecks = "NumOfRespChecks",
+                         KeyPrcFileLogging = "PrcFileLogging", KeyMinimize = "Minimize";
 // Opt-in keys of a program section, echoed only when the file has them.
-extern const std::string KeyMinUptime, KeyMaxRestartDelay, KeyStopProcessTree;
-extern const std::string KeyHealthCheck, KeyHealthPort, KeyHealthPath, KeyHealthInterval,
-    KeyHealthTimeout, KeyHealthRetries, KeyHealthStartPeriod;
+inline const std::string KeyMinUptime = "MinUptime", KeyMaxRestartDelay = "MaxRestartDelay",
+                         KeyStopProcessTree = "StopProcessTree";
+inline const std::string KeyHealthCheck = "HealthCheck", KeyHealthPort = "HealthPort",
+                         KeyHealthPath = "HealthPath", KeyHealthInterval = "HealthInterval",
+                         KeyHealthTimeout = "HealthTimeout", KeyHealthRetries = "HealthRetries",
+                         KeyHealthStartPeriod = "HealthStartPeriod";
 // Opt-in in both: in the settings it is every program's default.
-extern const std::string KeyStopMethod;
+inline const std::string KeyStopMethod = "StopMethod";
 // Opt-in in both, numbered from 0: variables set for the programs.
-extern const std::string KeyEnvPrefix;
+inline const std::string KeyEnvPrefix = "Env_";
 // Opt-in keys of the settings section, echoed only when the file has them.
-extern const std::string KeyLogMaxSize, KeyLogBackups, KeyParallelStop, KeyStopOnShutdown;
+inline const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
+inline const std::string KeyParallelStop = "ParallelStop", KeyStopOnShutdown = "StopOnShutdown";
 
-extern const std::string ConfirmationText;
+inline const std::string ConfirmationText =
+    "The command was issued - see log entry to see if it succeeded.";
 
-extern const std::string OptionInstall, OptionRemove, OptionStart, OptionStop, OptionPause,
-    OptionResume, OptionHide, OptionShow, OptionReal, OptionHigh, OptionAbove, OptionNormal,
-    OptionBelow, OptionLow, OptionStatus, OptionReload;
+inline const std::string OptionInstall = "-install", OptionRemove = "-remove",
+                         OptionStart = "-start", OptionStop = "-stop", OptionPause = "-pause",
+                         OptionResume = "-resume", OptionHide = "-hide", OptionShow = "-show",
+                         OptionReal = "-real", OptionHigh = "-high", OptionAbove = "-above",
+                         OptionNormal = "-normal", OptionBelow = "-below", OptionLow = "-low",
+                         OptionStatus = "-status", OptionReload = "-reload";

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "config/Constants.h"
-#include "config/Globals.h"
 #include "config/tclIni.h"
+#include "log/tclLog.h"
 #include "platform/win.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // Reading a program's health check keys, each echoed only when present.
 #include "config/Constants.h"
-#include "config/Globals.h"
 #include "config/Words.h"
 #include "config/tclIni.h"
+#include "log/tclLog.h"
 
 namespace {
 const int32_t HighestPort = 65535;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "config/Globals.h"
+#include "supervision/tclPrcList.h"
 #include "tests/unit/TestKit.h"
 
 namespace {

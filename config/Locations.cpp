@@ -1,7 +1,6 @@
 #include "config/Locations.h"
 
 #include "config/Constants.h"
-#include "config/Globals.h"
 #include "platform/win.h"
 
 namespace {
@@ -18,24 +17,4 @@ std::string ModuleDirectory() {
   std::string::size_type i = full.rfind('\\');
   if (i == std::string::npos || i < 2) return DefaultDirectory;
   return full.substr(0, i + 1);
-}
-
-bool FitsPathLimit(const std::string& path) { return path.size() < MAX_PATH; }
-
-void tclService::SetUpPaths() {
-  Directory = ModuleDirectory();
-  ExecutablePath = Directory + ExeFileName;
-  Log.SetPath(Directory + LogFileName);
-  Ini.SetPath(Directory + IniFileName);
-  StatusPath = Directory + StatusFileName;
-}
-
-// A backup the platform cannot rename to stops the rotation for good, and
-// the log then grows without bound. All backup names have the same length.
-void tclService::CheckLogBackupPath(int32_t backups) {
-  std::string backup = tclLog::BackupPathOf(Log.GetPath(), backups);
-  if (!FitsPathLimit(backup))
-    Log.FileLine("Warning: The log cannot be kept within " + KeyLogMaxSize +
-                     ": this path is too long: " + backup,
-                 true);
 }

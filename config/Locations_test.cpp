@@ -6,8 +6,10 @@
 #include <string>
 
 #include "config/Constants.h"
-#include "config/Globals.h"
+#include "config/tclIni.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
+#include "service/tclService.h"
 
 // ---- ModuleDirectory -------------------------------------------------------------
 

@@ -1,8 +1,8 @@
 // Turning the program sections of the configuration file into the table.
 #include "config/Constants.h"
 #include "config/Environment.h"
-#include "config/Globals.h"
 #include "config/tclIni.h"
+#include "log/tclLog.h"
 #include "platform/win.h"
 #include "supervision/tclPrcList.h"
 

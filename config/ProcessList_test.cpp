@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "config/Globals.h"
+#include "config/tclIni.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
-#include "tests/unit/TestKit.h"
 #include "supervision/tclPrcList.h"
+#include "tests/unit/TestKit.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 
 #include "config/Constants.h"
 #include "config/Environment.h"
-#include "config/Globals.h"
 #include "config/tclIni.h"
 #include "platform/win.h"
 #include "supervision/tclPrcList.h"

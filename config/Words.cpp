@@ -1,7 +1,7 @@
 #include "config/Words.h"
 
 #include "config/Constants.h"
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "platform/win.h"
 
 std::string ToLowerText(const std::string& text) {

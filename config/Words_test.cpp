@@ -5,7 +5,7 @@
 #include <climits>
 #include <string>
 
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
 #include "tests/unit/TestKit.h"
 

@@ -1,8 +1,8 @@
 #include "config/tclIni.h"
 
 #include "config/Constants.h"
-#include "config/Globals.h"
 #include "config/Words.h"
+#include "log/tclLog.h"
 #include "platform/win.h"
 
 tclIni::tclIni(const std::string& path) : Path(path) {}

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "config/Constants.h"
 #include "supervision/HealthCheck.h"
 #include "supervision/StopMethod.h"
 
@@ -75,5 +76,7 @@ class tclIniQuiet {
   bool Was;   // nested inside a reload's read, it must not turn the echo back on
 };
 
-constexpr int32_t MaxProcesses = 127;
 constexpr unsigned SettingsBufferSize = 500;
+
+// The one configuration reader of the run.
+extern tclIni Ini;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
 #include "tests/unit/TestKit.h"
 

@@ -1,8 +1,10 @@
 #include "config/Constants.h"
-#include "config/Globals.h"
+#include "config/tclIni.h"
 #include "entry/Entry.h"
+#include "log/tclLog.h"
 #include "scm_client/Report.h"
 #include "service/ControlCodes.h"
+#include "service/tclService.h"
 
 namespace {
 

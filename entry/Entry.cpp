@@ -2,11 +2,13 @@
 
 #include <vector>
 
-#include "config/Globals.h"
 #include "config/Words.h"
+#include "config/tclIni.h"
 #include "log/ErrorText.h"
+#include "log/tclLog.h"
 #include "scm_client/Report.h"
 #include "service/Service.h"
+#include "service/tclService.h"
 
 namespace {
 
@@ -54,13 +56,6 @@ void tclService::LoadServiceSettings() {
     return;
   }
   SetName(name);
-}
-
-void tclService::LoadLogLimits(bool checkBackupPath) {
-  int32_t kib = Ini.ReadLogMaxSize();
-  int32_t backups = Ini.ReadLogBackups();
-  Log.SetRotation(uint64_t(kib) * 1024, backups);
-  if (checkBackupPath && kib > 0) CheckLogBackupPath(backups);
 }
 
 int Entry(int argc, char** argv) {

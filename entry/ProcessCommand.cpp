@@ -1,10 +1,12 @@
 // Carries one per-process command from the console to the running service.
 #include "config/Constants.h"
-#include "config/Globals.h"
 #include "config/Words.h"
 #include "entry/Entry.h"
+#include "log/tclLog.h"
 #include "scm_client/Report.h"
 #include "service/ControlCodes.h"
+#include "service/tclService.h"
+#include "supervision/tclPrcList.h"
 
 namespace {
 

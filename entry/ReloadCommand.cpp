@@ -1,9 +1,10 @@
 // "-reload": asks the running service to read its configuration file again
 // and prints the outcome the service records in its status file.
-#include "config/Globals.h"
 #include "entry/Entry.h"
+#include "log/tclLog.h"
 #include "scm_client/Report.h"
 #include "service/Service.h"
+#include "service/tclService.h"
 #include "supervision/StatusFile.h"
 
 namespace {

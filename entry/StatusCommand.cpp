@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "config/Globals.h"
 #include "entry/Entry.h"
+#include "log/tclLog.h"
 #include "scm_client/Report.h"
 #include "service/Service.h"
+#include "service/tclService.h"
 #include "supervision/StatusFile.h"
 
 namespace {

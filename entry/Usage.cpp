@@ -1,6 +1,6 @@
 #include "config/Constants.h"
-#include "config/Globals.h"
 #include "entry/Entry.h"
+#include "log/tclLog.h"
 
 void PrintBanner() {
   Log.ConsoleLine("###", false);

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "config/Globals.h"
 #include "config/Words.h"
+#include "config/tclIni.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
+#include "supervision/tclPrcList.h"
 #include "tests/unit/TestKit.h"
 
 namespace {

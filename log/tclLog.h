@@ -101,3 +101,6 @@ class FileSwitch {
  private:
   tclLog& Owner;
 };
+
+// The one log of the run.
+extern tclLog Log;

@@ -1,6 +1,8 @@
 #include "log/ErrorText.h"
+#include "log/tclLog.h"
 #include "scm_client/Report.h"
 #include "scm_client/ScmSession.h"
+#include "service/tclService.h"
 
 bool tclService::Install() {
   auto create = [this](SC_HANDLE manager, std::string& message) {

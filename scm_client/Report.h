@@ -2,6 +2,6 @@
 #pragma once
 #include <string>
 
-#include "config/Globals.h"
+#include "log/tclLog.h"
 
 inline void Report(const std::string& message) { Log.BothLine(message, false, true); }

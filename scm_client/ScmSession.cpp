@@ -2,6 +2,7 @@
 
 #include "log/ErrorText.h"
 #include "scm_client/Report.h"
+#include "service/tclService.h"
 
 const OpenFailureTexts CouldNotOpen = {" Could not open the Service Manager.",
                                        " Could not open the Service."};

@@ -1,7 +1,9 @@
-#include "config/Globals.h"
 #include "log/ErrorText.h"
+#include "log/tclLog.h"
 #include "service/ControlCodes.h"
 #include "service/Service.h"
+#include "service/tclService.h"
+#include "supervision/tclPrcList.h"
 
 int32_t PendingCommand = 0;
 

@@ -1,8 +1,11 @@
 // The service's reload of its configuration file: asked for by the control
 // handler, carried out by the supervision loop between two passes.
 #include "config/Constants.h"
-#include "config/Globals.h"
+#include "config/tclIni.h"
+#include "log/tclLog.h"
 #include "service/Service.h"
+#include "service/tclService.h"
+#include "supervision/tclPrcList.h"
 
 namespace {
 

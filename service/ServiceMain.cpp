@@ -3,9 +3,12 @@
 #include <mutex>
 
 #include "config/Constants.h"
-#include "config/Globals.h"
+#include "config/tclIni.h"
 #include "log/ErrorText.h"
+#include "log/tclLog.h"
 #include "service/Service.h"
+#include "service/tclService.h"
+#include "supervision/tclPrcList.h"
 
 namespace {
 std::mutex MainLock;

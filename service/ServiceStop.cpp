@@ -5,9 +5,11 @@
 #include <system_error>
 #include <thread>
 
-#include "config/Globals.h"
 #include "log/ErrorText.h"
+#include "log/tclLog.h"
 #include "service/Service.h"
+#include "service/tclService.h"
+#include "supervision/tclPrcList.h"
 
 namespace {
 

@@ -1,8 +1,10 @@
 // The service's side of the status file: its own facts, and the moments it
 // writes them.
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "service/Service.h"
+#include "service/tclService.h"
 #include "supervision/StatusFile.h"
+#include "supervision/tclPrcList.h"
 
 namespace {
 

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "config/Constants.h"
-#include "config/Globals.h"
+#include "config/Locations.h"
+#include "config/tclIni.h"
+#include "log/tclLog.h"
 
 tclService::tclService()
     : Directory(DefaultDirectory),
@@ -65,4 +67,29 @@ bool tclService::ReportStopPending(DWORD waitHint) {
 void tclService::LoadStopSettings() {
   ParallelStop = Ini.ReadOptionalYesNo(SettingsSection, KeyParallelStop, false);
   StopOnShutdown = Ini.ReadOptionalYesNo(SettingsSection, KeyStopOnShutdown, false);
+}
+
+void tclService::SetUpPaths() {
+  Directory = ModuleDirectory();
+  ExecutablePath = Directory + ExeFileName;
+  Log.SetPath(Directory + LogFileName);
+  Ini.SetPath(Directory + IniFileName);
+  StatusPath = Directory + StatusFileName;
+}
+
+void tclService::LoadLogLimits(bool checkBackupPath) {
+  int32_t kib = Ini.ReadLogMaxSize();
+  int32_t backups = Ini.ReadLogBackups();
+  Log.SetRotation(uint64_t(kib) * 1024, backups);
+  if (checkBackupPath && kib > 0) CheckLogBackupPath(backups);
+}
+
+// A backup the platform cannot rename to stops the rotation for good, and
+// the log then grows without bound. All backup names have the same length.
+void tclService::CheckLogBackupPath(int32_t backups) {
+  std::string backup = tclLog::BackupPathOf(Log.GetPath(), backups);
+  if (!FitsPathLimit(backup))
+    Log.FileLine("Warning: The log cannot be kept within " + KeyLogMaxSize +
+                     ": this path is too long: " + backup,
+                 true);
 }

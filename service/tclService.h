@@ -64,3 +64,6 @@ class tclService {
  private:
   std::mutex StatusLock;
 };
+
+// The service descriptor of the run.
+extern tclService Service;

@@ -1,5 +1,4 @@
 // One pass of the supervision loop.
-#include "config/Globals.h"
 #include "supervision/HealthPass.h"
 #include "supervision/tclPrcList.h"
 

@@ -1,7 +1,7 @@
 // A reload's matching of the file's programs against the running table.
 #include "supervision/Reload.h"
 
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "supervision/tclPrcList.h"
 
 namespace {

@@ -1,9 +1,10 @@
 #include <cstdio>
 
-#include "config/Globals.h"
 #include "config/Locations.h"
 #include "log/ErrorText.h"
+#include "log/tclLog.h"
 #include "supervision/StatusFile.h"
+#include "supervision/tclPrcList.h"
 
 namespace {
 

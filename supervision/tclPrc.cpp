@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "config/Globals.h"
+#include "log/tclLog.h"
 
 namespace {
 const DWORD NoProcessId = DWORD(-1);

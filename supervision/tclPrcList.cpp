@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "config/tclIni.h"
+#include "config/Constants.h"
 
 tclPrcList::~tclPrcList() {
   Clear();

@@ -92,3 +92,6 @@ class tclPrcList {
  private:
   mutable std::mutex TableLock;
 };
+
+// The table of the run; destroying it at exit stops none of the programs.
+extern tclPrcList PrcList;

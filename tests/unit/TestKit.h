@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "config/Constants.h"
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
 #include "service/Service.h"
+#include "service/tclService.h"
+#include "supervision/tclPrcList.h"
 
 namespace kit {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "config/Globals.h"
+#include "log/tclLog.h"
 #include "platform/sim/sim.h"
 
 // Every test starts on a fresh simulated machine, with a log in the console
