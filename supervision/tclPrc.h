@@ -91,6 +91,10 @@ class tclPrc {
   // fails to claim it gives up (or, stopping with wait, waits).
   std::atomic<bool> Busy{false};
 
+  // Console commands at work on this record; a reload leaves a pinned
+  // record where it is until they are done.
+  std::atomic<uint32_t> Pins{0};
+
   // Stops that had to terminate the program, for the service stop's summary.
   std::atomic<uint32_t> Terminations{0};
 
