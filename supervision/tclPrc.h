@@ -38,10 +38,11 @@ class tclPrc {
   bool ApplyShowCommand(int32_t showCommand);
   tclPrcFacts Facts();
 
-  // The supervision pass's own stop of a hung program: the run it ends is
-  // judged like one that ended by itself, not like a stop asked for by an
-  // administrator. `delay` tells whether a restart delay begins.
-  bool StopUnresponsive(tclRestartDelay& delay);
+  // The supervision pass's own stop of a program it judged failed (hung or
+  // unhealthy): the run it ends is judged like one that ended by itself, not
+  // like a stop asked for by an administrator. `delay` tells whether a
+  // restart delay begins.
+  bool StopFailed(tclRestartDelay& delay);
   // Called by the pass that finds the program no longer alive: ends what the
   // program left running and judges the run; a delay that begins now.
   tclRestartDelay SettleExit();
@@ -106,7 +107,11 @@ class tclPrc {
   bool IsRunningLocked();
   HWND LiveMainWindowLocked();
   bool ShowMainWindow(int32_t showCommand);
-  bool StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay);
+  // Whether a stop that meets a launch or a stop under way waits for it, and
+  // how the run it ends counts for the restart back-off.
+  enum class BusyWait { GiveUp, Wait };
+  enum class RunEnd { AsAsked, AsFailed };
+  bool StopChild(BusyWait busy, RunEnd end, tclRestartDelay* delay);
   void WarnTreeNotStopped(DWORD error);
   tclRestartDelay EndRunLocked(bool mayFail);
 
