@@ -309,7 +309,7 @@ TEST(ControlHandlerCommandUnderWay, TheOtherProgramsAreStillRestartedInTime) {
     BeginStatus();
     sim::HoldAt(c.second);
     std::thread console([c] { ControlHandler(c.first); ControlHandler(ProcessCode(0)); });
-    ASSERT_TRUE(sim::WaitHeld());
+    EXPECT_TRUE(sim::WaitHeld());
     DWORD killed = kit::LastChildOf(App[1]);
     sim::KillProcess(killed, 1);
     uint64_t killedAt = sim::Now(), after = 0;
@@ -325,7 +325,6 @@ TEST(ControlHandlerCommandUnderWay, TheOtherProgramsAreStillRestartedInTime) {
     console.join();
     loop.join();
     EXPECT_LE(after, 1000u + 1000u) << "RestartInterval plus program 1's StartPause";
-    EXPECT_EQ(sim::Process(kit::LastChildOf(App[0])).alive, c.first == OpStart);
   }
 }
 
