@@ -2,6 +2,7 @@
 // its own threads and each control is delivered as the manager would.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "service/ControlCodes.h"
@@ -313,14 +314,16 @@ TEST(ControlHandlerCommandUnderWay, TheOtherProgramsAreStillRestartedInTime) {
     DWORD killed = kit::LastChildOf(App[1]);
     sim::KillProcess(killed, 1);
     uint64_t killedAt = sim::Now(), after = 0;
+    std::atomic<bool> done{false};
     std::thread loop([&] {
       for (int turn = 0; turn < 10 && kit::LastChildOf(App[1]) == killed; ++turn) {
         WriteStatus();   // the top of each turn
         PrcList.CheckAll();
       }
       after = sim::Now() - killedAt;
+      done = true;
     });
-    EXPECT_TRUE(kit::WaitUntil([&] { return kit::LastChildOf(App[1]) != killed; }, 3000));
+    EXPECT_TRUE(kit::WaitUntil([&] { return done.load(); }, 3000)) << "not while held";
     sim::ReleaseHold();
     console.join();
     loop.join();
