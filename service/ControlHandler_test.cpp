@@ -2,9 +2,6 @@
 // its own threads and each control is delivered as the manager would.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "service/ControlCodes.h"
 #include "tests/unit/TestKit.h"
 
@@ -290,8 +287,7 @@ TEST(ControlHandlerStartUp, StopDuringStartAllStartsNothingNewAndStopsWhatWasSta
   RecordProperty("launchedBeforeStop", int(launched));
 }
 
-// A command on program 0 (a slow starter, a database slow to quit) is held in
-// its launch or its stop; the loop's turns restart a killed program 1 anyway.
+// Killed while a command waits on slow program 0, program 1 is restarted in time.
 TEST(ControlHandlerCommandUnderWay, TheOtherProgramsAreStillRestartedInTime) {
   for (auto c : {std::make_pair(OpStart, "CreateProcessA"),
                  std::make_pair(OpStop, "TerminateProcess")}) {
