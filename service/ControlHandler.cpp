@@ -24,10 +24,10 @@ void StopService(std::string& message) {
 }
 
 // The second code of a pair names the process; the first, kept pending,
-// names what to do with it.
+// names what to do with it. Each operation pins its record rather than hold
+// the table: a start or a stop waits on its program for seconds.
 std::string CarryOut(DWORD operation, DWORD processCode) {
   int32_t n = int32_t(processCode) - int32_t(ProcessCodeBase);
-  std::unique_lock<std::mutex> table = PrcList.HoldTable();
   switch (operation) {
     case OpStop:
       return PrcList.Stop(n, false) ? "" : "The process could not be stopped.";

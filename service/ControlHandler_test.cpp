@@ -287,4 +287,44 @@ TEST(ControlHandlerStartUp, StopDuringStartAllStartsNothingNewAndStopsWhatWasSta
   RecordProperty("launchedBeforeStop", int(launched));
 }
 
+// Killed while a command waits on slow program 0, program 1 is restarted in time.
+TEST(ControlHandlerCommandUnderWay, TheOtherProgramsAreStillRestartedInTime) {
+  for (auto c : {std::make_pair(OpStart, "CreateProcessA"),
+                 std::make_pair(OpStop, "TerminateProcess")}) {
+    SCOPED_TRACE(c.second);
+    kit::FreshGlobals();
+    kit::FreshTable(2);
+    sim::Program deaf;
+    deaf.ignoresQuit = true;
+    kit::Configure(PrcList.Records[0], App[0], deaf);
+    PrcList.Records[0].StartPause = 60000;
+    PrcList.Records[0].StopPause = 30000;
+    PrcList.Records[0].Paused = true;
+    kit::Configure(PrcList.Records[1], App[1], kit::Steady());
+    PrcList.Records[1].StartPause = 1000;
+    ASSERT_TRUE(PrcList.Start(1) && (c.first == OpStart || PrcList.Start(0)));
+    BeginStatus();
+    sim::HoldAt(c.second);
+    std::thread console([c] { ControlHandler(c.first); ControlHandler(ProcessCode(0)); });
+    EXPECT_TRUE(sim::WaitHeld());
+    DWORD killed = kit::LastChildOf(App[1]);
+    sim::KillProcess(killed, 1);
+    uint64_t killedAt = sim::Now(), after = 0;
+    std::atomic<bool> done{false};
+    std::thread loop([&] {
+      for (int turn = 0; turn < 10 && kit::LastChildOf(App[1]) == killed; ++turn) {
+        WriteStatus();   // the top of each turn
+        PrcList.CheckAll();
+      }
+      after = sim::Now() - killedAt;
+      done = true;
+    });
+    EXPECT_TRUE(kit::WaitUntil([&] { return done.load(); }, 3000)) << "not while held";
+    sim::ReleaseHold();
+    console.join();
+    loop.join();
+    EXPECT_LE(after, 1000u + 1000u) << "RestartInterval plus program 1's StartPause";
+  }
+}
+
 }  // namespace

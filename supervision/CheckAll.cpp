@@ -24,7 +24,7 @@ bool RestartDue(tclPrc& record, const std::string& prefix) {
 void StopJudged(tclPrc& record, const std::string& prefix, const std::string& why) {
   LogProgramLine(record.PrcFileLogging, prefix + why + record.AppName);
   tclRestartDelay delay;
-  if (record.StopUnresponsive(delay)) LogDelay(record, prefix, delay);
+  if (record.StopFailed(delay)) LogDelay(record, prefix, delay);
 }
 
 }  // namespace

@@ -22,15 +22,16 @@ uint32_t tclPrcList::LongestStopPause() const {
 // One thread per record, at most 127: each runs the record's own stop, so a
 // launch in progress is waited for and the tree is ended as for any stop.
 uint32_t tclPrcList::StopTogether(const std::function<void()>& tick) {
-  std::unique_lock<std::mutex> table = HoldTable();
+  std::vector<tclPrcPin> records = PinAll();
   uint32_t before = 0;
-  for (int32_t n = 0; n < Count; ++n) before += Records[n].Terminations;
-  std::atomic<int32_t> pending{Count};
+  for (tclPrcPin& record : records) before += record->Terminations;
+  std::atomic<int32_t> pending{int32_t(records.size())};
   std::vector<std::thread> stoppers;
-  stoppers.reserve(size_t(Count));
-  for (int32_t n = 0; n < Count; ++n) {
-    auto stop = [this, n, &pending] {
-      Records[n].Stop(true);
+  stoppers.reserve(records.size());
+  for (tclPrcPin& pinned : records) {
+    tclPrc* record = &*pinned;
+    auto stop = [record, &pending] {
+      record->Stop(true);
       --pending;
     };
     try {
@@ -45,6 +46,6 @@ uint32_t tclPrcList::StopTogether(const std::function<void()>& tick) {
   }
   for (std::thread& stopper : stoppers) stopper.join();
   uint32_t after = 0;
-  for (int32_t n = 0; n < Count; ++n) after += Records[n].Terminations;
+  for (tclPrcPin& record : records) after += record->Terminations;
   return after - before;
 }

@@ -235,13 +235,17 @@ bool tclPrc::SetPriority(uint32_t priorityClass) {
   return SetPriorityClass(ProcessInfo.hProcess, priorityClass) != 0;
 }
 
-bool tclPrc::Stop(bool wait) { return StopChild(wait, true, nullptr); }
+bool tclPrc::Stop(bool wait) {
+  return StopChild(wait ? BusyWait::Wait : BusyWait::GiveUp, RunEnd::AsAsked, nullptr);
+}
 
-bool tclPrc::StopUnresponsive(tclRestartDelay& delay) { return StopChild(false, false, &delay); }
+bool tclPrc::StopFailed(tclRestartDelay& delay) {
+  return StopChild(BusyWait::GiveUp, RunEnd::AsFailed, &delay);
+}
 
-bool tclPrc::StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay) {
+bool tclPrc::StopChild(BusyWait busy, RunEnd end, tclRestartDelay* delay) {
   // Waiting first means a launch in progress is stopped once it is done.
-  tclBusyClaim claim(Busy, wait);
+  tclBusyClaim claim(Busy, busy == BusyWait::Wait);
   if (!claim) return false;
   HANDLE process;
   DWORD processId, threadId;
@@ -297,7 +301,7 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay) 
   }
   {
     std::lock_guard<std::mutex> hold(Guard);
-    tclRestartDelay verdict = EndRunLocked(!byAdministrator);   // before the handle goes
+    tclRestartDelay verdict = EndRunLocked(end == RunEnd::AsFailed);   // before the handle goes
     if (delay != nullptr) *delay = verdict;
     CloseHandle(ProcessInfo.hProcess);
     ProcessInfo.hProcess = nullptr;

@@ -38,10 +38,11 @@ class tclPrc {
   bool ApplyShowCommand(int32_t showCommand);
   tclPrcFacts Facts();
 
-  // The supervision pass's own stop of a hung program: the run it ends is
-  // judged like one that ended by itself, not like a stop asked for by an
-  // administrator. `delay` tells whether a restart delay begins.
-  bool StopUnresponsive(tclRestartDelay& delay);
+  // The supervision pass's own stop of a program it judged failed (hung or
+  // unhealthy): the run it ends is judged like one that ended by itself, not
+  // like a stop asked for by an administrator. `delay` tells whether a
+  // restart delay begins.
+  bool StopFailed(tclRestartDelay& delay);
   // Called by the pass that finds the program no longer alive: ends what the
   // program left running and judges the run; a delay that begins now.
   tclRestartDelay SettleExit();
@@ -91,6 +92,10 @@ class tclPrc {
   // fails to claim it gives up (or, stopping with wait, waits).
   std::atomic<bool> Busy{false};
 
+  // Console commands at work on this record; a reload leaves a pinned
+  // record where it is until they are done.
+  std::atomic<uint32_t> Pins{0};
+
   // Stops that had to terminate the program, for the service stop's summary.
   std::atomic<uint32_t> Terminations{0};
 
@@ -102,7 +107,11 @@ class tclPrc {
   bool IsRunningLocked();
   HWND LiveMainWindowLocked();
   bool ShowMainWindow(int32_t showCommand);
-  bool StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay);
+  // Whether a stop that meets a launch or a stop under way waits for it, and
+  // how the run it ends counts for the restart back-off.
+  enum class BusyWait { GiveUp, Wait };
+  enum class RunEnd { AsAsked, AsFailed };
+  bool StopChild(BusyWait busy, RunEnd end, tclRestartDelay* delay);
   void WarnTreeNotStopped(DWORD error);
   tclRestartDelay EndRunLocked(bool mayFail);
 

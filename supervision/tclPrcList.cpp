@@ -34,32 +34,53 @@ bool tclPrcList::Start(int32_t n) {
   return IsValidIndex(n) && Records[n].Launch();
 }
 
-bool tclPrcList::StartNow(int32_t n) {
-  if (!IsValidIndex(n)) return false;
-  Records[n].ForgetFailedRuns();
-  return Start(n);
+tclPrcPin tclPrcList::Pin(int32_t n) const {
+  std::unique_lock<std::mutex> table = HoldTable();
+  return tclPrcPin(IsValidIndex(n) ? &Records[n] : nullptr);
 }
 
-bool tclPrcList::Stop(int32_t n, bool wait) { return IsValidIndex(n) && Records[n].Stop(wait); }
+std::vector<tclPrcPin> tclPrcList::PinAll() const {
+  std::unique_lock<std::mutex> table = HoldTable();
+  std::vector<tclPrcPin> pins;
+  pins.reserve(size_t(Count));
+  for (int32_t n = 0; n < Count; ++n) pins.emplace_back(&Records[n]);
+  return pins;
+}
+
+// The operations a console command reaches work on a pinned record, so that
+// one waiting on its program holds up nobody else.
+bool tclPrcList::StartNow(int32_t n) {
+  tclPrcPin record = Pin(n);
+  if (!record) return false;
+  record->ForgetFailedRuns();
+  return !StartsBlocked && record->Launch();
+}
+
+bool tclPrcList::Stop(int32_t n, bool wait) {
+  tclPrcPin record = Pin(n);
+  return record && record->Stop(wait);
+}
 
 bool tclPrcList::SetPriority(int32_t n, uint32_t priorityClass) {
-  return IsValidIndex(n) && Records[n].SetPriority(priorityClass);
+  tclPrcPin record = Pin(n);
+  return record && record->SetPriority(priorityClass);
 }
 
 bool tclPrcList::Pause(int32_t n) {
-  if (!IsValidIndex(n)) return false;
-  Records[n].Paused = true;
-  return true;
+  tclPrcPin record = Pin(n);
+  if (record) record->Paused = true;
+  return bool(record);
 }
 
 bool tclPrcList::Resume(int32_t n) {
-  if (!IsValidIndex(n)) return false;
-  Records[n].Paused = false;
-  return true;
+  tclPrcPin record = Pin(n);
+  if (record) record->Paused = false;
+  return bool(record);
 }
 
 bool tclPrcList::ShowHide(int32_t n, bool hide) {
-  return IsValidIndex(n) && Records[n].ShowHide(hide);
+  tclPrcPin record = Pin(n);
+  return record && record->ShowHide(hide);
 }
 
 bool tclPrcList::Allocate(int32_t n) {
@@ -92,7 +113,8 @@ void tclPrcList::StartAll() {
   StartingAll = false;
 }
 
+// Pinned, not held: the status write and the other records' supervision go
+// on while each program is given its grace period.
 void tclPrcList::StopAll(bool wait) {
-  std::unique_lock<std::mutex> table = HoldTable();
-  for (int32_t n = 0; n < Count; ++n) Stop(n, wait);
+  for (tclPrcPin& record : PinAll()) record->Stop(wait);
 }

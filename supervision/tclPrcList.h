@@ -20,6 +20,28 @@ class tclPrcTable {
   tclPrcSlots Slots;
 };
 
+// One record pinned for as long as a command or a stop works on it. Taken
+// with the table held for a moment: a reload either has finished with the
+// record or finds it pinned. Empty when there was no such record.
+class tclPrcPin {
+ public:
+  explicit tclPrcPin(tclPrc* record = nullptr) : Record(record) {
+    if (Record != nullptr) ++Record->Pins;
+  }
+  ~tclPrcPin() {
+    if (Record != nullptr) --Record->Pins;
+  }
+  tclPrcPin(tclPrcPin&& other) noexcept : Record(other.Record) { other.Record = nullptr; }
+  tclPrcPin(const tclPrcPin&) = delete;
+  tclPrcPin& operator=(const tclPrcPin&) = delete;
+  explicit operator bool() const { return Record != nullptr; }
+  tclPrc* operator->() const { return Record; }
+  tclPrc& operator*() const { return *Record; }
+
+ private:
+  tclPrc* Record;
+};
+
 // What a reload did, for its outcome line.
 struct tclReloadCounts {
   int32_t Added = 0, Changed = 0, Removed = 0, Unchanged = 0;
@@ -49,6 +71,11 @@ class tclPrcList {
   bool Resume(int32_t n);
   bool ShowHide(int32_t n, bool hide);
 
+  // Number n's record, or every record, pinned; the table is held only while
+  // they are pinned, never while a program is waited on.
+  tclPrcPin Pin(int32_t n) const;
+  std::vector<tclPrcPin> PinAll() const;
+
   bool Allocate(int32_t n);
   void Clear();
   void StartAll();
@@ -75,9 +102,8 @@ class tclPrcList {
   // made. Returns what to start once the table is let go.
   tclReloadCounts Replace(tclPrcSlots candidates, std::vector<tclPrc*>& toStart);
 
-  // Threads other than the supervision loop, which alone changes the table,
-  // hold it while they use a record, so a reload never moves or drops one
-  // under them.
+  // The supervision loop alone changes the table, and holds it while it does;
+  // other threads hold it only for a moment, to read it or to pin records.
   std::unique_lock<std::mutex> HoldTable() const { return std::unique_lock<std::mutex>(TableLock); }
 
   tclPrcTable Records;
