@@ -1,5 +1,7 @@
 #include "config/Locations.h"
 
+#include <cstdio>
+
 #include "config/Constants.h"
 #include "config/Globals.h"
 #include "platform/win.h"
@@ -21,6 +23,20 @@ std::string ModuleDirectory() {
 }
 
 bool FitsPathLimit(const std::string& path) { return path.size() < MAX_PATH; }
+
+bool CanReadFile(const std::string& path, std::string& reason) {
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    reason = "the file is missing: " + path;
+    return false;
+  }
+  FILE* file = OpenFileA(path.c_str(), "rb");
+  if (file == nullptr) {
+    reason = "the file cannot be read: " + path;
+    return false;
+  }
+  fclose(file);
+  return true;
+}
 
 void tclService::SetUpPaths() {
   Directory = ModuleDirectory();

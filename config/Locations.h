@@ -9,3 +9,7 @@ std::string ModuleDirectory();
 // zero included). A name derived from the directory can pass the limit where
 // the executable's own path does not.
 bool FitsPathLimit(const std::string& path);
+
+// Whether the file is there and can be read; false with the reason, in the
+// words a reload that refuses it uses.
+bool CanReadFile(const std::string& path, std::string& reason);

@@ -203,31 +203,80 @@ TEST_F(StatusView, NoServiceOrNoReadableFileFailsWithAReportedMessage) {
   EXPECT_EQ(output_, Lines{"Error (5) Could not open the Service Manager."});
 }
 
-// "-reload" prints only an outcome the service recorded after it asked; the
-// success path needs the service itself and is shown end to end.
+// "-reload" checks the file before it asks, and prints only an outcome the
+// service recorded for its own request; a file that cannot tell is said to.
+// The success path needs the service itself and is shown end to end.
 TEST_F(StatusView, ReloadFailsWithAReasonUnlessTheServiceAnswers) {
+  const std::string Ini = kit::IniPath, CannotTell =
+      std::string("The reload was asked for, but its outcome cannot be told from the status "
+                  "file: ") + StatusPath;
+  enum { Missing, Present };
   struct Case {
     DWORD state;       // 0: not installed
     DWORD refusal;     // the manager's error for the control
+    int ini;
+    DWORD writer;      // of the status file; 0: none
     std::string last;  // the console's last line
   } cases[] = {
-      {0, 0, "The service is not installed."},
-      {SERVICE_STOPPED, 0, "The service is not running."},
-      {SERVICE_RUNNING, ERROR_INVALID_SERVICE_CONTROL,
+      {0, 0, Present, 4242, "The service is not installed."},
+      {SERVICE_STOPPED, 0, Present, 4242, "The service is not running."},
+      {SERVICE_RUNNING, ERROR_INVALID_SERVICE_CONTROL, Present, 4242,
        "Error (1052) The service could not execute the command."},
-      {SERVICE_RUNNING, 0, "The service gave no answer within 10 seconds; its log may tell why."},
+      {SERVICE_RUNNING, 0, Missing, 4242,
+       "The configuration was not reloaded: the file is missing: " + Ini},
+      // The file never showed the request: its outcome is from before.
+      {SERVICE_RUNNING, 0, Present, 4242, CannotTell},
+      {SERVICE_RUNNING, 0, Present, 4243, CannotTell},
+      {SERVICE_RUNNING, 0, Present, 0, CannotTell},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.last);
     sim::Reset();
     kit::FreshGlobals();
+    if (c.ini != Missing) sim::WriteFile(Ini, "");
     if (c.state != 0) sim::AddService(Name, c.state);
     sim::SetServiceProcessId(Name, 4242);
     if (c.refusal != 0) sim::FailNext("ControlService", c.refusal);
-    WriteStatusFile(4242, "running");  // with an outcome from before the command
-    sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) + "Reload\t1\tAn older outcome.\r\n");
+    if (c.writer != 0) {
+      WriteStatusFile(c.writer, "running");
+      sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) +
+                                     "Reload\t1\tAn older outcome.\r\nReloadAsked\t1\t1\t0\r\n");
+    }
     EXPECT_EQ(Run({"-reload"}), -1);
     EXPECT_EQ(output_, (Lines{"Attempting to reload the configuration ...", c.last}));
+    if (c.ini != Present) {
+      EXPECT_EQ(sim::ScmCalls(), Lines{});
+    }
+  }
+}
+
+// The console's request is number 3. An outcome answers it only once a
+// reload that began after it has ended; the wait grows to the time the
+// service gives a reload it is applying, counted from the request.
+TEST(ReloadWaitTable, OnlyAReloadThatCoveredTheRequestAnswersIt) {
+  const struct {
+    uint32_t covered, budget;
+    DWORD waited, limit;  // before; limit after is `grown`
+    ReloadWait verdict;
+    DWORD grown;
+  } cases[] = {
+      {3, 0, 250, 10000, ReloadWait::Answered, 10000},
+      {4, 0, 250, 10000, ReloadWait::Answered, 10000},
+      {2, 0, 250, 10000, ReloadWait::Waiting, 10000},     // an earlier request's reload
+      {3, 40000, 250, 10000, ReloadWait::Waiting, 40000},  // ours, still applying
+      {2, 40000, 250, 10000, ReloadWait::Waiting, 40000},  // the one before, applying
+      {2, 0, 20000, 40000, ReloadWait::Waiting, 40000},
+      {2, 0, 10000, 10000, ReloadWait::GaveUp, 10000},
+      {3, 40000, 40000, 40000, ReloadWait::GaveUp, 40000},
+  };
+  for (const auto& c : cases) {
+    StatusHeader file;
+    file.ReloadsAsked = 5;
+    file.ReloadsCovered = c.covered;
+    file.ReloadBudget = c.budget;
+    DWORD limit = c.limit;
+    EXPECT_EQ(JudgeReloadWait(file, 3, c.waited, limit), c.verdict) << c.covered << " " << c.waited;
+    EXPECT_EQ(limit, c.grown);
   }
 }
 

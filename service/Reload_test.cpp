@@ -125,8 +125,14 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     Service.SetState(SERVICE_RUNNING);
     sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, C, 2) + Section(2, D, 3));
     sim::HoldAt("TerminateProcess");
-    std::thread reload([] { AskForReload(); ReloadIfAsked(); });
+    std::thread reload([] {
+      ControlHandler(SERVICE_CONTROL_PARAMCHANGE);
+      ReloadIfAsked();
+    });
     EXPECT_TRUE(sim::WaitHeld());
+    // Asked once, taken, and under way for up to the longest StopPause + 10 s.
+    EXPECT_NE(sim::ReadFile(Service.StatusPath).find("\r\nReloadAsked\t1\t1\t11000\r\n"),
+              std::string::npos);
     std::thread console([&c] {
       for (DWORD control : c.controls) ControlHandler(control);
     });
