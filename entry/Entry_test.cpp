@@ -204,74 +204,61 @@ TEST_F(StatusView, NoServiceOrNoReadableFileFailsWithAReportedMessage) {
 }
 
 // "-reload" checks the file before it asks, and prints only an outcome the
-// service recorded for its own request; a file that cannot tell is said to.
-// The success path needs the service itself and is shown end to end.
+// service recorded for its own request; the success path needs the service
+// itself and is shown end to end.
 TEST_F(StatusView, ReloadFailsWithAReasonUnlessTheServiceAnswers) {
-  const std::string Ini = kit::IniPath, CannotTell =
+  const std::string Missing =
+      std::string("The configuration was not reloaded: the file is missing: ") + kit::IniPath;
+  const std::string CannotTell =
       std::string("The reload was asked for, but its outcome cannot be told from the status "
                   "file: ") + StatusPath;
-  enum { Missing, Present };
   struct Case {
-    DWORD state;       // 0: not installed
-    DWORD refusal;     // the manager's error for the control
-    int ini;
-    DWORD writer;      // of the status file; 0: none
-    std::string last;  // the console's last line
+    DWORD state;          // 0: not installed
+    DWORD refusal;        // the manager's error for the control
+    std::string last;     // the console's last line
+    DWORD writer = 4242;  // of the status file
   } cases[] = {
-      {0, 0, Present, 4242, "The service is not installed."},
-      {SERVICE_STOPPED, 0, Present, 4242, "The service is not running."},
-      {SERVICE_RUNNING, ERROR_INVALID_SERVICE_CONTROL, Present, 4242,
+      {0, 0, "The service is not installed."},
+      {SERVICE_STOPPED, 0, "The service is not running."},
+      {SERVICE_RUNNING, ERROR_INVALID_SERVICE_CONTROL,
        "Error (1052) The service could not execute the command."},
-      {SERVICE_RUNNING, 0, Missing, 4242,
-       "The configuration was not reloaded: the file is missing: " + Ini},
-      // The file never showed the request: its outcome is from before.
-      {SERVICE_RUNNING, 0, Present, 4242, CannotTell},
-      {SERVICE_RUNNING, 0, Present, 4243, CannotTell},
-      {SERVICE_RUNNING, 0, Present, 0, CannotTell},
+      {SERVICE_RUNNING, 0, Missing},
+      {SERVICE_RUNNING, 0, CannotTell},  // the file never showed the request
+      {SERVICE_RUNNING, 0, CannotTell, 4243},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.last);
     sim::Reset();
     kit::FreshGlobals();
-    if (c.ini != Missing) sim::WriteFile(Ini, "");
+    if (c.last != Missing) sim::WriteFile(kit::IniPath, "");
     if (c.state != 0) sim::AddService(Name, c.state);
     sim::SetServiceProcessId(Name, 4242);
     if (c.refusal != 0) sim::FailNext("ControlService", c.refusal);
-    if (c.writer != 0) {
-      WriteStatusFile(c.writer, "running");
-      sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) +
-                                     "Reload\t1\tAn older outcome.\r\nReloadAsked\t1\t1\t0\r\n");
-    }
+    WriteStatusFile(c.writer, "running");  // with an outcome from before the command
+    sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) +
+                                   "Reload\t1\tAn older outcome.\r\nReloadAsked\t1\t1\t0\r\n");
     EXPECT_EQ(Run({"-reload"}), -1);
     EXPECT_EQ(output_, (Lines{"Attempting to reload the configuration ...", c.last}));
-    if (c.ini != Present) {
-      EXPECT_EQ(sim::ScmCalls(), Lines{});
-    }
+    EXPECT_EQ(sim::ScmCalls().empty(), c.last == Missing);
   }
 }
 
-// The console's request is number 3. An outcome answers it only once a
-// reload that began after it has ended; the wait grows to the time the
-// service gives a reload it is applying, counted from the request.
+// Request 3: only a reload that began after it and has ended answers it;
+// the wait grows to the time the service gives a reload it is applying.
 TEST(ReloadWaitTable, OnlyAReloadThatCoveredTheRequestAnswersIt) {
   const struct {
     uint32_t covered, budget;
-    DWORD waited, limit;  // before; limit after is `grown`
+    DWORD waited, limit, grown;
     ReloadWait verdict;
-    DWORD grown;
   } cases[] = {
-      {3, 0, 250, 10000, ReloadWait::Answered, 10000},
-      {4, 0, 250, 10000, ReloadWait::Answered, 10000},
-      {2, 0, 250, 10000, ReloadWait::Waiting, 10000},     // an earlier request's reload
-      {3, 40000, 250, 10000, ReloadWait::Waiting, 40000},  // ours, still applying
-      {2, 40000, 250, 10000, ReloadWait::Waiting, 40000},  // the one before, applying
-      {2, 0, 20000, 40000, ReloadWait::Waiting, 40000},
-      {2, 0, 10000, 10000, ReloadWait::GaveUp, 10000},
-      {3, 40000, 40000, 40000, ReloadWait::GaveUp, 40000},
+      {3, 0, 250, 10000, 10000, ReloadWait::Answered},
+      {2, 0, 250, 10000, 10000, ReloadWait::Waiting},        // an earlier request's reload
+      {3, 40000, 250, 10000, 40000, ReloadWait::Waiting},    // ours, still applying
+      {2, 0, 10000, 10000, 10000, ReloadWait::GaveUp},
+      {3, 40000, 40000, 40000, 40000, ReloadWait::GaveUp},
   };
   for (const auto& c : cases) {
     StatusHeader file;
-    file.ReloadsAsked = 5;
     file.ReloadsCovered = c.covered;
     file.ReloadBudget = c.budget;
     DWORD limit = c.limit;

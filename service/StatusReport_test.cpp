@@ -122,28 +122,6 @@ TEST_F(StatusLifeTest, FollowsStartRestartHangPauseAndStop) {
   EXPECT_FALSE(sim::FileExists(std::string(StatusPath) + ".tmp"));
 }
 
-// A console reads the file as soon as its request returns: the request is
-// counted there already, and the reload that follows covers every request
-// asked before it began.
-TEST_F(StatusLifeTest, ReloadRequestsAreInTheFileWhenTheHandlerReturns) {
-  ASSERT_TRUE(WaitStatus([](const Snapshot& s) { return s.header.Service == "running"; }));
-  sim::HoldAt("SendMessageTimeoutA");
-  ASSERT_TRUE(sim::WaitHeld());
-  for (uint32_t asked = 1; asked <= 2; ++asked) {
-    ASSERT_TRUE(sim::DeliverControl(SERVICE_CONTROL_PARAMCHANGE));
-    Snapshot s = ReadStatus();
-    EXPECT_EQ(s.header.ReloadsAsked, asked);
-    EXPECT_EQ(s.header.ReloadsCovered + s.header.ReloadBudget + s.header.Reloads, 0u);
-  }
-  sim::ReleaseHold();
-  ASSERT_TRUE(WaitStatus([](const Snapshot& s) { return s.header.Reloads == 1; }));
-  Snapshot done = ReadStatus();
-  EXPECT_EQ(done.header.ReloadsCovered, 2u);
-  EXPECT_EQ(done.header.ReloadBudget, 0u) << "no longer applying";
-  EXPECT_EQ(done.header.ReloadOutcome,
-            "The configuration was reloaded: 0 added, 0 changed, 0 removed, 3 unchanged.");
-}
-
 TEST_F(StatusLifeTest, AFileThatCannotBeReplacedIsReportedOnceAndSupervisionGoesOn) {
   const std::string failure = "Error (32): The status file could not be replaced: ";
   ASSERT_TRUE(WaitStatus([](const Snapshot& s) { return s.header.Service == "running"; }));
