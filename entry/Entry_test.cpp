@@ -203,9 +203,8 @@ TEST_F(StatusView, NoServiceOrNoReadableFileFailsWithAReportedMessage) {
   EXPECT_EQ(output_, Lines{"Error (5) Could not open the Service Manager."});
 }
 
-// "-reload" checks the file before it asks, and prints only an outcome the
-// service recorded for its own request; the success path needs the service
-// itself and is shown end to end.
+// "-reload" checks the file first, and prints only its own request's outcome;
+// the success path needs the service itself and is shown end to end.
 TEST_F(StatusView, ReloadFailsWithAReasonUnlessTheServiceAnswers) {
   const std::string Missing =
       std::string("The configuration was not reloaded: the file is missing: ") + kit::IniPath;
@@ -243,8 +242,7 @@ TEST_F(StatusView, ReloadFailsWithAReasonUnlessTheServiceAnswers) {
   }
 }
 
-// Request 3: only a reload that began after it and has ended answers it;
-// the wait grows to the time the service gives a reload it is applying.
+// Request 3: answered by a reload begun after it, once ended; applying extends.
 TEST(ReloadWaitTable, OnlyAReloadThatCoveredTheRequestAnswersIt) {
   const struct {
     uint32_t covered, budget;

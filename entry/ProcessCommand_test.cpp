@@ -217,7 +217,6 @@ TEST_F(ProcessCommand, AConsoleSendsNothingWhileAnotherSendsItsCommand) {
   EXPECT_EQ(sim::ControlsSent(), Command(129, 131));
 }
 
-// One lock per service, so unrelated installs never wait for each other.
 TEST(CommandLockName, OnePerServiceWhateverItsLetterCaseAndAValidObjectName) {
   const std::string odd(256, '\\');
   EXPECT_EQ(CommandLockName(Name), CommandLockName("(QUARN) server loader"));

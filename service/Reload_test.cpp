@@ -126,8 +126,7 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     Service.SetState(SERVICE_RUNNING);
     sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, C, 2) + Section(2, D, 3));
     sim::HoldAt("TerminateProcess");
-    // The console reads the file when the handler returns: asked, not yet
-    // taken; then taken, applying for up to the longest StopPause + 10 s.
+    // Asked when the handler returns; then taken, applying up to StopPause + 10 s.
     std::string asked;
     std::thread reload([&asked] {
       ControlHandler(SERVICE_CONTROL_PARAMCHANGE);
