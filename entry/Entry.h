@@ -22,9 +22,9 @@ std::string CommandLockName(const std::string& serviceName);
 int ShowStatus();
 // "-reload": exit status 0 when the service reports the file reloaded.
 int ReloadConfiguration();
-// What the status file `file` says of reload request number `request`, `waited`
-// ms after it; `limit` (ms from the request) grows to the time the service
-// gives a reload it is applying.
+// What the status file `file` says of reload request number `request` (0:
+// not yet known), `waited` ms after it; `limit` (ms from the request) grows
+// to the time the service gives a reload it is applying.
 enum class ReloadWait { Answered, Waiting, GaveUp };
 ReloadWait JudgeReloadWait(const StatusHeader& file, uint32_t request, DWORD waited,
                            DWORD& limit);

@@ -12,13 +12,11 @@ const DWORD AnswerWait = 10000;
 const DWORD PollStep = 250;
 const char* const Reloaded = "The configuration was reloaded:";
 
-// The file as the service process `writer` left it; false for a file that
-// cannot be read or that another run left.
-bool ReadReloads(DWORD writer, StatusHeader& header) {
+// False while the file cannot be read: a reader can meet it being replaced.
+bool ReadStatusHeader(StatusHeader& header) {
   std::string text;
   std::vector<ProgramStatus> rows;
-  return ReadWholeFile(Service.StatusPath, text) && ParseStatus(text, header, rows) &&
-         header.WriterId == writer;
+  return ReadWholeFile(Service.StatusPath, text) && ParseStatus(text, header, rows);
 }
 
 int CannotTell() {
@@ -34,7 +32,8 @@ int CannotTell() {
 ReloadWait JudgeReloadWait(const StatusHeader& file, uint32_t request, DWORD waited,
                            DWORD& limit) {
   if (file.ReloadBudget > limit) limit = file.ReloadBudget;
-  if (file.ReloadBudget == 0 && file.ReloadsCovered >= request) return ReloadWait::Answered;
+  if (request > 0 && file.ReloadBudget == 0 && file.ReloadsCovered >= request)
+    return ReloadWait::Answered;
   return waited >= limit ? ReloadWait::GaveUp : ReloadWait::Waiting;
 }
 
@@ -61,23 +60,30 @@ int ReloadConfiguration() {
   // The handler counts the request in the file before the control returns;
   // a count that did not rise was never written, and tells nothing.
   StatusHeader file;
-  uint32_t before = ReadReloads(scm.dwProcessId, file) ? file.ReloadsAsked : 0;
+  const DWORD writer = scm.dwProcessId;
+  uint32_t before = ReadStatusHeader(file) && file.WriterId == writer ? file.ReloadsAsked : 0;
   if (!Service.SendControl(SERVICE_CONTROL_PARAMCHANGE)) return -1;
-  if (!ReadReloads(scm.dwProcessId, file) || file.ReloadsAsked <= before) return CannotTell();
-  const uint32_t request = file.ReloadsAsked;
+  uint32_t request = 0;   // known from the first read after the control
   DWORD limit = AnswerWait;
   for (DWORD waited = 0;; waited += PollStep) {
-    switch (JudgeReloadWait(file, request, waited, limit)) {
-      case ReloadWait::Answered:
-        Log.ConsoleLine(file.ReloadOutcome, false);
-        return file.ReloadOutcome.rfind(Reloaded, 0) == 0 ? 0 : -1;
-      case ReloadWait::GaveUp:
-        Report("The service gave no answer within 10 seconds; its log may tell why.");
-        return -1;
-      case ReloadWait::Waiting:
-        break;
+    StatusHeader now;
+    if (ReadStatusHeader(now)) {   // else the last one read stands
+      if (now.WriterId != writer || (request == 0 && now.ReloadsAsked <= before))
+        return CannotTell();
+      if (request == 0) request = now.ReloadsAsked;
+      file = now;
+    }
+    ReloadWait verdict =
+        JudgeReloadWait(request == 0 ? StatusHeader() : file, request, waited, limit);
+    if (verdict == ReloadWait::Answered) {
+      Log.ConsoleLine(file.ReloadOutcome, false);
+      return file.ReloadOutcome.rfind(Reloaded, 0) == 0 ? 0 : -1;
+    }
+    if (verdict == ReloadWait::GaveUp) {
+      if (request == 0) return CannotTell();
+      Report("The service gave no answer within 10 seconds; its log may tell why.");
+      return -1;
     }
     Sleep(PollStep);
-    if (!ReadReloads(scm.dwProcessId, file)) return CannotTell();
   }
 }
