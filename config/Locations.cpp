@@ -1,5 +1,7 @@
 #include "config/Locations.h"
 
+#include <cstdio>
+
 #include "config/Constants.h"
 #include "platform/win.h"
 
@@ -17,4 +19,18 @@ std::string ModuleDirectory() {
   std::string::size_type i = full.rfind('\\');
   if (i == std::string::npos || i < 2) return DefaultDirectory;
   return full.substr(0, i + 1);
+}
+
+bool CanReadFile(const std::string& path, std::string& reason) {
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    reason = "the file is missing: " + path;
+    return false;
+  }
+  FILE* file = OpenFileA(path.c_str(), "rb");
+  if (file == nullptr) {
+    reason = "the file cannot be read: " + path;
+    return false;
+  }
+  fclose(file);
+  return true;
 }

@@ -12,3 +12,7 @@ std::string ModuleDirectory();
 // the executable's own path does not. Inline: the layer below config/ may
 // include this header but not link config/'s library.
 inline bool FitsPathLimit(const std::string& path) { return path.size() < MAX_PATH; }
+
+// Whether the file is there and can be read; false with the reason, in the
+// words a reload that refuses it uses.
+bool CanReadFile(const std::string& path, std::string& reason);

@@ -2,6 +2,8 @@
 #pragma once
 #include <string>
 
+#include "supervision/StatusFile.h"
+
 int Entry(int argc, char** argv);
 
 void PrintBanner();
@@ -14,8 +16,16 @@ bool RunServiceCommand(const std::string& option, int& exitStatus, std::string& 
 bool RunProcessCommand(const std::string& option, const std::string& argument, int& exitStatus);
 
 bool SendProcessCommand(unsigned code, const std::string& processArgument);
+// The lock a console holds over a command's codes: one per service.
+std::string CommandLockName(const std::string& serviceName);
 // "-status": exit status 0 when the status was printed.
 int ShowStatus();
 // "-reload": exit status 0 when the service reports the file reloaded.
 int ReloadConfiguration();
+// What the status file `file` says of reload request number `request` (0:
+// not yet known), `waited` ms after it; `limit` (ms from the request) grows
+// to the time the service gives a reload it is applying.
+enum class ReloadWait { Answered, Waiting, GaveUp };
+ReloadWait JudgeReloadWait(const StatusHeader& file, uint32_t request, DWORD waited,
+                           DWORD& limit);
 bool ReadWholeFile(const std::string& path, std::string& text);

@@ -203,31 +203,65 @@ TEST_F(StatusView, NoServiceOrNoReadableFileFailsWithAReportedMessage) {
   EXPECT_EQ(output_, Lines{"Error (5) Could not open the Service Manager."});
 }
 
-// "-reload" prints only an outcome the service recorded after it asked; the
-// success path needs the service itself and is shown end to end.
+// "-reload" checks the file first, and prints only its own request's outcome;
+// the success path needs the service itself and is shown end to end.
 TEST_F(StatusView, ReloadFailsWithAReasonUnlessTheServiceAnswers) {
+  const std::string Missing =
+      std::string("The configuration was not reloaded: the file is missing: ") + kit::IniPath;
+  const std::string CannotTell =
+      std::string("The reload was asked for, but its outcome cannot be told from the status "
+                  "file: ") + StatusPath;
   struct Case {
-    DWORD state;       // 0: not installed
-    DWORD refusal;     // the manager's error for the control
-    std::string last;  // the console's last line
+    DWORD state;          // 0: not installed
+    DWORD refusal;        // the manager's error for the control
+    std::string last;     // the console's last line
+    DWORD writer = 4242;  // of the status file
   } cases[] = {
       {0, 0, "The service is not installed."},
       {SERVICE_STOPPED, 0, "The service is not running."},
       {SERVICE_RUNNING, ERROR_INVALID_SERVICE_CONTROL,
        "Error (1052) The service could not execute the command."},
-      {SERVICE_RUNNING, 0, "The service gave no answer within 10 seconds; its log may tell why."},
+      {SERVICE_RUNNING, 0, Missing},
+      {SERVICE_RUNNING, 0, CannotTell},  // the file never showed the request
+      {SERVICE_RUNNING, 0, CannotTell, 4243},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.last);
     sim::Reset();
     kit::FreshGlobals();
+    if (c.last != Missing) sim::WriteFile(kit::IniPath, "");
     if (c.state != 0) sim::AddService(Name, c.state);
     sim::SetServiceProcessId(Name, 4242);
     if (c.refusal != 0) sim::FailNext("ControlService", c.refusal);
-    WriteStatusFile(4242, "running");  // with an outcome from before the command
-    sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) + "Reload\t1\tAn older outcome.\r\n");
+    WriteStatusFile(c.writer, "running");  // with an outcome from before the command
+    sim::WriteFile(StatusPath, sim::ReadFile(StatusPath) +
+                                   "Reload\t1\tAn older outcome.\r\nReloadAsked\t1\t1\t0\r\n");
     EXPECT_EQ(Run({"-reload"}), -1);
     EXPECT_EQ(output_, (Lines{"Attempting to reload the configuration ...", c.last}));
+    EXPECT_EQ(sim::ScmCalls().empty(), c.last == Missing);
+  }
+}
+
+// Request 3: answered by a reload begun after it, once ended; applying extends.
+TEST(ReloadWaitTable, OnlyAReloadThatCoveredTheRequestAnswersIt) {
+  const struct {
+    uint32_t covered, budget;
+    DWORD waited, limit, grown;
+    ReloadWait verdict;
+  } cases[] = {
+      {3, 0, 250, 10000, 10000, ReloadWait::Answered},
+      {2, 0, 250, 10000, 10000, ReloadWait::Waiting},        // an earlier request's reload
+      {3, 40000, 250, 10000, 40000, ReloadWait::Waiting},    // ours, still applying
+      {2, 0, 10000, 10000, 10000, ReloadWait::GaveUp},
+      {3, 40000, 40000, 40000, 40000, ReloadWait::GaveUp},
+  };
+  for (const auto& c : cases) {
+    StatusHeader file;
+    file.ReloadsCovered = c.covered;
+    file.ReloadBudget = c.budget;
+    DWORD limit = c.limit;
+    EXPECT_EQ(JudgeReloadWait(file, 3, c.waited, limit), c.verdict) << c.covered << " " << c.waited;
+    EXPECT_EQ(limit, c.grown);
   }
 }
 

@@ -2,6 +2,7 @@
 #include "config/Constants.h"
 #include "config/Words.h"
 #include "entry/Entry.h"
+#include "log/NamedLock.h"
 #include "log/tclLog.h"
 #include "scm_client/Report.h"
 #include "service/ControlCodes.h"
@@ -20,10 +21,10 @@ bool IsProcessNumber(int32_t n) { return n >= 0 && n < MaxProcesses; }
 // Two consoles sending at once would interleave their codes and pair one
 // command's operation with the other's process. Each command holds this
 // lock over its sends; where it cannot be had, the command goes unguarded,
-// as every command always did.
+// as every command always did. Consoles of other services never wait on it.
 class CommandLock {
  public:
-  CommandLock() : Handle(CreateMutexA(nullptr, FALSE, "Global\\QuarnLoader.command")) {
+  CommandLock() : Handle(MakeOrOpenLock(CommandLockName(Service.Name))) {
     if (Handle == nullptr) return;
     // An abandoned lock is ours: its console ended between its sends, and
     // our interrogate makes the service forget what it left pending.
@@ -43,6 +44,10 @@ class CommandLock {
 };
 
 }  // namespace
+
+std::string CommandLockName(const std::string& serviceName) {
+  return SharedLockName("command", serviceName);
+}
 
 bool SendProcessCommand(unsigned code, const std::string& processArgument) {
   const char* verb = VerbOfOperation(code);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "entry/Entry.h"
+#include "log/NamedLock.h"
 #include "service/ControlCodes.h"
 #include "tests/unit/TestKit.h"
 
@@ -202,9 +203,11 @@ TEST_F(ProcessCommand, WithoutRightsNothingIsDelivered) {
 }
 
 // Two administrators at once: codes of two commands interleaved would pair
-// one command's operation with the other's process.
+// one command's operation with the other's process. Whichever console came
+// first made the lock, under another account.
 TEST_F(ProcessCommand, AConsoleSendsNothingWhileAnotherSendsItsCommand) {
-  HANDLE other = CreateMutexA(nullptr, TRUE, "Global\\QuarnLoader.command");
+  HANDLE other = MakeOrOpenLock(CommandLockName(Name));
+  ASSERT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
   std::thread console([&] { EXPECT_TRUE(Send(OpStop, "3")); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(sim::ControlsSent(), Codes{});
@@ -212,6 +215,15 @@ TEST_F(ProcessCommand, AConsoleSendsNothingWhileAnotherSendsItsCommand) {
   console.join();
   CloseHandle(other);
   EXPECT_EQ(sim::ControlsSent(), Command(129, 131));
+}
+
+TEST(CommandLockName, OnePerServiceWhateverItsLetterCaseAndAValidObjectName) {
+  const std::string odd(256, '\\');
+  EXPECT_EQ(CommandLockName(Name), CommandLockName("(QUARN) server loader"));
+  for (const std::string& other : {std::string("Other Loader"), odd, odd.substr(1)})
+    EXPECT_NE(CommandLockName(Name), CommandLockName(other)) << other;
+  EXPECT_EQ(CommandLockName(odd).find('\\', 7), std::string::npos);
+  EXPECT_LT(CommandLockName(odd).size(), size_t(MAX_PATH));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "log/ErrorText.h"
+#include "log/NamedLock.h"
 #include "log/tclLog.h"
 
 namespace {
@@ -20,25 +21,6 @@ bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The service (LocalSystem) makes the lock, or an administrator's console
-// does; each must be able to release it. Default security would give
-// administrators only SYNCHRONIZE. 0x100001: SYNCHRONIZE | MUTEX_MODIFY_STATE.
-const char* const LockSecurity = "D:(A;;0x1F0001;;;SY)(A;;0x100001;;;BA)";
-
-// Null when neither making nor opening gives a lock this process can release.
-HANDLE MakeOrOpenLock(const std::string& name) {
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
-          LockSecurity, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr))
-    return nullptr;
-  HANDLE lock = CreateMutexA(&attributes, FALSE, name.c_str());
-  LocalFree(attributes.lpSecurityDescriptor);
-  // Making an existing mutex asks for full access, which its maker may not
-  // grant us; waiting and releasing need less.
-  if (lock == nullptr) lock = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
-  return lock;
-}
-
 }  // namespace
 
 void tclLog::SetRotation(uint64_t maxBytes, int backups) {
@@ -48,19 +30,8 @@ void tclLog::SetRotation(uint64_t maxBytes, int backups) {
   DropFileLock();
 }
 
-// Paths name one file whatever their letter case. A name may not hold a
-// backslash beyond its prefix nor be longer than a path, so the path is
-// hashed (FNV-1a); "Global\" reaches the service in its own session.
-std::string tclLog::LockNameOf(const std::string& path) {
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : Lower(path)) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  char name[64];
-  snprintf(name, sizeof name, "Global\\QuarnLoader.log.%016llx", (unsigned long long)hash);
-  return name;
-}
+// Paths name one file whatever their letter case.
+std::string tclLog::LockNameOf(const std::string& path) { return SharedLockName("log", path); }
 
 std::string tclLog::BackupPathOf(const std::string& path, int k) {
   const std::string extension = ".log";

@@ -17,7 +17,7 @@ void StopService(std::string& message) {
   PrcList.StartsBlocked = true;
   Service.Status.dwWin32ExitCode = 0;
   Service.SetState(SERVICE_STOPPED);
-  while (PrcList.StartingAll) Sleep(1000);
+  WaitForStartUp(nullptr);
   PrcList.StopAll(true);
   WriteStatus();   // final before stopped is reported
   if (!Service.ReportCurrent()) message = StatusError();
@@ -90,7 +90,11 @@ void WINAPI ControlHandler(DWORD control) {
       WriteStatus();
       break;
     case SERVICE_CONTROL_PARAMCHANGE:
+      // Counted before the loop can take it, and written before the console
+      // that asked reads the file.
+      NoteReloadAsked();
       AskForReload();   // the supervision loop applies it between two passes
+      WriteStatus();
       break;
     case SERVICE_CONTROL_INTERROGATE:
       ForgetPending();

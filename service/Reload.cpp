@@ -9,6 +9,10 @@
 
 namespace {
 
+// Beyond the longest grace: what a reload stops may be terminated, and the
+// rest of it needs a moment.
+const DWORD ReloadAllowance = 10000;
+
 std::string NotReloaded(const std::string& reason) {
   return "The configuration was not reloaded: " + reason;
 }
@@ -65,6 +69,9 @@ void AskForReload() { PrcList.ReloadAsked = true; }
 
 void ReloadIfAsked() {
   if (!PrcList.ReloadAsked.exchange(false)) return;
+  // Before the file is read: every request counted so far sees what it holds.
+  NoteReloadBegun(PrcList.LongestStopPause() + ReloadAllowance);
+  WriteStatus();
   Log.FileLine("Reloading the configuration file ...", true);
   std::vector<tclPrc*> toStart;
   std::string outcome = Reload(toStart);

@@ -15,6 +15,7 @@ namespace {
 const std::string A = "C:\\Apps\\a.exe", B = "C:\\Apps\\b.exe", C = "C:\\Apps\\c.exe",
                   D = "C:\\Apps\\d.exe", E = "C:\\Apps\\e.exe";
 const int32_t NewChild = -1, NoChild = -2;
+const size_t npos = std::string::npos;
 
 std::string Section(int n, const std::string& app, int port, const std::string& more = "") {
   return "[Process_" + std::to_string(n) + "]\r\nAppName=" + app + "\r\nCommandLine=-port " +
@@ -125,8 +126,15 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     Service.SetState(SERVICE_RUNNING);
     sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, C, 2) + Section(2, D, 3));
     sim::HoldAt("TerminateProcess");
-    std::thread reload([] { AskForReload(); ReloadIfAsked(); });
+    // Asked when the handler returns; then taken, applying up to StopPause + 10 s.
+    std::string asked;
+    std::thread reload([&asked] {
+      ControlHandler(SERVICE_CONTROL_PARAMCHANGE);
+      asked = sim::ReadFile(Service.StatusPath);
+      ReloadIfAsked();
+    });
     EXPECT_TRUE(sim::WaitHeld());
+    EXPECT_NE(sim::ReadFile(Service.StatusPath).find("\nReloadAsked\t1\t1\t11000\r"), npos);
     std::thread console([&c] {
       for (DWORD control : c.controls) ControlHandler(control);
     });
@@ -135,6 +143,8 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     reload.join();
     console.join();
 
+    EXPECT_NE(asked.find("\nReloadAsked\t1\t0\t0\r"), npos);
+    EXPECT_NE(sim::ReadFile(Service.StatusPath).find("\nReloadAsked\t1\t1\t0\r"), npos);
     Lines log = LogMessages(from);
     EXPECT_EQ(kit::Count(log, Reloaded(1, 0, 1, 2)), 1u);
     for (int32_t n = 0; n < 3; ++n) EXPECT_EQ(Pid(n) != 0, c.alive[size_t(n)]) << n;

@@ -19,6 +19,9 @@ DWORD WINAPI ControlHandlerEx(DWORD control, DWORD eventType, LPVOID eventData, 
 void BeginServiceStop(std::string& message);
 // Waits for such a stop to end; at once when none began.
 void EndServiceStop();
+// A stop waits for the start-up in progress to see the starts blocked;
+// `meanwhile` (if any) runs about every second.
+void WaitForStartUp(void (*meanwhile)());
 // The longest the stop of every program may take.
 DWORD ServiceStopBudget();
 // Asks the manager for that time before the system shuts down; false, with a
@@ -43,7 +46,11 @@ extern int32_t PendingCommand;
 // process, this start time); WriteStatus writes it when anything changed.
 void BeginStatus();
 void WriteStatus();
-// A reload's outcome line, numbered, for the console that asked for it.
+// A reload request, for the console that asked for it: counted by the
+// control handler (which writes the file before it returns), taken by the
+// loop (applying may take up to `budgetMs`), and its outcome line, numbered.
+void NoteReloadAsked();
+void NoteReloadBegun(uint32_t budgetMs);
 void NoteReload(const std::string& outcome);
 // The word "-status" shows for a service state.
 std::string ServiceStateWord(DWORD state);

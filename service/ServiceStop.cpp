@@ -37,11 +37,10 @@ DWORD TimeStillNeeded() {
 void ReportProgress() { Service.ReportStopPending(TimeStillNeeded()); }
 
 void StopEveryProgram() {
-  while (PrcList.StartingAll) {
-    Sleep(StartingAllPoll);
-    ReportProgress();
-  }
+  WaitForStartUp(ReportProgress);
   uint32_t terminated = PrcList.StopTogether(ReportProgress);
+  // "-status" trusts the file of a stopped service only when it says so.
+  Service.SetState(SERVICE_STOPPED);
   WriteStatus();   // final before stopped is reported
   Log.FileLine("All programs stopped in " + std::to_string(GetTickCount() - StopBegan) +
                    " ms (" + std::to_string(terminated) + " terminated).",
@@ -50,6 +49,13 @@ void StopEveryProgram() {
 }
 
 }  // namespace
+
+void WaitForStartUp(void (*meanwhile)()) {
+  while (PrcList.StartingAll) {
+    Sleep(StartingAllPoll);
+    if (meanwhile != nullptr) meanwhile();
+  }
+}
 
 DWORD ServiceStopBudget() { return PrcList.LongestStopPause() + StopAllowance; }
 

@@ -101,6 +101,8 @@ TEST(ServiceStop, PendingAtOnceRisingCheckPointsThenStopped) {
     EXPECT_EQ(last.dwCheckPoint, 0u);
     EXPECT_EQ(last.dwWaitHint, 0u);
     EXPECT_EQ(last.dwWin32ExitCode, 0u);
+    // "-status" trusts a stopped service's file only when it says so.
+    EXPECT_NE(sim::ReadFile(Service.StatusPath).find("\nService\tstopped\r"), std::string::npos);
 
     EXPECT_EQ(sim::LiveProcessIds(), std::vector<DWORD>{});
     EXPECT_EQ(sim::Launches().size(), size_t(Programs)) << "nothing starts once the stop began";

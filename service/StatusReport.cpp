@@ -35,4 +35,8 @@ void BeginStatus() {
 
 void WriteStatus() { Writer.Write(CurrentStateWord, PrcList); }
 
+void NoteReloadAsked() { Writer.NoteReloadAsked(); }
+
+void NoteReloadBegun(uint32_t budgetMs) { Writer.NoteReloadBegun(budgetMs); }
+
 void NoteReload(const std::string& outcome) { Writer.NoteReload(outcome); }

@@ -93,6 +93,10 @@ std::string FormatStatus(const StatusHeader& header, const std::vector<ProgramSt
   text += "Service\t" + header.Service + "\r\n";
   if (header.Reloads > 0)
     text += "Reload\t" + std::to_string(header.Reloads) + Separator + header.ReloadOutcome + "\r\n";
+  if (header.ReloadsAsked > 0)
+    text += "ReloadAsked\t" + std::to_string(header.ReloadsAsked) + Separator +
+            std::to_string(header.ReloadsCovered) + Separator +
+            std::to_string(header.ReloadBudget) + "\r\n";
   for (const ProgramStatus& r : rows) {
     text += std::string(ProgramKey) + Separator + std::to_string(r.Number) + Separator + r.Name +
             Separator + r.State + Separator + r.ProcessId + Separator + r.Since + Separator +
@@ -116,7 +120,7 @@ bool ParseStatus(const std::string& text, StatusHeader& header, std::vector<Prog
   bool haveWriter = false;
   for (size_t i = 1; i < lines.size(); ++i) {
     std::vector<std::string> f = Fields(lines[i]);
-    long long writer, reloads;
+    long long writer, reloads, asked, covered, budget;
     if (f[0] == ProgramKey) {
       ProgramStatus row;
       if (!ParseProgram(f, row)) return false;
@@ -133,6 +137,12 @@ bool ParseStatus(const std::string& text, StatusHeader& header, std::vector<Prog
     } else if (f.size() == 3 && f[0] == "Reload" && Number(f[1], reloads) && reloads >= 0) {
       header.Reloads = uint32_t(reloads);
       header.ReloadOutcome = f[2];
+    } else if (f.size() == 4 && f[0] == "ReloadAsked" && Number(f[1], asked) &&
+               Number(f[2], covered) && Number(f[3], budget) && asked >= 0 && covered >= 0 &&
+               budget >= 0) {
+      header.ReloadsAsked = uint32_t(asked);
+      header.ReloadsCovered = uint32_t(covered);
+      header.ReloadBudget = uint32_t(budget);
     }
   }
   return haveWriter && !header.Written.empty();

@@ -28,6 +28,12 @@ struct StatusHeader {
   std::string Service;    // that service's own state when it wrote
   uint32_t Reloads = 0;   // reloads done by that service; none: no such line
   std::string ReloadOutcome;
+  // Reload requests: how many were asked for, how many of them the last
+  // reload begun covers, and the ms that reload may take while it is being
+  // applied (0 otherwise). None asked: no such line.
+  uint32_t ReloadsAsked = 0;
+  uint32_t ReloadsCovered = 0;
+  uint32_t ReloadBudget = 0;
 };
 
 ProgramStatus ProgramStatusOf(int32_t number, const std::string& processName,
@@ -50,7 +56,13 @@ class tclStatusWriter {
   // The state and the rows are read under the writer's lock, so that the
   // last file written holds the latest facts, whichever thread wrote it.
   void Write(std::string (*serviceState)(), tclPrcList& list);
-  // The next write carries this outcome under the next reload number.
+  // One more reload request, counted before the loop can take it.
+  void NoteReloadAsked();
+  // The loop took the requests asked so far; applying them may take up to
+  // `budgetMs`.
+  void NoteReloadBegun(uint32_t budgetMs);
+  // The next write carries this outcome under the next reload number; the
+  // reload is no longer being applied.
   void NoteReload(const std::string& outcome);
 
  private:

@@ -55,10 +55,22 @@ void tclStatusWriter::Begin(const std::string& path, DWORD writerId, const std::
                  true);
 }
 
+void tclStatusWriter::NoteReloadAsked() {
+  std::lock_guard<std::mutex> hold(Lock);
+  ++Header.ReloadsAsked;
+}
+
+void tclStatusWriter::NoteReloadBegun(uint32_t budgetMs) {
+  std::lock_guard<std::mutex> hold(Lock);
+  Header.ReloadsCovered = Header.ReloadsAsked;
+  Header.ReloadBudget = budgetMs;
+}
+
 void tclStatusWriter::NoteReload(const std::string& outcome) {
   std::lock_guard<std::mutex> hold(Lock);
   ++Header.Reloads;
   Header.ReloadOutcome = outcome;
+  Header.ReloadBudget = 0;
 }
 
 std::string tclStatusWriter::TemporaryPathOf(const std::string& path) { return path + ".tmp"; }
