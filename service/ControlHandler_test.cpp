@@ -289,7 +289,7 @@ TEST(ControlHandlerStartUp, StopDuringStartAllStartsNothingNewAndStopsWhatWasSta
 
 // Killed while a command waits on slow program 0, program 1 is restarted in time.
 TEST(ControlHandlerCommandUnderWay, TheOtherProgramsAreStillRestartedInTime) {
-  for (auto c : {std::make_pair(OpStart, "CreateProcessA"),
+  for (auto c : {std::make_pair(OpStart, "WaitForInputIdle"),
                  std::make_pair(OpStop, "TerminateProcess")}) {
     SCOPED_TRACE(c.second);
     kit::FreshGlobals();

@@ -423,6 +423,7 @@ DWORD GetPriorityClass(HANDLE process) {
 }
 
 DWORD WaitForInputIdle(HANDLE process, DWORD /*milliseconds*/) {
+  HoldPoint("WaitForInputIdle");
   std::lock_guard<std::mutex> hold(Mu());
   return ValidProcessHandleLocked(process) ? 0 : Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
 }

@@ -218,7 +218,7 @@ int OpenSocketCount();
 int TimeWaitCount();
 
 // --- Races on purpose. The next thread that calls `function`
-// ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess",
+// ("CreateProcessA", "WaitForInputIdle", "SendMessageTimeoutA", "TerminateProcess",
 // "GenerateConsoleCtrlEvent"; "HandlerRoutine": the thread bringing this
 // process its copy of a console event) waits at its start until ReleaseHold,
 // while every other thread goes on. ---
