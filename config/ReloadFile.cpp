@@ -1,13 +1,10 @@
-// The configuration file read again for a reload: into records of their own,
-// never into the running ones, and refused whole where it looks damaged.
+// The configuration file read again for a reload: into settings of their
+// own, never into the running records, and refused whole where it looks
+// damaged.
 #include <cstdio>
 
-#include "config/Constants.h"
-#include "config/Environment.h"
-#include "config/Globals.h"
-#include "config/tclIni.h"
+#include "config/Loader.h"
 #include "platform/win.h"
-#include "supervision/tclPrcList.h"
 
 namespace {
 
@@ -29,26 +26,19 @@ bool CanRead(const std::string& path, std::string& reason) {
 
 }  // namespace
 
-bool tclPrcList::ReadCandidates(tclPrcSlots& candidates, std::string& reason) {
-  candidates.clear();
-  if (!CanRead(Ini.FilePath(), reason)) return false;
-  tclIniQuiet quiet(Ini);
-  int32_t count = 0;
-  while (count < MaxProcesses && !Ini.ReadAppName(count).empty()) ++count;
+bool ReadForReload(tclIni& ini, tclFileSettings& file, std::string& reason) {
+  if (!CanRead(ini.FilePath(), reason)) return false;
+  tclIniQuiet quiet(ini);
+  int32_t count = CountSections(ini);
   // A section deleted without renumbering the rest would silently drop
   // every program after it.
   for (int32_t later = count + 1; later < MaxProcesses; ++later) {
-    if (!Ini.ReadAppName(later).empty()) {
+    if (!ini.ReadAppName(later).empty()) {
       reason = tclIni::SectionName(count) + " has no AppName, but " + tclIni::SectionName(later) +
                " has one: a gap hides the sections after it.";
       return false;
     }
   }
-  tclStopMethod stopMethod = Ini.ReadOptionalStopMethod(SettingsSection, tclStopMethod::Quit);
-  std::vector<std::string> commonEnvironment = ReadEnvironmentEntries(SettingsSection);
-  for (int32_t i = 0; i < count; ++i) {
-    candidates.emplace_back(new tclPrc);
-    ReadRecord(i, stopMethod, commonEnvironment, *candidates.back());
-  }
+  file = ReadFileSettings(ini);
   return true;
 }

@@ -31,7 +31,7 @@ int32_t DecimalValue(const std::string& text) {
 
 namespace {
 void LogInvalidSetting(const std::string& word) {
-  Log.FileLine("Error: Invalid Setting = " + word, true);
+  Ini.Error("Error: Invalid Setting = " + word);
 }
 }  // namespace
 

@@ -62,9 +62,9 @@ TEST_F(PrcTest, EachStopMethodDeliversItsRequestsWithinOneGracePeriod) {
     kit::FreshLog();
     tclPrc r;
     kit::Configure(r, App, c.program);
-    r.StopMethod = c.method;
+    r.Settings.StopMethod = c.method;
     ASSERT_TRUE(r.Launch());
-    DWORD child = kit::LastChildOf(r.FullCommandLine);
+    DWORD child = kit::LastChildOf(r.Settings.Launch.FullCommandLine);
     uint64_t before = sim::Now();
 
     EXPECT_TRUE(r.Stop(false));

@@ -26,7 +26,7 @@ class PrcListTest : public testing::Test {
     for (int32_t i = 0; i < n; ++i) kit::Configure(PrcList.Records[i], AppOf(i), sim::Program());
   }
 
-  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].FullCommandLine); }
+  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].Settings.Launch.FullCommandLine); }
 };
 
 TEST_F(PrcListTest, AllocateSizesTheTable) {
@@ -45,20 +45,20 @@ TEST_F(PrcListTest, AllocateSizesTheTable) {
 TEST_F(PrcListTest, AllocateReplacesEveryRecordByADefaultOne) {
   Table(3);
   PrcList.Records[1].Paused = true;
-  PrcList.Records[1].NumOfRespChecks = 4;
+  PrcList.Records[1].Settings.NumOfRespChecks = 4;
   ASSERT_TRUE(PrcList.Allocate(2));
   ASSERT_EQ(PrcList.Count, 2);
   for (int n = 0; n < 2; ++n) {
     const tclPrc& r = PrcList.Records[n];
-    EXPECT_TRUE(r.AppName.empty());
+    EXPECT_TRUE(r.Settings.Launch.AppName.empty());
     EXPECT_EQ(r.PriorityClass, DWORD(NORMAL_PRIORITY_CLASS));
-    EXPECT_EQ(r.ShowCommand, SW_SHOWNA);
-    EXPECT_EQ(r.StartPause, 1000u);
-    EXPECT_EQ(r.StopPause, 1000u);
-    EXPECT_TRUE(r.PrcFileLogging);
+    EXPECT_EQ(r.Settings.ShowCommand, SW_SHOWNA);
+    EXPECT_EQ(r.Settings.StartPause, 1000u);
+    EXPECT_EQ(r.Settings.StopPause, 1000u);
+    EXPECT_TRUE(r.Settings.PrcFileLogging);
     EXPECT_FALSE(r.Paused);
-    EXPECT_FALSE(r.AutoRestart);
-    EXPECT_EQ(r.NumOfRespChecks, 0);
+    EXPECT_FALSE(r.Settings.AutoRestart);
+    EXPECT_EQ(r.Settings.NumOfRespChecks, 0);
     EXPECT_FALSE(r.Busy);
   }
 }
@@ -75,7 +75,7 @@ TEST_F(PrcListTest, ClearingTheTableLeavesChildrenRunning) {
 TEST_F(PrcListTest, NumbersOutsideTheTableAreRefusedWithoutTouchingAnything) {
   Table(3);
   ASSERT_TRUE(PrcList.Start(0));
-  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.Records[0].Settings.NumOfRespChecks = 1;
   sim::HangWindow(ChildOf(0), true);
   std::string before = sim::ReadFile(kit::LogPath);
 
@@ -107,8 +107,8 @@ TEST_F(PrcListTest, NumbersOutsideTheTableAreRefusedWithoutTouchingAnything) {
 
 TEST_F(PrcListTest, ValidNumbersReachTheirOwnRecord) {
   Table(3);
-  PrcList.Records[1].AutoRestart = false;
-  PrcList.Records[2].PrcFileLogging = false;
+  PrcList.Records[1].Settings.AutoRestart = false;
+  PrcList.Records[2].Settings.PrcFileLogging = false;
   EXPECT_EQ(PrcList.AppName(2), AppOf(2));
   EXPECT_TRUE(PrcList.IsAutoRestart(0));
   EXPECT_FALSE(PrcList.IsAutoRestart(1));
@@ -116,7 +116,7 @@ TEST_F(PrcListTest, ValidNumbersReachTheirOwnRecord) {
   EXPECT_FALSE(PrcList.IsLogging(2));
 
   ASSERT_TRUE(PrcList.Start(1));
-  EXPECT_EQ(sim::Launches().back().commandLine, PrcList.Records[1].FullCommandLine);
+  EXPECT_EQ(sim::Launches().back().commandLine, PrcList.Records[1].Settings.Launch.FullCommandLine);
   EXPECT_FALSE(PrcList.IsRunning(0));
   EXPECT_TRUE(PrcList.IsRunning(1));
   EXPECT_TRUE(PrcList.SetPriority(1, HIGH_PRIORITY_CLASS));
@@ -169,14 +169,14 @@ TEST_F(PrcListTest, ALaunchOvertakenByTheStopSequenceCreatesNoChild) {
 TEST_F(PrcListTest, StartAllStartsTheUnpausedInOrder) {
   Table(4);
   PrcList.Records[1].Paused = true;
-  PrcList.Records[2].AutoRestart = false;  // started once all the same
+  PrcList.Records[2].Settings.AutoRestart = false;  // started once all the same
   PrcList.StartAll();
 
   auto launches = sim::Launches();
   ASSERT_EQ(launches.size(), 3u);
-  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].FullCommandLine);
-  EXPECT_EQ(launches[1].commandLine, PrcList.Records[2].FullCommandLine);
-  EXPECT_EQ(launches[2].commandLine, PrcList.Records[3].FullCommandLine);
+  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].Settings.Launch.FullCommandLine);
+  EXPECT_EQ(launches[1].commandLine, PrcList.Records[2].Settings.Launch.FullCommandLine);
+  EXPECT_EQ(launches[2].commandLine, PrcList.Records[3].Settings.Launch.FullCommandLine);
   EXPECT_EQ(LogMessages(), (Lines{"Started program " + AppOf(0), "Started program " + AppOf(2),
                                   "Started program " + AppOf(3)}));
   EXPECT_FALSE(PrcList.StartingAll);
@@ -184,7 +184,7 @@ TEST_F(PrcListTest, StartAllStartsTheUnpausedInOrder) {
 
 TEST_F(PrcListTest, StartAllOneAfterTheOtherWithEachStartPause) {
   Table(3);
-  for (int n = 0; n < 3; ++n) PrcList.Records[n].StartPause = 400;
+  for (int n = 0; n < 3; ++n) PrcList.Records[n].Settings.StartPause = 400;
   PrcList.StartAll();
   EXPECT_GE(sim::Now(), 1200u);
   EXPECT_EQ(sim::LiveProcessIds().size(), 3u);
@@ -219,7 +219,7 @@ TEST_F(PrcListTest, StartAllStopsStartingOnceStartsAreBlocked) {
 
   auto launches = sim::Launches();
   ASSERT_EQ(launches.size(), 1u);
-  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].FullCommandLine);
+  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].Settings.Launch.FullCommandLine);
   EXPECT_FALSE(PrcList.StartingAll);
   PrcList.StartsBlocked = false;
 }
@@ -228,7 +228,7 @@ TEST_F(PrcListTest, StopAllStopsEveryLiveProcessInOrder) {
   Table(3);
   PrcList.Start(0);
   PrcList.Start(2);
-  PrcList.Records[2].StopPause = 0;
+  PrcList.Records[2].Settings.StopPause = 0;
 
   PrcList.StopAll(false);
   EXPECT_TRUE(sim::LiveProcessIds().empty());

@@ -213,7 +213,8 @@ void StopListening(uint16_t port);
 int OpenSocketCount();
 
 // --- Races on purpose. The next thread that calls `function`
-// ("CreateProcessA", "SendMessageTimeoutA", "TerminateProcess") waits at its
+// ("CreateProcessA", "SendMessageTimeoutA", "PostThreadMessageA",
+// "TerminateProcess") waits at its
 // start until ReleaseHold, while every other thread goes on. ---
 void HoldAt(const std::string& function);
 bool WaitHeld(int realTimeoutMs = 10000);   // really, bounded
