@@ -191,6 +191,27 @@ TEST(Reload, AConsolePauseLeavesWithItsProgram) {
   }
 }
 
+// B's runs end at once; restarted with new launch settings, it is judged as
+// a program of its own: its first short run begins the first delay.
+TEST(Reload, ARestartedProgramStartsWithoutTheOldBackOff) {
+  sim::Program brief;
+  brief.exitAfterMs = 10;
+  sim::Reset();
+  kit::FreshGlobals();
+  sim::AddProgram(A, sim::Program());
+  sim::AddProgram(B, brief);
+  const std::string backOff = "MinUptime=60000\r\n";
+  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, backOff));
+  ASSERT_TRUE(PrcList.LoadFromIni());
+  PrcList.StartAll();
+  EXPECT_EQ(PrcList.Records[1].SettleExit().Delay, 1000u);
+  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, backOff + "Env_0=PORT=9\r\n"));
+  AskForReload();
+  ReloadIfAsked();
+  ASSERT_EQ(kit::LaunchCountOf(B), 2u);
+  EXPECT_EQ(PrcList.Records[1].SettleExit().Delay, 1000u);
+}
+
 // Program 1 failed two counted checks; the reload takes the check away.
 TEST(Reload, UnhealthyShowsOnlyWhileACountedCheckStands) {
   const std::string check =

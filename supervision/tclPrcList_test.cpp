@@ -264,3 +264,88 @@ TEST_F(PrcListTest, StopAllWithWaitWaitsForABusyRecord) {
 }
 
 }  // namespace
+
+// ---- A reload's plan, from settings alone ------------------------------------------
+
+namespace {
+
+// A program as a section gives it; "+env" and "+stop" change one launch and
+// one other setting.
+tclPrcSettings Program(const std::string& spec) {
+  tclPrcSettings s;
+  s.Launch.AppName = spec.substr(0, spec.find('+'));
+  if (spec.find("+env") != std::string::npos) s.Launch.Environment = std::string("PORT=9\0\0", 8);
+  if (spec.find("+stop") != std::string::npos) s.StopPause = 30000;
+  if (spec.find("+high") != std::string::npos) s.Priority = HIGH_PRIORITY_CLASS;
+  return s;
+}
+
+std::vector<tclPrcSettings> Programs(const std::vector<std::string>& specs) {
+  std::vector<tclPrcSettings> programs;
+  for (const std::string& spec : specs) programs.push_back(Program(spec));
+  return programs;
+}
+
+TEST(ReloadPlan, KeepsMovesChangesRestartsRemovesAndAdds) {
+  struct Case {
+    std::vector<std::string> running, file;
+    Lines lines;
+    std::vector<int32_t> counts;      // added, changed, removed, unchanged
+    std::vector<int32_t> disturbed;   // running numbers a pin puts off
+  } cases[] = {
+      {{"a", "b"}, {"a", "b"}, {}, {0, 0, 0, 2}, {}},
+      {{"a", "b"}, {"a", "b+stop+high"},
+       {"Process (1): Changed without a restart: Priority, StopPause"}, {0, 1, 0, 1}, {}},
+      {{"a", "b", "c"}, {"c", "b"},
+       {"Process (0): Removed: a", "Process (2): Moved to number 0: c"}, {0, 0, 1, 2}, {0, 2}},
+      {{"a", "b"}, {"a", "b+env"},
+       {"Process (1): Restarted with new launch settings: b"}, {0, 1, 0, 1}, {1}},
+      {{"a"}, {"a", "d"}, {"Process (1): Added: d"}, {1, 0, 0, 1}, {}},
+      {{"a", "b"}, {"b", "a"},
+       {"Process (1): Moved to number 0: b", "Process (0): Moved to number 1: a"}, {0, 0, 0, 2},
+       {1, 0}},
+      {{"a", "b"}, {"b+stop"},
+       {"Process (0): Removed: a", "Process (1): Moved to number 0: b",
+        "Process (0): Changed without a restart: StopPause"},
+       {0, 1, 1, 0}, {0, 1}},
+      // A section without the running one's launch settings at a number
+      // another program's child moves from: that one moves, this one is new.
+      {{"a", "b"}, {"b", "c"},
+       {"Process (0): Removed: a", "Process (1): Moved to number 0: b", "Process (1): Added: c"},
+       {1, 0, 1, 1}, {0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.file));
+    std::vector<tclPrcSettings> running = Programs(c.running), file = Programs(c.file);
+    tclReloadPlan plan = PlanReload(running, file);
+    EXPECT_EQ(PlanLines(plan, running, file), c.lines);
+    EXPECT_EQ((std::vector<int32_t>{plan.Added(), plan.ChangedCount(), int32_t(plan.Removed.size()),
+                                    plan.Unchanged()}),
+              c.counts);
+    EXPECT_EQ(plan.Disturbed(), c.disturbed);
+  }
+}
+
+TEST(ReloadPlan, TheKeysTwoSettingsDifferByAreNamedInTheFilesOrder) {
+  struct Case {
+    void (*change)(tclPrcSettings&);
+    std::vector<std::string> keys;
+  } cases[] = {
+      {[](tclPrcSettings&) {}, {}},
+      {[](tclPrcSettings& s) { s.Launch.StartDir = "D:\\Data"; }, {"StartDir"}},
+      {[](tclPrcSettings& s) { s.Launch.FullCommandLine = "derived"; }, {}},
+      {[](tclPrcSettings& s) { s.Paused = true; s.ProcessName = "db"; }, {"ProcessName", "Paused"}},
+      {[](tclPrcSettings& s) { s.StopMethod = tclStopMethod::CtrlC; s.MinUptime = 5000; },
+       {"MinUptime", "StopMethod"}},
+      {[](tclPrcSettings& s) { s.Health.Port = 8080; s.Health.Retries = 5; },
+       {"HealthPort", "HealthRetries"}},
+  };
+  for (const Case& c : cases) {
+    tclPrcSettings changed = Program("a");
+    c.change(changed);
+    EXPECT_EQ(DifferingKeys(Program("a"), changed), c.keys);
+    EXPECT_EQ(Program("a").Launch == changed.Launch, c.keys.empty() || c.keys[0] != "StartDir");
+  }
+}
+
+}  // namespace
