@@ -32,6 +32,10 @@ struct tclReloadPlan {
 tclReloadPlan PlanReload(const std::vector<tclPrcSettings>& running,
                          const std::vector<tclPrcSettings>& file);
 
+// How long applying the plan may take: the longest grace of what it stops,
+// and time beyond it for a termination and the starts.
+uint32_t ReloadBudget(const tclReloadPlan& plan, const std::vector<tclPrcSettings>& running);
+
 // The log's account of the plan, in its order.
 std::vector<std::string> PlanLines(const tclReloadPlan& plan,
                                    const std::vector<tclPrcSettings>& running,

@@ -76,6 +76,17 @@ tclReloadPlan PlanReload(const std::vector<tclPrcSettings>& running,
   return plan;
 }
 
+uint32_t ReloadBudget(const tclReloadPlan& plan, const std::vector<tclPrcSettings>& running) {
+  const uint32_t beyondTheGrace = 10000;
+  uint32_t longest = 0;
+  std::vector<int32_t> leaving = plan.Removed;
+  for (const tclPlannedProgram& p : plan.Programs)
+    if (p.Restart) leaving.push_back(p.From);
+  for (int32_t n : leaving)
+    if (running[size_t(n)].StopPause > longest) longest = running[size_t(n)].StopPause;
+  return longest + beyondTheGrace;
+}
+
 std::vector<std::string> PlanLines(const tclReloadPlan& plan,
                                    const std::vector<tclPrcSettings>& running,
                                    const std::vector<tclPrcSettings>& file) {

@@ -102,5 +102,5 @@ void tclPrcList::StartAll() {
 
 void tclPrcList::StopAll(bool wait) {
   std::unique_lock<std::mutex> table = HoldTable();
-  for (int32_t n = 0; n < Count; ++n) Stop(n, wait);
+  for (tclPrc* record : AllRecords()) record->Stop(wait);
 }

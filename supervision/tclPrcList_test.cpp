@@ -292,27 +292,29 @@ TEST(ReloadPlan, KeepsMovesChangesRestartsRemovesAndAdds) {
     Lines lines;
     std::vector<int32_t> counts;      // added, changed, removed, unchanged
     std::vector<int32_t> disturbed;   // running numbers a pin puts off
+    uint32_t budget;                  // the longest grace of what leaves, and 10 s
   } cases[] = {
-      {{"a", "b"}, {"a", "b"}, {}, {0, 0, 0, 2}, {}},
+      {{"a", "b"}, {"a", "b"}, {}, {0, 0, 0, 2}, {}, 10000},
       {{"a", "b"}, {"a", "b+stop+high"},
-       {"Process (1): Changed without a restart: Priority, StopPause"}, {0, 1, 0, 1}, {}},
+       {"Process (1): Changed without a restart: Priority, StopPause"}, {0, 1, 0, 1}, {}, 10000},
       {{"a", "b", "c"}, {"c", "b"},
-       {"Process (0): Removed: a", "Process (2): Moved to number 0: c"}, {0, 0, 1, 2}, {0, 2}},
-      {{"a", "b"}, {"a", "b+env"},
-       {"Process (1): Restarted with new launch settings: b"}, {0, 1, 0, 1}, {1}},
-      {{"a"}, {"a", "d"}, {"Process (1): Added: d"}, {1, 0, 0, 1}, {}},
+       {"Process (0): Removed: a", "Process (2): Moved to number 0: c"}, {0, 0, 1, 2}, {0, 2},
+       11000},
+      {{"a", "b+stop"}, {"a", "b+env"},
+       {"Process (1): Restarted with new launch settings: b"}, {0, 1, 0, 1}, {1}, 40000},
+      {{"a"}, {"a", "d"}, {"Process (1): Added: d"}, {1, 0, 0, 1}, {}, 10000},
       {{"a", "b"}, {"b", "a"},
        {"Process (1): Moved to number 0: b", "Process (0): Moved to number 1: a"}, {0, 0, 0, 2},
-       {1, 0}},
+       {1, 0}, 10000},
       {{"a", "b"}, {"b+stop"},
        {"Process (0): Removed: a", "Process (1): Moved to number 0: b",
         "Process (0): Changed without a restart: StopPause"},
-       {0, 1, 1, 0}, {0, 1}},
+       {0, 1, 1, 0}, {0, 1}, 11000},
       // A section without the running one's launch settings at a number
       // another program's child moves from: that one moves, this one is new.
       {{"a", "b"}, {"b", "c"},
        {"Process (0): Removed: a", "Process (1): Moved to number 0: b", "Process (1): Added: c"},
-       {1, 0, 1, 1}, {0, 1}},
+       {1, 0, 1, 1}, {0, 1}, 11000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.file));
@@ -323,6 +325,7 @@ TEST(ReloadPlan, KeepsMovesChangesRestartsRemovesAndAdds) {
                                     plan.Unchanged()}),
               c.counts);
     EXPECT_EQ(plan.Disturbed(), c.disturbed);
+    EXPECT_EQ(ReloadBudget(plan, running), c.budget);
   }
 }
 
