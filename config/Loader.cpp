@@ -80,7 +80,8 @@ const tclKeyRow KeyRows[] = {
      }},
     {KeyHealthCheck, [](tclSectionRead& r, const std::string& key) {
        if (r.Ini.HasKey(r.Section, key))
-         r.Prc.Health.Kind = HealthKindFromWord(r.Ini.ReadWord(r.Section, key, HealthCheckWords[0]));
+         r.Prc.Health.Kind =
+             HealthKindFromWord(r.Ini.ReadWord(r.Section, key, HealthCheckWords[0]));
      }},
     {KeyHealthPort, [](tclSectionRead& r, const std::string& key) {
        r.Port = r.Ini.ReadOptionalInteger(r.Section, key, 0);

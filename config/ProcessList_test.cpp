@@ -111,8 +111,8 @@ TEST_F(LoadTest, NoFileLoadsAnEmptyTable) {
   EXPECT_TRUE(PrcList.LoadFromIni());
   EXPECT_EQ(PrcList.Count, 0);
   EXPECT_EQ(PrcList.RestartInterval, 1000);
-  EXPECT_EQ(Logged(), (Lines{"   RestartInterval = 1000", "Loading process values from ini file ...",
-                             "", "Load completed."}));
+  EXPECT_EQ(Logged(), (Lines{"   RestartInterval = 1000",
+                             "Loading process values from ini file ...", "", "Load completed."}));
 }
 
 TEST_F(LoadTest, EmptyFileLoadsAnEmptyTableToo) {
@@ -333,8 +333,10 @@ TEST_F(LoadTest, AppNameWithABlankThatNamesAnExistingFileIsQuoted) {
          "[Process_1]\r\nAppName=C:\\Program Files\\Srv\\srv.exe\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());
   ASSERT_EQ(PrcList.Count, 2);
-  EXPECT_EQ(PrcList.Records[0].Settings.Launch.FullCommandLine, "\"C:\\Program Files\\Srv\\srv.exe\" -port 80");
-  EXPECT_EQ(PrcList.Records[1].Settings.Launch.FullCommandLine, "\"C:\\Program Files\\Srv\\srv.exe\" ");
+  EXPECT_EQ(PrcList.Records[0].Settings.Launch.FullCommandLine,
+            "\"C:\\Program Files\\Srv\\srv.exe\" -port 80");
+  EXPECT_EQ(PrcList.Records[1].Settings.Launch.FullCommandLine,
+            "\"C:\\Program Files\\Srv\\srv.exe\" ");
   // The record keeps AppName as written; the echo shows it unquoted.
   EXPECT_EQ(PrcList.Records[0].Settings.Launch.AppName, "C:\\Program Files\\Srv\\srv.exe");
   EXPECT_EQ(PrcList.Records[0].Settings.Launch.StartDir, "C:\\Program Files\\Srv\\");
@@ -404,7 +406,8 @@ TEST_F(LoadTest, ValuesOf600CharactersAreLoadedCutTo499) {
   EXPECT_EQ(p.Settings.Launch.AppName, "C:\\" + std::string(496, 'a'));
   EXPECT_EQ(p.Settings.Launch.CommandLine, std::string(499, 'c'));
   EXPECT_EQ(p.Settings.ProcessName, std::string(499, 'n'));
-  EXPECT_EQ(p.Settings.Launch.FullCommandLine, p.Settings.Launch.AppName + " " + p.Settings.Launch.CommandLine);
+  EXPECT_EQ(p.Settings.Launch.FullCommandLine,
+            p.Settings.Launch.AppName + " " + p.Settings.Launch.CommandLine);
 }
 
 // ---- FindByName ------------------------------------------------------------------

@@ -98,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t i = 0; i < PrcList.Count; ++i) {
     const tclPrc& p = PrcList.Records[i];
     Check(!p.Settings.Launch.AppName.empty(), "a loaded record without AppName");
-    Check(p.Settings.StartPause <= 0x7FFFFFFFu && p.Settings.StopPause <= 0x7FFFFFFFu, "a negative pause kept");
+    Check(p.Settings.StartPause <= 0x7FFFFFFFu && p.Settings.StopPause <= 0x7FFFFFFFu,
+          "a negative pause kept");
   }
   if (PrcList.Count > 0) {
     const std::string name = PrcList.Records[0].Settings.ProcessName;

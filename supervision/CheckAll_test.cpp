@@ -21,7 +21,9 @@ class CheckAllTest : public testing::Test {
     for (int32_t i = 0; i < n; ++i) kit::Configure(PrcList.Records[i], AppOf(i), program);
   }
 
-  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].Settings.Launch.FullCommandLine); }
+  DWORD ChildOf(int n) {
+    return kit::LastChildOf(PrcList.Records[n].Settings.Launch.FullCommandLine);
+  }
 
   // Virtual time one pass takes.
   uint64_t Pass() {
@@ -174,7 +176,8 @@ TEST_F(CheckAllTest, HungProcessIsStoppedAfterItsChecksAndRestartedInThePassAfte
                                "Terminated process " + AppOf(1)}));
   EXPECT_TRUE(sim::Process(hung).terminated);
   EXPECT_FALSE(PrcList.IsRunning(1));
-  EXPECT_EQ(kit::LaunchCountOf(PrcList.Records[1].Settings.Launch.FullCommandLine), 1u);  // not in this pass
+  EXPECT_EQ(kit::LaunchCountOf(PrcList.Records[1].Settings.Launch.FullCommandLine),
+            1u);  // not in this pass
 
   Pass();
   EXPECT_EQ(NewLines(), (Lines{"Process (1): Attempting to restart program: " + AppOf(1),

@@ -8,7 +8,8 @@ tclHealthPass::tclHealthPass(tclPrcList& list) : List(list) {
     uint32_t child;
     // Only where the loop watches the program, whatever its window does.
     if (!record.Settings.AutoRestart || record.Paused || !record.HealthCheckDue(child)) continue;
-    Checks.push_back({n, child, std::make_unique<tclHealthProbe>(record.Settings.Health, GetTickCount())});
+    Checks.push_back(
+        {n, child, std::make_unique<tclHealthProbe>(record.Settings.Health, GetTickCount())});
   }
   Poll(0);   // a check that failed at once, or connected at once, is judged now
 }
@@ -65,5 +66,6 @@ void tclHealthPass::Judge(const InFlight& check) {
   else if (verdict == tclHealthVerdict::Failed)
     LogProgramLine(record.Settings.PrcFileLogging,
                    prefix + "Health check failed (" + std::to_string(failures) + " of " +
-                       std::to_string(record.Settings.Health.Retries) + "): " + check.Probe->What());
+                       std::to_string(record.Settings.Health.Retries) +
+                       "): " + check.Probe->What());
 }

@@ -101,8 +101,10 @@ std::vector<std::string> PlanLines(const tclReloadPlan& plan,
     } else if (p.Restart) {
       lines.push_back(Line(n, "Restarted with new launch settings: " + app));
     } else {
-      if (p.From != n) lines.push_back(Line(p.From, "Moved to number " + std::to_string(n) + ": " + app));
-      if (!p.Changed.empty()) lines.push_back(Line(n, "Changed without a restart: " + Joined(p.Changed)));
+      if (p.From != n)
+        lines.push_back(Line(p.From, "Moved to number " + std::to_string(n) + ": " + app));
+      if (!p.Changed.empty())
+        lines.push_back(Line(n, "Changed without a restart: " + Joined(p.Changed)));
     }
   }
   return lines;

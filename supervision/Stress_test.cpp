@@ -128,7 +128,8 @@ TEST(SupervisionStress, LoopAndControlsShareTheRecordsSafely) {
     const std::string app = AppOf(n);
     int started = 0, terminated = 0;
     for (const sim::LaunchRecord& l : launches) {
-      if (!l.succeeded || l.commandLine != PrcList.Records[n].Settings.Launch.FullCommandLine) continue;
+      if (!l.succeeded || l.commandLine != PrcList.Records[n].Settings.Launch.FullCommandLine)
+        continue;
       ++started;
       if (sim::Process(l.processId).terminated) ++terminated;
     }

@@ -115,7 +115,8 @@ bool tclPrc::Launch() {
   security.nLength = sizeof security;
   security.lpSecurityDescriptor = nullptr;
   security.bInheritHandle = FALSE;
-  std::vector<char> commandLine(Settings.Launch.FullCommandLine.begin(), Settings.Launch.FullCommandLine.end());
+  std::vector<char> commandLine(Settings.Launch.FullCommandLine.begin(),
+                                Settings.Launch.FullCommandLine.end());
   commandLine.push_back('\0');
   PROCESS_INFORMATION created = {};
   uint32_t createdWith = PriorityClass;
@@ -125,10 +126,11 @@ bool tclPrc::Launch() {
   // An empty directory string makes the call fail; none means "inherit ours".
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
-  BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
-                           flags, Settings.Launch.Environment.empty() ? nullptr : &Settings.Launch.Environment[0],
-                           Settings.Launch.StartDir.empty() ? nullptr : Settings.Launch.StartDir.c_str(),
-                           &startup, &created);
+  BOOL ok = CreateProcessA(
+      nullptr, commandLine.data(), &security, &security, FALSE, flags,
+      Settings.Launch.Environment.empty() ? nullptr : &Settings.Launch.Environment[0],
+      Settings.Launch.StartDir.empty() ? nullptr : Settings.Launch.StartDir.c_str(), &startup,
+      &created);
   if (!ok) {
     DWORD error = GetLastError();
     LogProgramLine(Settings.PrcFileLogging, "Error ( " + std::to_string(int32_t(error)) +
@@ -294,8 +296,9 @@ bool tclPrc::StopChild(bool wait, bool byAdministrator, tclRestartDelay* delay) 
     // old instance still holding its ports and files. One that lingers stays
     // the record's child, so nothing is started beside it.
     if (WaitForSingleObject(process, TerminateWait) != WAIT_OBJECT_0) {
-      LogProgramLine(Settings.PrcFileLogging,
-                     "Warning: The process has not ended after its termination: " + Settings.Launch.AppName);
+      LogProgramLine(
+          Settings.PrcFileLogging,
+          "Warning: The process has not ended after its termination: " + Settings.Launch.AppName);
       return false;
     }
   }

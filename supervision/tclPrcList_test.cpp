@@ -26,7 +26,9 @@ class PrcListTest : public testing::Test {
     for (int32_t i = 0; i < n; ++i) kit::Configure(PrcList.Records[i], AppOf(i), sim::Program());
   }
 
-  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].Settings.Launch.FullCommandLine); }
+  DWORD ChildOf(int n) {
+    return kit::LastChildOf(PrcList.Records[n].Settings.Launch.FullCommandLine);
+  }
 };
 
 TEST_F(PrcListTest, AllocateSizesTheTable) {

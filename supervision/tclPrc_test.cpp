@@ -141,8 +141,9 @@ TEST_F(PrcTest, WindowlessChildGetsTheWarningOnlyForANonDefaultSetting) {
   kit::Configure(rec, App, Windowless());
   rec.Settings.ShowCommand = SW_HIDE;
   EXPECT_TRUE(rec.Launch());
-  EXPECT_EQ(LogMessages(), (Lines{"Started program C:\\Srv\\alpha.exe",
-                                  "Warning: The window setting cannot be changed for this process."}));
+  EXPECT_EQ(LogMessages(),
+            (Lines{"Started program C:\\Srv\\alpha.exe",
+                   "Warning: The window setting cannot be changed for this process."}));
 
   sim::Reset();
   kit::FreshLog();
