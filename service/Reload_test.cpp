@@ -82,6 +82,10 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
         "gap hides the sections after it."}},
       {"[Settings]\r\n",
        {"The configuration was not reloaded: the file lists no program, while 3 are configured."}},
+      // An error line names its program, as the section header does at the start.
+      {Section(0, A, 0) + Section(1, B, 1, "HealthCheck=tcp\r\n") + Section(2, C, 2),
+       {"Process (1): Error: The health check is not run: HealthPort must be from 1 to 65535.",
+        Reloaded(0, 0, 0, 3)}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log.front());
@@ -156,11 +160,6 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
 }  // namespace
 
 namespace {
-
-bool Alive(DWORD processId) {
-  std::vector<DWORD> live = sim::LiveProcessIds();
-  return std::find(live.begin(), live.end(), processId) != live.end();
-}
 
 // A console pause belongs to the program it was given to: one whose launch
 // settings change starts with them, and a program moved into a paused
@@ -286,20 +285,6 @@ TEST(Reload, ARemovedProgramThatCouldNotBeEndedIsRetried) {
   EXPECT_EQ(LogMessages(from), Lines{});
 }
 
-// An error line of a program section names its program, as the section
-// header does in the account of the start.
-TEST(Reload, AnErrorReadingASectionNamesItsProgram) {
-  Begin();
-  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, "HealthCheck=tcp\r\n") +
-                                   Section(2, C, 2));
-  size_t from = LogMessages().size();
-  AskForReload();
-  ReloadIfAsked();
-  EXPECT_EQ(kit::Count(LogMessages(from), "Process (1): Error: The health check is not run: "
-                                          "HealthPort must be from 1 to 65535."),
-            1u);
-}
-
 // Added while the service is paused, a program that is not restarted
 // automatically is started when the service resumes.
 TEST(Reload, AProgramAddedWhileTheServiceIsPausedStartsAtResume) {
@@ -347,7 +332,7 @@ TEST(Reload, AStopDuringAReloadsStopsIsReportedAtOnce) {
   reload.join();
   EndServiceStop();
   EXPECT_TRUE(pendingInGrace);
-  for (DWORD id : leaving) EXPECT_FALSE(Alive(id)) << id;
+  for (DWORD id : leaving) EXPECT_FALSE(sim::Process(id).alive) << id;
   EXPECT_EQ(Pid(0), 0u);
 }
 
