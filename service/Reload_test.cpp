@@ -120,7 +120,7 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
 }
 
 // b ignores the request to quit: the reload that drops it is held at its
-// termination, with the table held.
+// termination.
 TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
   struct Case {
     std::vector<DWORD> controls;
@@ -143,7 +143,11 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     std::thread console([&c] {
       for (DWORD control : c.controls) ControlHandler(control);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // to reach the table
+    // The table is let go before what leaves it is stopped: the control
+    // takes effect while b is still held.
+    EXPECT_TRUE(kit::WaitUntil([from] {
+      return kit::Count(LogMessages(from), "Stopped process " + C) == 1;
+    }));
     sim::ReleaseHold();
     reload.join();
     console.join();
