@@ -67,7 +67,7 @@ std::vector<std::string> ServiceEnvironment() {
   std::vector<std::string> variables;
   char* block = GetEnvironmentStringsA();
   if (block == nullptr) {
-    Log.FileLine("Error: The service's environment cannot be read.", true);
+    Ini.Error("Error: The service's environment cannot be read.");
     return variables;
   }
   for (const char* v = block; *v != '\0'; v += strlen(v) + 1) variables.push_back(v);
@@ -91,7 +91,7 @@ std::vector<std::string> ReadEnvironmentEntries(const std::string& section) {
     if (entry.empty()) return entries;
     std::string::size_type equals = entry.find('=');
     if (equals == std::string::npos || equals == 0)
-      Log.FileLine("Error: Invalid environment entry = " + section + " " + key, true);
+      Ini.Error("Error: Invalid environment entry = " + section + " " + key);
     else
       entries.push_back(entry);
   }
@@ -142,6 +142,6 @@ std::string ProgramEnvironment(const std::vector<std::string>& entries) {
   for (const std::string& name : built.Names) names += (names.empty() ? "" : ", ") + name;
   if (Ini.Echo) Log.FileLine("   Environment variables set: " + names, true);
   for (const std::string& name : built.Undefined)
-    Log.FileLine("Warning: Undefined environment variable kept as written: %" + name + "%", true);
+    Ini.Error("Warning: Undefined environment variable kept as written: %" + name + "%");
   return built.Block;
 }

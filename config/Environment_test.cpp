@@ -49,9 +49,9 @@ TEST(EnvironmentLoadTest, EntriesAreLoadedPerProgramAndLoggedByNameOnly) {
                  "Env_1=token=%SECRET%%SECRET%\r\nEnv_2=\r\nEnv_3=NEVER=2\r\n"
                  "[Process_1]\r\nAppName=C:\\Apps\\b.exe\r\nEnv_1=NEVER=3\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());
-  EXPECT_EQ(PrcList.Records[0].Environment,
+  EXPECT_EQ(PrcList.Records[0].Settings.Launch.Environment,
             Block({"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows", "token=%SECRET%%SECRET%"}));
-  EXPECT_EQ(PrcList.Records[1].Environment,
+  EXPECT_EQ(PrcList.Records[1].Settings.Launch.Environment,
             Block({"=C:=C:\\QuarnLoader", "Path=C:\\tools;C:\\Windows", "TOKEN=hunter2"}));
   Strings account;
   for (const std::string& line : kit::LogMessages())

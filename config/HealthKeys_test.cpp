@@ -42,7 +42,7 @@ TEST(HealthKeys, AreReadAndAPortlessCheckIsNotRun) {
     kit::FreshGlobals();
     sim::WriteFile(kit::IniPath, "[Process_0]\r\nAppName=C:\\Apps\\p0.exe\r\n" + c.keys);
     ASSERT_TRUE(PrcList.LoadFromIni());
-    const tclHealthCheck& h = PrcList.Records[0].Health;
+    const tclHealthCheck& h = PrcList.Records[0].Settings.Health;
     std::ostringstream got;
     got << int(h.Kind) << " " << h.Port << " " << h.Path << " " << h.Interval << " " << h.Timeout
         << " " << h.Retries << " " << h.StartPeriod;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/Loader.h"
 #include "config/tclIni.h"
 #include "log/tclLog.h"
 #include "platform/sim/sim.h"
@@ -90,17 +91,17 @@ TEST_F(LoadTest, CountEndsAtTheFirstMissingOrEmptyAppName) {
   };
   for (const auto& c : cases) {
     Config(c.file);
-    EXPECT_EQ(Ini.CountProcesses(), c.count) << c.file.substr(0, 80);
+    EXPECT_EQ(CountSections(Ini), c.count) << c.file.substr(0, 80);
   }
 }
 
 TEST_F(LoadTest, CountIsSilentUnderTheLimitAndWritesTheLimitLineAtIt) {
   Config(AppSections(0, 125));
-  EXPECT_EQ(Ini.CountProcesses(), 126);
+  EXPECT_EQ(CountSections(Ini), 126);
   EXPECT_FALSE(sim::FileExists(LogPath));
   EXPECT_TRUE(Log.FileEnabled());
   Config(AppSections(0, 126));
-  EXPECT_EQ(Ini.CountProcesses(), 127);
+  EXPECT_EQ(CountSections(Ini), 127);
   EXPECT_EQ(Logged(), (Lines{LimitLine}));
   EXPECT_TRUE(Log.FileEnabled());
 }
@@ -111,8 +112,8 @@ TEST_F(LoadTest, NoFileLoadsAnEmptyTable) {
   EXPECT_TRUE(PrcList.LoadFromIni());
   EXPECT_EQ(PrcList.Count, 0);
   EXPECT_EQ(PrcList.RestartInterval, 1000);
-  EXPECT_EQ(Logged(), (Lines{"   RestartInterval = 1000", "Loading process values from ini file ...",
-                             "", "Load completed."}));
+  EXPECT_EQ(Logged(), (Lines{"   RestartInterval = 1000",
+                             "Loading process values from ini file ...", "", "Load completed."}));
 }
 
 TEST_F(LoadTest, EmptyFileLoadsAnEmptyTableToo) {
@@ -133,19 +134,19 @@ TEST_F(LoadTest, OneFullSectionIsLoadedWithEveryValueAndItsAccount) {
   ASSERT_EQ(PrcList.Count, 1);
   EXPECT_EQ(PrcList.RestartInterval, 3000);
   const tclPrc& p = PrcList.Records[0];
-  EXPECT_EQ(p.AppName, "C:\\Tools\\srv.exe");
-  EXPECT_EQ(p.ProcessName, "web");
-  EXPECT_EQ(p.CommandLine, "-port 80");
-  EXPECT_EQ(p.StartDir, "D:\\Data");
+  EXPECT_EQ(p.Settings.Launch.AppName, "C:\\Tools\\srv.exe");
+  EXPECT_EQ(p.Settings.ProcessName, "web");
+  EXPECT_EQ(p.Settings.Launch.CommandLine, "-port 80");
+  EXPECT_EQ(p.Settings.Launch.StartDir, "D:\\Data");
   EXPECT_EQ(p.PriorityClass, uint32_t(HIGH_PRIORITY_CLASS));
-  EXPECT_EQ(p.ShowCommand, SW_MINIMIZE);
-  EXPECT_FALSE(p.AutoRestart);
+  EXPECT_EQ(p.Settings.ShowCommand, SW_MINIMIZE);
+  EXPECT_FALSE(p.Settings.AutoRestart);
   EXPECT_TRUE(p.Paused);
-  EXPECT_EQ(p.StartPause, 250u);
-  EXPECT_EQ(p.StopPause, 0u);
-  EXPECT_EQ(p.NumOfRespChecks, 3);
-  EXPECT_FALSE(p.PrcFileLogging);
-  EXPECT_EQ(p.FullCommandLine, "C:\\Tools\\srv.exe -port 80");
+  EXPECT_EQ(p.Settings.StartPause, 250u);
+  EXPECT_EQ(p.Settings.StopPause, 0u);
+  EXPECT_EQ(p.Settings.NumOfRespChecks, 3);
+  EXPECT_FALSE(p.Settings.PrcFileLogging);
+  EXPECT_EQ(p.Settings.Launch.FullCommandLine, "C:\\Tools\\srv.exe -port 80");
   EXPECT_EQ(Logged(), (Lines{"   RestartInterval = 3000",
                              "Loading process values from ini file ...",
                              "",
@@ -171,26 +172,26 @@ TEST_F(LoadTest, SectionWithOnlyAppNameGetsEveryDefault) {
   ASSERT_TRUE(PrcList.LoadFromIni());
   ASSERT_EQ(PrcList.Count, 1);
   const tclPrc& p = PrcList.Records[0];
-  EXPECT_EQ(p.ProcessName, "");
-  EXPECT_EQ(p.CommandLine, "");
-  EXPECT_EQ(p.StartDir, "C:\\Tools\\");
+  EXPECT_EQ(p.Settings.ProcessName, "");
+  EXPECT_EQ(p.Settings.Launch.CommandLine, "");
+  EXPECT_EQ(p.Settings.Launch.StartDir, "C:\\Tools\\");
   EXPECT_EQ(p.PriorityClass, uint32_t(NORMAL_PRIORITY_CLASS));
-  EXPECT_EQ(p.ShowCommand, SW_SHOWNA);
-  EXPECT_TRUE(p.AutoRestart);
+  EXPECT_EQ(p.Settings.ShowCommand, SW_SHOWNA);
+  EXPECT_TRUE(p.Settings.AutoRestart);
   EXPECT_FALSE(p.Paused);
-  EXPECT_EQ(p.StartPause, 1000u);
-  EXPECT_EQ(p.StopPause, 1000u);
-  EXPECT_EQ(p.NumOfRespChecks, 0);
-  EXPECT_TRUE(p.PrcFileLogging);
-  EXPECT_EQ(p.FullCommandLine, "C:\\Tools\\srv.exe ");
+  EXPECT_EQ(p.Settings.StartPause, 1000u);
+  EXPECT_EQ(p.Settings.StopPause, 1000u);
+  EXPECT_EQ(p.Settings.NumOfRespChecks, 0);
+  EXPECT_TRUE(p.Settings.PrcFileLogging);
+  EXPECT_EQ(p.Settings.Launch.FullCommandLine, "C:\\Tools\\srv.exe ");
 }
 
 TEST_F(LoadTest, TwoSectionsGiveTheAccountInOrder) {
   Config(AppSections(0, 1));
   ASSERT_TRUE(PrcList.LoadFromIni());
   ASSERT_EQ(PrcList.Count, 2);
-  EXPECT_EQ(PrcList.Records[0].AppName, "C:\\Apps\\p0.exe");
-  EXPECT_EQ(PrcList.Records[1].AppName, "C:\\Apps\\p1.exe");
+  EXPECT_EQ(PrcList.Records[0].Settings.Launch.AppName, "C:\\Apps\\p0.exe");
+  EXPECT_EQ(PrcList.Records[1].Settings.Launch.AppName, "C:\\Apps\\p1.exe");
   Lines expected = {"   RestartInterval = 1000", "Loading process values from ini file ..."};
   Append(expected, DefaultAccount(0));
   Append(expected, DefaultAccount(1));
@@ -207,7 +208,7 @@ TEST_F(LoadTest, InvalidWindowWordLineFollowsItsEchoLine) {
   ASSERT_NE(echo + 1, lines.end());
   EXPECT_EQ(*(echo + 1), "Error: Invalid Setting = hidden");
   EXPECT_EQ(*(echo + 2), "   AutoRestart = yes");
-  EXPECT_EQ(PrcList.Records[0].ShowCommand, SW_SHOWNA);
+  EXPECT_EQ(PrcList.Records[0].Settings.ShowCommand, SW_SHOWNA);
 }
 
 TEST_F(LoadTest, GapEndsTheListAndLaterSectionsAreNeverRead) {
@@ -222,8 +223,8 @@ TEST_F(LoadTest, ExactlyTheLimitLoadsAll127AfterTheLimitLine) {
   Config(AppSections(0, 126));
   ASSERT_TRUE(PrcList.LoadFromIni());
   ASSERT_EQ(PrcList.Count, 127);
-  EXPECT_EQ(PrcList.Records[126].AppName, "C:\\Apps\\p126.exe");
-  EXPECT_EQ(PrcList.Records[126].StartDir, "C:\\Apps\\");
+  EXPECT_EQ(PrcList.Records[126].Settings.Launch.AppName, "C:\\Apps\\p126.exe");
+  EXPECT_EQ(PrcList.Records[126].Settings.Launch.StartDir, "C:\\Apps\\");
   Lines expected = {LimitLine, "   RestartInterval = 1000",
                     "Loading process values from ini file ..."};
   for (int i = 0; i < 127; ++i) Append(expected, DefaultAccount(i));
@@ -237,7 +238,7 @@ TEST_F(LoadTest, MoreThanTheLimitLoadsTheFirst127Only) {
     Config(AppSections(0, sections - 1));
     ASSERT_TRUE(PrcList.LoadFromIni());
     ASSERT_EQ(PrcList.Count, 127);
-    EXPECT_EQ(PrcList.Records[126].AppName, "C:\\Apps\\p126.exe");
+    EXPECT_EQ(PrcList.Records[126].Settings.Launch.AppName, "C:\\Apps\\p126.exe");
     Lines lines = Logged();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), LimitLine);
@@ -265,8 +266,8 @@ TEST_F(LoadTest, ReloadReplacesTheRecords) {
 TEST_F(LoadTest, NegativePausesAreTakenAsZeroWhileTheEchoShowsThemAsWritten) {
   Config("[Process_0]\r\nAppName=C:\\a.exe\r\nStartPause=-250\r\nStopPause=-1\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());
-  EXPECT_EQ(PrcList.Records[0].StartPause, 0u);
-  EXPECT_EQ(PrcList.Records[0].StopPause, 0u);
+  EXPECT_EQ(PrcList.Records[0].Settings.StartPause, 0u);
+  EXPECT_EQ(PrcList.Records[0].Settings.StopPause, 0u);
   Lines lines = Logged();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "   StartPause = -250"), 1);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "   StopPause = -1"), 1);
@@ -283,13 +284,13 @@ TEST_F(LoadTest, OptInKeysAreReadAndEchoedAfterTheOthersOnlyWhenPresent) {
   Config(AppSections(0, 1) + "MinUptime=-3\r\nStopProcessTree=Yes\r\nMaxRestartDelay=9000\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());
   const tclPrc& plain = PrcList.Records[0];
-  EXPECT_EQ(plain.MinUptime, 0u);
-  EXPECT_EQ(plain.MaxRestartDelay, 60000u);
-  EXPECT_FALSE(plain.StopProcessTree);
+  EXPECT_EQ(plain.Settings.MinUptime, 0u);
+  EXPECT_EQ(plain.Settings.MaxRestartDelay, 60000u);
+  EXPECT_FALSE(plain.Settings.StopProcessTree);
   const tclPrc& opted = PrcList.Records[1];
-  EXPECT_EQ(opted.MinUptime, 0u);
-  EXPECT_EQ(opted.MaxRestartDelay, 9000u);
-  EXPECT_TRUE(opted.StopProcessTree);
+  EXPECT_EQ(opted.Settings.MinUptime, 0u);
+  EXPECT_EQ(opted.Settings.MaxRestartDelay, 9000u);
+  EXPECT_TRUE(opted.Settings.StopProcessTree);
   Lines expected = {"   RestartInterval = 1000", "Loading process values from ini file ..."};
   Append(expected, DefaultAccount(0));
   Append(expected, DefaultAccount(1));
@@ -312,7 +313,7 @@ TEST_F(LoadTest, StopMethodOfTheSettingsIsTheDefaultAndAProgramsOwnWins) {
     ASSERT_TRUE(PrcList.LoadFromIni());
     const M fallback = ctrlC ? M::CtrlC : M::Quit;
     const M methods[] = {fallback, M::Close, M::Quit, fallback};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(PrcList.Records[i].StopMethod, methods[i]) << i;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(PrcList.Records[i].Settings.StopMethod, methods[i]) << i;
 
     Lines expected = {"   RestartInterval = 1000", "Loading process values from ini file ..."};
     if (ctrlC) expected.push_back("   StopMethod = CtrlC");
@@ -333,11 +334,13 @@ TEST_F(LoadTest, AppNameWithABlankThatNamesAnExistingFileIsQuoted) {
          "[Process_1]\r\nAppName=C:\\Program Files\\Srv\\srv.exe\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());
   ASSERT_EQ(PrcList.Count, 2);
-  EXPECT_EQ(PrcList.Records[0].FullCommandLine, "\"C:\\Program Files\\Srv\\srv.exe\" -port 80");
-  EXPECT_EQ(PrcList.Records[1].FullCommandLine, "\"C:\\Program Files\\Srv\\srv.exe\" ");
+  EXPECT_EQ(PrcList.Records[0].Settings.Launch.FullCommandLine,
+            "\"C:\\Program Files\\Srv\\srv.exe\" -port 80");
+  EXPECT_EQ(PrcList.Records[1].Settings.Launch.FullCommandLine,
+            "\"C:\\Program Files\\Srv\\srv.exe\" ");
   // The record keeps AppName as written; the echo shows it unquoted.
-  EXPECT_EQ(PrcList.Records[0].AppName, "C:\\Program Files\\Srv\\srv.exe");
-  EXPECT_EQ(PrcList.Records[0].StartDir, "C:\\Program Files\\Srv\\");
+  EXPECT_EQ(PrcList.Records[0].Settings.Launch.AppName, "C:\\Program Files\\Srv\\srv.exe");
+  EXPECT_EQ(PrcList.Records[0].Settings.Launch.StartDir, "C:\\Program Files\\Srv\\");
 }
 
 TEST_F(LoadTest, OtherAppNamesAreLeftAsWritten) {
@@ -363,7 +366,7 @@ TEST_F(LoadTest, OtherAppNamesAreLeftAsWritten) {
     Config(std::string("[Process_0]\r\nAppName=") + c.appName + "\r\nCommandLine=-a\r\n");
     ASSERT_TRUE(PrcList.LoadFromIni());
     ASSERT_EQ(PrcList.Count, 1);
-    EXPECT_EQ(PrcList.Records[0].FullCommandLine, c.full) << c.appName;
+    EXPECT_EQ(PrcList.Records[0].Settings.Launch.FullCommandLine, c.full) << c.appName;
   }
 }
 
@@ -390,7 +393,7 @@ TEST_F(LoadTest, BinaryAndMalformedFilesLoadWithoutHarm) {
     // A file that is not plain text is either understood or yields nothing.
     ASSERT_LE(PrcList.Count, 1);
     if (PrcList.Count == 1) {
-      EXPECT_EQ(PrcList.Records[0].AppName, "C:\\a.exe");
+      EXPECT_EQ(PrcList.Records[0].Settings.Launch.AppName, "C:\\a.exe");
     }
   }
 }
@@ -401,10 +404,11 @@ TEST_F(LoadTest, ValuesOf600CharactersAreLoadedCutTo499) {
   ASSERT_TRUE(PrcList.LoadFromIni());
   ASSERT_EQ(PrcList.Count, 1);
   const tclPrc& p = PrcList.Records[0];
-  EXPECT_EQ(p.AppName, "C:\\" + std::string(496, 'a'));
-  EXPECT_EQ(p.CommandLine, std::string(499, 'c'));
-  EXPECT_EQ(p.ProcessName, std::string(499, 'n'));
-  EXPECT_EQ(p.FullCommandLine, p.AppName + " " + p.CommandLine);
+  EXPECT_EQ(p.Settings.Launch.AppName, "C:\\" + std::string(496, 'a'));
+  EXPECT_EQ(p.Settings.Launch.CommandLine, std::string(499, 'c'));
+  EXPECT_EQ(p.Settings.ProcessName, std::string(499, 'n'));
+  EXPECT_EQ(p.Settings.Launch.FullCommandLine,
+            p.Settings.Launch.AppName + " " + p.Settings.Launch.CommandLine);
 }
 
 // ---- FindByName ------------------------------------------------------------------

@@ -1,7 +1,7 @@
 #include "config/Words.h"
 
 #include "config/Constants.h"
-#include "log/tclLog.h"
+#include "config/tclIni.h"
 #include "platform/win.h"
 
 std::string ToLowerText(const std::string& text) {
@@ -31,7 +31,7 @@ int32_t DecimalValue(const std::string& text) {
 
 namespace {
 void LogInvalidSetting(const std::string& word) {
-  Log.FileLine("Error: Invalid Setting = " + word, true);
+  Ini.Error("Error: Invalid Setting = " + word);
 }
 }  // namespace
 

@@ -9,6 +9,8 @@ tclIni::tclIni(const std::string& path) : Path(path) {}
 
 void tclIni::SetPath(const std::string& path) { Path = path; }
 
+void tclIni::Error(const std::string& text) { Log.FileLine(LinePrefix + text, true); }
+
 std::string tclIni::ReadValue(const std::string& section, const std::string& key,
                               const std::string& defaultValue) {
   char buffer[SettingsBufferSize];

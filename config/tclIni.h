@@ -4,7 +4,6 @@
 #include <string>
 
 #include "config/Constants.h"
-#include "supervision/HealthCheck.h"
 #include "supervision/StopMethod.h"
 
 class tclIni {
@@ -17,6 +16,11 @@ class tclIni {
   // Off while a reload reads the file: its log tells what changed, not the
   // whole account again. Only the supervision loop reads the file then.
   bool Echo = true;
+  // While the echo is off, the lines about a program section begin with
+  // this, so that they name their program as the account's section header does.
+  std::string LinePrefix;
+  // An error or warning about what the file says, logged once, here.
+  void Error(const std::string& text);
 
   std::string ReadValue(const std::string& section, const std::string& key,
                         const std::string& defaultValue);
@@ -32,8 +36,6 @@ class tclIni {
   bool ReadOptionalYesNo(const std::string& section, const std::string& key, bool defaultValue);
   // `fallback` where the section has no such key (or an empty one).
   tclStopMethod ReadOptionalStopMethod(const std::string& section, tclStopMethod fallback);
-  // A program's health check; one without a valid port is not run.
-  tclHealthCheck ReadOptionalHealthCheck(const std::string& section);
   static std::string SectionName(int32_t n);
 
   std::string ReadServiceName();
@@ -56,10 +58,6 @@ class tclIni {
   int32_t ReadLogMaxSize();
   int32_t ReadLogBackups();
 
-  // How many program sections there are, from Process_0 up to the first
-  // without an AppName, at most MaxProcesses.
-  int32_t CountProcesses();
-
  private:
   std::string Path;  // set once, before any second thread exists
 };
@@ -74,6 +72,19 @@ class tclIniQuiet {
  private:
   tclIni& Owner;
   bool Was;   // nested inside a reload's read, it must not turn the echo back on
+};
+
+class tclIniLinePrefix {
+ public:
+  tclIniLinePrefix(tclIni& ini, const std::string& prefix) : Owner(ini) {
+    if (!Owner.Echo) Owner.LinePrefix = prefix;
+  }
+  ~tclIniLinePrefix() { Owner.LinePrefix.clear(); }
+  tclIniLinePrefix(const tclIniLinePrefix&) = delete;
+  tclIniLinePrefix& operator=(const tclIniLinePrefix&) = delete;
+
+ private:
+  tclIni& Owner;
 };
 
 constexpr unsigned SettingsBufferSize = 500;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/Loader.h"
 #include "log/tclLog.h"
 #include "platform/sim/sim.h"
 #include "tests/unit/TestKit.h"
@@ -323,7 +324,7 @@ TEST_F(IniTest, RandomBytesWithoutSectionHeadersGiveDefaults) {
   EXPECT_EQ(Ini.ReadAppName(0), "");
   EXPECT_EQ(Ini.ReadRestartInterval(), 1000);
   EXPECT_EQ(Ini.ReadWindow(0), uint32_t(SW_SHOWNA));
-  EXPECT_EQ(Ini.CountProcesses(), 0);
+  EXPECT_EQ(CountSections(Ini), 0);
 }
 
 TEST_F(IniTest, RandomBytesAroundRealSectionsNeverGiveMoreThan499Characters) {

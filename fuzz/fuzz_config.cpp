@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "config/Loader.h"
 #include "config/Words.h"
 #include "config/tclIni.h"
 #include "log/tclLog.h"
@@ -90,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Ini.ReadNumOfRespChecks(n);
     Ini.ReadPrcFileLogging(n);
   }
-  int32_t count = Ini.CountProcesses();
+  int32_t count = CountSections(Ini);
   Check(count >= 0 && count <= MaxProcesses, "a count outside 0 to 127");
   Check(Log.FileEnabled(), "the file switch left off");
 
@@ -98,11 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(PrcList.Count == count, "a load of another count");
   for (int32_t i = 0; i < PrcList.Count; ++i) {
     const tclPrc& p = PrcList.Records[i];
-    Check(!p.AppName.empty(), "a loaded record without AppName");
-    Check(p.StartPause <= 0x7FFFFFFFu && p.StopPause <= 0x7FFFFFFFu, "a negative pause kept");
+    Check(!p.Settings.Launch.AppName.empty(), "a loaded record without AppName");
+    Check(p.Settings.StartPause <= 0x7FFFFFFFu && p.Settings.StopPause <= 0x7FFFFFFFu,
+          "a negative pause kept");
   }
   if (PrcList.Count > 0) {
-    const std::string name = PrcList.Records[0].ProcessName;
+    const std::string name = PrcList.Records[0].Settings.ProcessName;
     int32_t found = PrcList.FindByName(name);
     Check(name.empty() ? found == -1 : found == 0, "FindByName missed the first section");
   }

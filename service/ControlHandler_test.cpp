@@ -297,11 +297,11 @@ TEST(ControlHandlerCommandUnderWay, TheOtherProgramsAreStillRestartedInTime) {
     sim::Program deaf;
     deaf.ignoresQuit = true;
     kit::Configure(PrcList.Records[0], App[0], deaf);
-    PrcList.Records[0].StartPause = 60000;
-    PrcList.Records[0].StopPause = 30000;
+    PrcList.Records[0].Settings.StartPause = 60000;
+    PrcList.Records[0].Settings.StopPause = 30000;
     PrcList.Records[0].Paused = true;
     kit::Configure(PrcList.Records[1], App[1], kit::Steady());
-    PrcList.Records[1].StartPause = 1000;
+    PrcList.Records[1].Settings.StartPause = 1000;
     ASSERT_TRUE(PrcList.Start(1) && (c.first == OpStart || PrcList.Start(0)));
     BeginStatus();
     sim::HoldAt(c.second);

@@ -1,6 +1,9 @@
 // The service's reload of its configuration file: asked for by the control
-// handler, carried out by the supervision loop between two passes.
+// handler, carried out by the supervision loop between two passes: a plan
+// made from the settings alone, applied to the table in a moment, then the
+// programs that left it stopped together and the new ones started.
 #include "config/Constants.h"
+#include "config/Loader.h"
 #include "config/tclIni.h"
 #include "log/tclLog.h"
 #include "service/Service.h"
@@ -24,27 +27,32 @@ void WarnIfChanged(const std::string& key, bool changed) {
         true);
 }
 
-void TakeSettings() {
-  tclIniQuiet quiet(Ini);
-  int32_t interval = Ini.ReadRestartInterval();
-  if (interval != PrcList.RestartInterval) {
-    Log.FileLine("Settings: RestartInterval is now " + std::to_string(interval) + ".", true);
-    PrcList.RestartInterval = interval;
+void TakeSettings(const tclFileSettings& file) {
+  if (file.RestartInterval != PrcList.RestartInterval) {
+    Log.FileLine("Settings: RestartInterval is now " + std::to_string(file.RestartInterval) + ".",
+                 true);
+    PrcList.RestartInterval = file.RestartInterval;
   }
-  Service.LoadLogLimits(false);
-  WarnIfChanged(KeyServiceName, Ini.ReadServiceName() != Service.Name);
-  WarnIfChanged(KeyUserInterface, Ini.ReadUserInterface() != Service.Interactive);
-  WarnIfChanged(KeyParallelStop, Ini.ReadOptionalYesNo(SettingsSection, KeyParallelStop, false) !=
-                                     Service.ParallelStop);
-  WarnIfChanged(KeyStopOnShutdown, Ini.ReadOptionalYesNo(SettingsSection, KeyStopOnShutdown,
-                                                         false) != Service.StopOnShutdown);
+  {
+    tclIniQuiet quiet(Ini);
+    Service.LoadLogLimits(false);
+  }
+  WarnIfChanged(KeyServiceName, file.ServiceName != Service.Name);
+  WarnIfChanged(KeyUserInterface, file.UserInterface != Service.Interactive);
+  WarnIfChanged(KeyParallelStop, file.ParallelStop != Service.ParallelStop);
+  WarnIfChanged(KeyStopOnShutdown, file.StopOnShutdown != Service.StopOnShutdown);
 }
 
+// The outcome, or "" when a console command holds a record the plan would
+// disturb: the request is kept for the loop's next turn.
 std::string Reload(std::vector<tclPrc*>& toStart) {
-  tclPrcSlots file;
+  tclFileSettings file;
   std::string reason;
-  if (!tclPrcList::ReadCandidates(file, reason)) return NotReloaded(reason);
-  tclReloadCounts counts;
+  if (!ReadForReload(Ini, file, reason)) return NotReloaded(reason);
+  std::vector<tclPrcSettings> running = PrcList.RunningSettings();
+  tclReloadPlan plan = PlanReload(running, file.Programs);
+  tclPrcSlots fresh;
+  if (!PrcList.MakeNew(plan, file.Programs, fresh)) return NotReloaded("out of memory.");
   {
     std::unique_lock<std::mutex> table = PrcList.HoldTable();
     // Checked with the table held: a stop that began holds it to stop every
@@ -52,15 +60,20 @@ std::string Reload(std::vector<tclPrc*>& toStart) {
     DWORD state = Service.CurrentState();
     if (state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED)
       return NotReloaded("the service is stopping.");
-    if (file.empty() && PrcList.Count > 0)
+    if (file.Programs.empty() && PrcList.Count > 0)
       return NotReloaded("the file lists no program, while " + std::to_string(PrcList.Count) +
                          " are configured.");
-    counts = PrcList.Replace(std::move(file), toStart);
+    if (PrcList.IsPinned(plan)) return "";
+    toStart = PrcList.Apply(plan, file.Programs, std::move(fresh));
   }
-  TakeSettings();
-  return "The configuration was reloaded: " + std::to_string(counts.Added) + " added, " +
-         std::to_string(counts.Changed) + " changed, " + std::to_string(counts.Removed) +
-         " removed, " + std::to_string(counts.Unchanged) + " unchanged.";
+  for (const std::string& line : PlanLines(plan, running, file.Programs))
+    Log.FileLine(line, true);
+  TakeSettings(file);
+  PrcList.StopLeaving(false);
+  return "The configuration was reloaded: " + std::to_string(plan.Added()) + " added, " +
+         std::to_string(plan.ChangedCount()) + " changed, " +
+         std::to_string(plan.Removed.size()) + " removed, " + std::to_string(plan.Unchanged()) +
+         " unchanged.";
 }
 
 }  // namespace
@@ -68,6 +81,8 @@ std::string Reload(std::vector<tclPrc*>& toStart) {
 void AskForReload() { PrcList.ReloadAsked = true; }
 
 void ReloadIfAsked() {
+  PrcList.StopLeaving(true);
+  PrcList.StartOwed();
   if (!PrcList.ReloadAsked.exchange(false)) return;
   // Before the file is read: every request counted so far sees what it holds.
   NoteReloadBegun(PrcList.LongestStopPause() + ReloadAllowance);
@@ -75,10 +90,19 @@ void ReloadIfAsked() {
   Log.FileLine("Reloading the configuration file ...", true);
   std::vector<tclPrc*> toStart;
   std::string outcome = Reload(toStart);
+  if (outcome.empty()) {
+    PrcList.ReloadAsked = true;
+    return;
+  }
   Log.FileLine(outcome, true);
   NoteReload(outcome);
   WriteStatus();
   // Only this loop drops records, so these outlive their start; a command or
   // a stop meeting one of them is settled by its claim.
-  for (tclPrc* record : toStart) record->Launch();
+  for (tclPrc* record : toStart) {
+    if (PrcList.StartsBlocked)
+      record->StartOwed = true;
+    else
+      record->Launch();
+  }
 }

@@ -2,9 +2,11 @@
 // refuses, and a console command or a service stop that meets it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "service/ControlCodes.h"
+#include "supervision/StatusFile.h"
 #include "tests/unit/TestKit.h"
 
 using kit::Lines;
@@ -63,10 +65,9 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
         Reloaded(0, 2, 0, 1)}},
       // B's new variable is a new launch setting: restarted, not changed in place.
       {Section(0, C, 2) + Section(1, B, 1, "Env_0=PORT=9\r\n"),
-       {"Process (0): Removed: " + A, "Stopped process " + A,
-        "Process (2): Moved to number 0: " + C,
-        "Process (1): Restarted with new launch settings: " + B, "Stopped process " + B,
-        Reloaded(0, 1, 1, 1), "Started program " + B},
+       {"Process (0): Removed: " + A, "Process (2): Moved to number 0: " + C,
+        "Process (1): Restarted with new launch settings: " + B, "Stopped process " + A,
+        "Stopped process " + B, Reloaded(0, 1, 1, 1), "Started program " + B},
        {2, NewChild}},
       {"[Settings]\r\nRestartInterval=500\r\nServiceName=Other\r\n" + Base + Section(3, D, 3) +
            Section(4, E, 4, "Paused=yes\r\n"),
@@ -82,6 +83,10 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
         "gap hides the sections after it."}},
       {"[Settings]\r\n",
        {"The configuration was not reloaded: the file lists no program, while 3 are configured."}},
+      // An error line names its program, as the section header does at the start.
+      {Section(0, A, 0) + Section(1, B, 1, "HealthCheck=tcp\r\n") + Section(2, C, 2),
+       {"Process (1): Error: The health check is not run: HealthPort must be from 1 to 65535.",
+        Reloaded(0, 0, 0, 3)}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.log.front());
@@ -93,7 +98,15 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
     AskForReload();
     ReloadIfAsked();
 
-    EXPECT_EQ(LogMessages(from + 1), c.log);
+    // What leaves the table is stopped all at once, in no set order.
+    Lines log = LogMessages(from + 1);
+    auto isStop = [](const std::string& line) { return line.rfind("Stopped process ", 0) == 0; };
+    for (auto run = log.begin(); run != log.end();) {
+      auto end = std::find_if_not(run, log.end(), isStop);
+      std::sort(run, end);
+      run = end == run ? run + 1 : end;
+    }
+    EXPECT_EQ(log, c.log);
     ASSERT_EQ(PrcList.Count, int32_t(c.children.size()));
     for (int32_t n = 0; n < PrcList.Count; ++n) {
       int32_t had = c.children[size_t(n)];
@@ -108,7 +121,7 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
 }
 
 // b ignores the request to quit: the reload that drops it is held at its
-// termination, with the table held.
+// termination.
 TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
   struct Case {
     std::vector<DWORD> controls;
@@ -138,7 +151,11 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     std::thread console([&c] {
       for (DWORD control : c.controls) ControlHandler(control);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // to reach the table
+    // The table is let go before what leaves it is stopped: the control
+    // takes effect while b is still held.
+    EXPECT_TRUE(kit::WaitUntil([from] {
+      return kit::Count(LogMessages(from), "Stopped process " + C) == 1;
+    }));
     sim::ReleaseHold();
     reload.join();
     console.join();
@@ -152,6 +169,185 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
     EXPECT_EQ(kit::CountPrefix(log, "The process could not"), 0u);
     EXPECT_EQ(kit::LaunchCountOf(D), c.alive[2] ? 1u : 0u);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A console pause belongs to the program it was given to: one whose launch
+// settings change starts with them, and a program moved into a paused
+// number does not take the pause over.
+TEST(Reload, AConsolePauseLeavesWithItsProgram) {
+  struct Case {
+    int32_t paused;
+    std::string file;
+    std::vector<bool> pausedAfter, aliveAfter;
+  } cases[] = {
+      {1, Section(0, A, 0) + Section(1, B, 1, "Env_0=PORT=9\r\n") + Section(2, C, 2),
+       {false, false, false}, {true, true, true}},
+      {0, Section(0, B, 1, "Env_0=PORT=9\r\n") + Section(1, C, 2), {false, false}, {true, true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.paused);
+    Begin();
+    PrcList.Pause(c.paused);
+    PrcList.Stop(c.paused, true);
+    sim::WriteFile(kit::IniPath, c.file);
+    AskForReload();
+    ReloadIfAsked();
+    ASSERT_EQ(PrcList.Count, int32_t(c.pausedAfter.size()));
+    for (int32_t n = 0; n < PrcList.Count; ++n) {
+      EXPECT_EQ(PrcList.IsPaused(n), c.pausedAfter[size_t(n)]) << n;
+      EXPECT_EQ(Pid(n) != 0, c.aliveAfter[size_t(n)]) << n;
+    }
+  }
+}
+
+// B's runs end at once; restarted with new launch settings, it is judged as
+// a program of its own: its first short run begins the first delay.
+TEST(Reload, ARestartedProgramStartsWithoutTheOldBackOff) {
+  sim::Program brief;
+  brief.exitAfterMs = 10;
+  sim::Reset();
+  kit::FreshGlobals();
+  sim::AddProgram(A, sim::Program());
+  sim::AddProgram(B, brief);
+  const std::string backOff = "MinUptime=60000\r\n";
+  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, backOff));
+  ASSERT_TRUE(PrcList.LoadFromIni());
+  PrcList.StartAll();
+  EXPECT_EQ(PrcList.Records[1].SettleExit().Delay, 1000u);
+  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, backOff + "Env_0=PORT=9\r\n"));
+  AskForReload();
+  ReloadIfAsked();
+  ASSERT_EQ(kit::LaunchCountOf(B), 2u);
+  EXPECT_EQ(PrcList.Records[1].SettleExit().Delay, 1000u);
+}
+
+// Program 1 failed two counted checks; the reload takes the check away.
+TEST(Reload, UnhealthyShowsOnlyWhileACountedCheckStands) {
+  const std::string check =
+      "HealthCheck=tcp\r\nHealthPort=8080\r\nHealthRetries=3\r\nHealthStartPeriod=0\r\n";
+  for (const std::string& now : {std::string(), std::string("AutoRestart=no\r\n") + check}) {
+    SCOPED_TRACE(now);
+    sim::Reset();
+    kit::FreshGlobals();
+    for (const std::string& app : {A, B}) sim::AddProgram(app, sim::Program());
+    sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, check));
+    ASSERT_TRUE(PrcList.LoadFromIni());
+    PrcList.StartAll();
+    for (int i = 0; i < 2; ++i) {
+      sim::AdvanceTicks(10000);
+      uint32_t child = 0, failures = 0;
+      ASSERT_TRUE(PrcList.Records[1].HealthCheckDue(child));
+      PrcList.Records[1].CountHealthCheck(child, false, failures);
+    }
+    ASSERT_TRUE(PrcList.Records[1].Facts().Unhealthy);
+    sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, now));
+    AskForReload();
+    ReloadIfAsked();
+    EXPECT_FALSE(PrcList.Records[1].Facts().Unhealthy);
+  }
+}
+
+// C has ended by itself: its record goes, and the handle it held with it.
+TEST(Reload, ARemovedRecordClosesItsHandles) {
+  sim::Program brief;
+  brief.exitAfterMs = 10;
+  Begin();
+  sim::AddProgram(C, brief);
+  PrcList.Stop(2, true);
+  PrcList.Start(2);
+  sim::Advance(20);
+  ASSERT_EQ(Pid(2), 0u);
+  int open = sim::OpenHandleCount();
+  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1));
+  AskForReload();
+  ReloadIfAsked();
+  EXPECT_EQ(sim::OpenHandleCount(), open - 1);
+}
+
+// B ignores the quit message and outlives its termination: it stays in the
+// status file and is stopped again at each turn until it has ended.
+TEST(Reload, ARemovedProgramThatCouldNotBeEndedIsRetried) {
+  sim::Program stubborn;
+  stubborn.ignoresQuit = true;
+  stubborn.endsAfterTerminateMs = -1;
+  std::vector<DWORD> before = Begin(stubborn);
+  const std::string stillThere = "Warning: The process has not ended after its termination: " + B;
+  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, C, 2));
+  size_t from = LogMessages().size();
+  AskForReload();
+  ReloadIfAsked();
+  EXPECT_EQ(kit::Count(LogMessages(from), stillThere), 1u);
+  std::vector<ProgramStatus> rows = ProgramStatuses(PrcList);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2].Number, 1);
+  EXPECT_EQ(rows[2].ProcessId, std::to_string(before[1]));
+
+  from = LogMessages().size();
+  ReloadIfAsked();
+  EXPECT_EQ(LogMessages(from),
+            (Lines{"A removed program has not ended; it is stopped again: " + B, stillThere}));
+  EXPECT_EQ(ProgramStatuses(PrcList).size(), 3u);
+  sim::KillProcess(before[1], 1);
+  ReloadIfAsked();
+  EXPECT_EQ(ProgramStatuses(PrcList).size(), 2u);
+  from = LogMessages().size();
+  ReloadIfAsked();
+  EXPECT_EQ(LogMessages(from), Lines{});
+}
+
+// Added while the service is paused, a program that is not restarted
+// automatically is started when the service resumes.
+TEST(Reload, AProgramAddedWhileTheServiceIsPausedStartsAtResume) {
+  Begin();
+  PrcList.StartsBlocked = true;
+  sim::WriteFile(kit::IniPath, Base + Section(3, D, 3, "AutoRestart=no\r\n"));
+  AskForReload();
+  ReloadIfAsked();
+  ReloadIfAsked();
+  EXPECT_EQ(Pid(3), 0u);
+  PrcList.StartsBlocked = false;
+  ReloadIfAsked();
+  EXPECT_NE(Pid(3), 0u);
+}
+
+// Three programs that ignore the quit message leave with the reload; a stop
+// control meanwhile is answered while they are still given their grace.
+TEST(Reload, AStopDuringAReloadsStopsIsReportedAtOnce) {
+  sim::Program deaf;
+  deaf.ignoresQuit = true;
+  Begin();
+  for (const std::string& app : {A, B, C}) sim::AddProgram(app, deaf);
+  const std::string pause = "StopPause=5000\r\n";
+  sim::WriteFile(kit::IniPath, "[Settings]\r\nParallelStop=yes\r\n" + Section(0, A, 0, pause) +
+                                   Section(1, B, 1, pause) + Section(2, C, 2, pause) +
+                                   Section(3, D, 3));
+  ASSERT_TRUE(PrcList.LoadFromIni());
+  Service.ParallelStop = true;
+  PrcList.StartAll();
+  std::vector<DWORD> leaving = {Pid(0), Pid(1), Pid(2)};
+  Service.SetState(SERVICE_RUNNING);
+  sim::WriteFile(kit::IniPath, Section(0, D, 3));
+  sim::HoldAt("PostThreadMessageA");
+  std::thread reload([] { AskForReload(); ReloadIfAsked(); });
+  ASSERT_TRUE(sim::WaitHeld());
+  std::atomic<bool> answered{false};
+  std::thread handler([&answered] {
+    ControlHandler(SERVICE_CONTROL_STOP);
+    answered = true;
+  });
+  bool pendingInGrace = kit::WaitUntil([&answered] { return answered.load(); }) &&
+                        Service.CurrentState() == SERVICE_STOP_PENDING;
+  sim::ReleaseHold();
+  handler.join();
+  reload.join();
+  EndServiceStop();
+  EXPECT_TRUE(pendingInGrace);
+  for (DWORD id : leaving) EXPECT_FALSE(sim::Process(id).alive) << id;
+  EXPECT_EQ(Pid(0), 0u);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ namespace {
 
 void LogDelay(const tclPrc& record, const std::string& prefix, const tclRestartDelay& delay) {
   if (delay.Delay == 0) return;
-  LogProgramLine(record.PrcFileLogging, prefix + "Restart delayed by " +
+  LogProgramLine(record.Settings.PrcFileLogging, prefix + "Restart delayed by " +
                                             std::to_string(delay.Delay) +
                                             " ms: the program ran only " +
                                             std::to_string(delay.Ran) + " ms.");
@@ -22,7 +22,7 @@ bool RestartDue(tclPrc& record, const std::string& prefix) {
 // The pass's own stop of a program it found hung or unhealthy: a restart
 // follows in a later pass, after the delay this may begin.
 void StopJudged(tclPrc& record, const std::string& prefix, const std::string& why) {
-  LogProgramLine(record.PrcFileLogging, prefix + why + record.AppName);
+  LogProgramLine(record.Settings.PrcFileLogging, prefix + why + record.Settings.Launch.AppName);
   tclRestartDelay delay;
   if (record.StopFailed(delay)) LogDelay(record, prefix, delay);
 }
@@ -45,7 +45,7 @@ void tclPrcList::CheckAll() {
       } else if (Records[n].IsUnhealthy()) {
         StopJudged(Records[n], prefix,
                    "The program failed its health check " +
-                       std::to_string(Records[n].Health.Retries) + " times in a row: ");
+                       std::to_string(Records[n].Settings.Health.Retries) + " times in a row: ");
       } else if (!IsRunning(n) && RestartDue(Records[n], prefix)) {
         LogProgramLine(IsLogging(n), prefix + "Attempting to restart program: " + AppName(n));
         if (!Start(n))

@@ -21,7 +21,9 @@ class CheckAllTest : public testing::Test {
     for (int32_t i = 0; i < n; ++i) kit::Configure(PrcList.Records[i], AppOf(i), program);
   }
 
-  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].FullCommandLine); }
+  DWORD ChildOf(int n) {
+    return kit::LastChildOf(PrcList.Records[n].Settings.Launch.FullCommandLine);
+  }
 
   // Virtual time one pass takes.
   uint64_t Pass() {
@@ -52,7 +54,7 @@ TEST_F(CheckAllTest, PassSleepsRestartIntervalSpreadOverTheProcesses) {
   sim::Reset();
   kit::FreshLog();
   Table(4);
-  PrcList.Records[1].AutoRestart = false;  // skipped ones are waited for too
+  PrcList.Records[1].Settings.AutoRestart = false;  // skipped ones are waited for too
   PrcList.Records[2].Paused = true;
   PrcList.StartAll();
   EXPECT_EQ(Pass(), 1000u);
@@ -76,7 +78,7 @@ TEST_F(CheckAllTest, ShortIntervalsGiveZeroDelay) {
 
   sim::Reset();
   Table(127);
-  for (int n = 0; n < 127; ++n) PrcList.Records[n].AutoRestart = false;
+  for (int n = 0; n < 127; ++n) PrcList.Records[n].Settings.AutoRestart = false;
   PrcList.RestartInterval = 100;
   EXPECT_EQ(Pass(), 0u);
   EXPECT_TRUE(sim::Launches().empty());
@@ -128,10 +130,10 @@ TEST_F(CheckAllTest, RestartWhileStartsAreBlockedIsReportedAndRetried) {
 TEST_F(CheckAllTest, FailedRestartShowsTheLaunchErrorAndIsRetriedEveryPass) {
   kit::FreshTable(1);
   tclPrc& r = PrcList.Records[0];
-  r.AppName = "C:\\Srv\\nothere.exe";
-  r.FullCommandLine = "C:\\Srv\\nothere.exe ";
-  r.AutoRestart = true;
-  r.StartPause = 0;
+  r.Settings.Launch.AppName = "C:\\Srv\\nothere.exe";
+  r.Settings.Launch.FullCommandLine = "C:\\Srv\\nothere.exe ";
+  r.Settings.AutoRestart = true;
+  r.Settings.StartPause = 0;
   for (int pass = 0; pass < 2; ++pass) {
     Pass();
     EXPECT_EQ(NewLines(), (Lines{"Process (0): Attempting to restart program: C:\\Srv\\nothere.exe",
@@ -160,7 +162,7 @@ TEST_F(CheckAllTest, HungProcessIsStoppedAfterItsChecksAndRestartedInThePassAfte
   sim::Program p;
   p.ignoresQuit = true;
   Table(2, p);
-  PrcList.Records[1].NumOfRespChecks = 2;
+  PrcList.Records[1].Settings.NumOfRespChecks = 2;
   PrcList.StartAll();
   NewLines();
   DWORD hung = ChildOf(1);
@@ -174,7 +176,8 @@ TEST_F(CheckAllTest, HungProcessIsStoppedAfterItsChecksAndRestartedInThePassAfte
                                "Terminated process " + AppOf(1)}));
   EXPECT_TRUE(sim::Process(hung).terminated);
   EXPECT_FALSE(PrcList.IsRunning(1));
-  EXPECT_EQ(kit::LaunchCountOf(PrcList.Records[1].FullCommandLine), 1u);  // not in this pass
+  EXPECT_EQ(kit::LaunchCountOf(PrcList.Records[1].Settings.Launch.FullCommandLine),
+            1u);  // not in this pass
 
   Pass();
   EXPECT_EQ(NewLines(), (Lines{"Process (1): Attempting to restart program: " + AppOf(1),
@@ -186,7 +189,7 @@ TEST_F(CheckAllTest, HungProcessIsStoppedAfterItsChecksAndRestartedInThePassAfte
 
 TEST_F(CheckAllTest, SingleCheckStopsAtTheFirstFailedProbe) {
   Table(1);
-  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.Records[0].Settings.NumOfRespChecks = 1;
   PrcList.StartAll();
   NewLines();
   sim::HangWindow(ChildOf(0), true);
@@ -197,7 +200,7 @@ TEST_F(CheckAllTest, SingleCheckStopsAtTheFirstFailedProbe) {
 
 TEST_F(CheckAllTest, WindowThatAnswersAgainIsNotStopped) {
   Table(1);
-  PrcList.Records[0].NumOfRespChecks = 2;
+  PrcList.Records[0].Settings.NumOfRespChecks = 2;
   PrcList.StartAll();
   NewLines();
   DWORD child = ChildOf(0);
@@ -213,7 +216,7 @@ TEST_F(CheckAllTest, WindowThatAnswersAgainIsNotStopped) {
 
 TEST_F(CheckAllTest, ChildThatClosedItsWindowIsNotKilledAsHung) {
   Table(1);
-  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.Records[0].Settings.NumOfRespChecks = 1;
   PrcList.StartAll();
   NewLines();
   DWORD child = ChildOf(0);
@@ -227,9 +230,9 @@ TEST_F(CheckAllTest, ChildThatClosedItsWindowIsNotKilledAsHung) {
 
 TEST_F(CheckAllTest, NoAutoRestartOrPausedMeansNeitherProbedNorRestarted) {
   Table(4);
-  for (int n = 0; n < 4; ++n) PrcList.Records[n].NumOfRespChecks = 1;
-  PrcList.Records[0].AutoRestart = false;
-  PrcList.Records[1].AutoRestart = false;
+  for (int n = 0; n < 4; ++n) PrcList.Records[n].Settings.NumOfRespChecks = 1;
+  PrcList.Records[0].Settings.AutoRestart = false;
+  PrcList.Records[1].Settings.AutoRestart = false;
   PrcList.StartAll();
   PrcList.Pause(2);
   PrcList.Pause(3);
@@ -263,7 +266,7 @@ TEST_F(CheckAllTest, ResumedProcessIsRestartedByTheNextPass) {
 
 TEST_F(CheckAllTest, PausedHungProcessKeepsItsCountUntouched) {
   Table(1);
-  PrcList.Records[0].NumOfRespChecks = 2;
+  PrcList.Records[0].Settings.NumOfRespChecks = 2;
   PrcList.StartAll();
   NewLines();
   sim::HangWindow(ChildOf(0), true);
@@ -279,7 +282,7 @@ TEST_F(CheckAllTest, PausedHungProcessKeepsItsCountUntouched) {
 
 TEST_F(CheckAllTest, LinesOfAProcessWithLoggingOffAreDropped) {
   Table(2);
-  PrcList.Records[0].PrcFileLogging = false;
+  PrcList.Records[0].Settings.PrcFileLogging = false;
   PrcList.StartsBlocked = true;
   Pass();
   PrcList.StartsBlocked = false;
@@ -302,8 +305,8 @@ class BackOffTest : public CheckAllTest {
     sim::AdvanceTicks(0xFFFFFFFFu - 2500);
     sim::TicksFollowClock(true);
     Table(1, Crashing());
-    PrcList.Records[0].MinUptime = 5000;
-    PrcList.Records[0].MaxRestartDelay = 3000;
+    PrcList.Records[0].Settings.MinUptime = 5000;
+    PrcList.Records[0].Settings.MaxRestartDelay = 3000;
     PrcList.StartAll();
     NewLines();
   }
@@ -353,8 +356,8 @@ TEST_F(BackOffTest, DelaysDoubleUpToTheCeilingWithoutLengtheningThePass) {
 // the default pauses a MinUptime of 1.9 s still catches a program that dies
 // after 0.1 s.
 TEST_F(BackOffTest, ARunIsTheProgramsOwnLifetimeWithTheDefaultPauses) {
-  PrcList.Records[0].StartPause = 1000;
-  PrcList.Records[0].MinUptime = 1900;
+  PrcList.Records[0].Settings.StartPause = 1000;
+  PrcList.Records[0].Settings.MinUptime = 1900;
   std::vector<int> delays;
   size_t launches = 0;
   for (int pass = 0; pass < 10; ++pass) {
@@ -402,7 +405,7 @@ TEST_F(BackOffTest, HungProgramStoppedByThePassStartsItsDelayThen) {
   sim::Program hangs;
   hangs.hangAfterMs = 0;
   sim::AddProgram(AppOf(0), hangs);
-  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.Records[0].Settings.NumOfRespChecks = 1;
   PrcList.RestartInterval = 100;
   sim::Advance(200);
   ASSERT_TRUE(PrcList.StartNow(0));

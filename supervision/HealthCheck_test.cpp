@@ -27,8 +27,8 @@ class HealthTest : public testing::Test {
     kit::FreshTable(n);
     for (int32_t i = 0; i < n; ++i) {
       kit::Configure(PrcList.Records[i], App, kit::Windowless());
-      PrcList.Records[i].Health = check;
-      PrcList.Records[i].Health.Port = uint16_t(Port + i);
+      PrcList.Records[i].Settings.Health = check;
+      PrcList.Records[i].Settings.Health.Port = uint16_t(Port + i);
     }
     PrcList.StartAll();
   }

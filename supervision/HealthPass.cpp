@@ -23,7 +23,7 @@ tclHealthPass::tclHealthPass(tclPrcList& list) : List(list) {
     tclPrc& record = List.Records[n];
     uint32_t child;
     // Only where the loop watches the program, whatever its window does.
-    if (!record.AutoRestart || record.Paused || !record.HealthCheckDue(child)) continue;
+    if (!record.Settings.AutoRestart || record.Paused || !record.HealthCheckDue(child)) continue;
     // Winsock only for a pass that checks: without checks the service behaves
     // as it did before they existed. Started anew by each such pass, so a
     // failure is tried again at a later check.
@@ -35,7 +35,8 @@ tclHealthPass::tclHealthPass(tclPrcList& list) : List(list) {
       }
       SocketsStarted = true;
     }
-    Checks.push_back({n, child, std::make_unique<tclHealthProbe>(record.Health, GetTickCount())});
+    Checks.push_back({n, child, std::make_unique<tclHealthProbe>(record.Settings.Health,
+                                                             GetTickCount())});
   }
   Poll(0);   // a check that failed at once, or connected at once, is judged now
 }
@@ -95,9 +96,10 @@ void tclHealthPass::Judge(const InFlight& check) {
   uint32_t failures = 0;
   tclHealthVerdict verdict = record.CountHealthCheck(check.Child, check.Probe->Passed(), failures);
   if (verdict == tclHealthVerdict::PassedAgain)
-    LogProgramLine(record.PrcFileLogging, prefix + "Health check passed again.");
+    LogProgramLine(record.Settings.PrcFileLogging, prefix + "Health check passed again.");
   else if (verdict == tclHealthVerdict::Failed)
-    LogProgramLine(record.PrcFileLogging,
+    LogProgramLine(record.Settings.PrcFileLogging,
                    prefix + "Health check failed (" + std::to_string(failures) + " of " +
-                       std::to_string(record.Health.Retries) + "): " + check.Probe->What());
+                       std::to_string(record.Settings.Health.Retries) +
+                       "): " + check.Probe->What());
 }

@@ -1,96 +1,92 @@
-// A reload's matching of the file's programs against the running table.
-#include "supervision/Reload.h"
-
-#include "log/tclLog.h"
+// A reload's plan carried out on the table.
 #include "supervision/tclPrcList.h"
 
-namespace {
-
-void LogChange(int32_t n, const std::string& what) {
-  Log.FileLine("Process (" + std::to_string(n) + "): " + what, true);
+std::vector<tclPrcSettings> tclPrcList::RunningSettings() const {
+  std::vector<tclPrcSettings> settings;
+  for (int32_t n = 0; n < Count; ++n) settings.push_back(Records[n].Settings);
+  return settings;
 }
 
-std::string Joined(const std::vector<std::string>& keys) {
-  std::string text;
-  for (const std::string& key : keys) text += (text.empty() ? "" : ", ") + key;
-  return text;
+bool tclPrcList::IsPinned(const tclReloadPlan& plan) const {
+  for (int32_t n : plan.Disturbed())
+    if (Records[n].Pins > 0) return true;
+  // A command reads the settings of the record it holds.
+  for (const tclPlannedProgram& p : plan.Programs)
+    if (p.From >= 0 && !p.Changed.empty() && Records[p.From].Pins > 0) return true;
+  return false;
 }
 
-// For each program of the file, the running number whose child it keeps, or
-// -1: the same number first, then the first other one still free.
-std::vector<int32_t> MatchRunning(const tclPrcTable& running, int32_t count,
-                                  const tclPrcSlots& file) {
-  int32_t wanted = int32_t(file.size());
-  std::vector<int32_t> match(file.size(), -1);
-  std::vector<bool> taken(size_t(count), false);
-  for (int32_t i = 0; i < wanted && i < count; ++i) {
-    if (SameLaunchSettings(running[i], *file[size_t(i)])) {
-      match[size_t(i)] = i;
-      taken[size_t(i)] = true;
-    }
+bool tclPrcList::MakeNew(const tclReloadPlan& plan, const std::vector<tclPrcSettings>& file,
+                         tclPrcSlots& fresh) {
+  fresh.clear();
+  for (size_t n = 0; n < plan.Programs.size(); ++n) {
+    bool own = plan.Programs[n].From < 0 || plan.Programs[n].Restart;
+    fresh.push_back(own ? Make(file[n]) : nullptr);
+    if (own && !fresh.back()) return false;
   }
-  for (int32_t i = 0; i < wanted; ++i) {
-    for (int32_t j = 0; match[size_t(i)] < 0 && j < count; ++j) {
-      if (!taken[size_t(j)] && SameLaunchSettings(running[j], *file[size_t(i)])) {
-        match[size_t(i)] = j;
-        taken[size_t(j)] = true;
-      }
-    }
-  }
-  return match;
+  return true;
 }
 
-}  // namespace
-
-tclReloadCounts tclPrcList::Replace(tclPrcSlots file, std::vector<tclPrc*>& toStart) {
-  tclReloadCounts counts;
-  std::vector<int32_t> match = MatchRunning(Records, Count, file);
-  std::vector<bool> kept(size_t(Count), false);
-  for (int32_t from : match)
-    if (from >= 0) kept[size_t(from)] = true;
-  // A number whose child nobody keeps, and whose section the file still has
-  // with other launch settings, is restarted rather than removed and added.
-  auto restarted = [&](int32_t n) {
-    return n < Count && !kept[size_t(n)] && size_t(n) < file.size() && match[size_t(n)] < 0;
-  };
-  for (int32_t n = 0; n < Count; ++n) {
-    if (kept[size_t(n)] || restarted(n)) continue;
-    LogChange(n, "Removed: " + Records[n].AppName);
-    Records[n].Stop(true);
-    ++counts.Removed;
-  }
-
+std::vector<tclPrc*> tclPrcList::Apply(const tclReloadPlan& plan,
+                                       const std::vector<tclPrcSettings>& file,
+                                       tclPrcSlots fresh) {
+  std::vector<tclPrc*> toStart;
+  for (int32_t n : plan.Removed) Leaving.push_back({n, std::move(Records.Slots[size_t(n)])});
   tclPrcSlots next;
-  for (int32_t n = 0; n < int32_t(file.size()); ++n) {
-    std::unique_ptr<tclPrc>& wanted = file[size_t(n)];
-    int32_t from = match[size_t(n)];
-    if (from >= 0) {
-      next.push_back(std::move(Records.Slots[size_t(from)]));
-      if (from != n)
-        LogChange(from, "Moved to number " + std::to_string(n) + ": " + wanted->AppName);
-      std::vector<std::string> changed = TakeOtherSettings(*next.back(), *wanted);
-      if (changed.empty()) {
-        ++counts.Unchanged;
-      } else {
-        LogChange(n, "Changed without a restart: " + Joined(changed));
-        ++counts.Changed;
-      }
-    } else if (restarted(n)) {
-      next.push_back(std::move(Records.Slots[size_t(n)]));
-      LogChange(n, "Restarted with new launch settings: " + wanted->AppName);
-      next.back()->Stop(true);
-      TakeLaunchSettings(*next.back(), *wanted);
-      TakeOtherSettings(*next.back(), *wanted);
-      ++counts.Changed;
-    } else {
-      next.push_back(std::move(wanted));
-      next.back()->StartsBlocked = &StartsBlocked;
-      LogChange(n, "Added: " + next.back()->AppName);
-      ++counts.Added;
+  for (size_t n = 0; n < plan.Programs.size(); ++n) {
+    const tclPlannedProgram& p = plan.Programs[n];
+    const tclPrcSettings& wanted = file[n];
+    if (p.From < 0 || p.Restart) {
+      // A program of its own: no console pause, back-off or health count of
+      // the run it replaces.
+      if (p.Restart)
+        Leaving.push_back({p.From, std::move(Records.Slots[size_t(p.From)])});
+      next.push_back(std::move(fresh[n]));
+      if (!wanted.Paused) toStart.push_back(next.back().get());
+      continue;
     }
-    if (from < 0 && !next.back()->Paused) toStart.push_back(next.back().get());
+    next.push_back(std::move(Records.Slots[size_t(p.From)]));
+    tclPrc& record = *next.back();
+    // A class or a pause set at the console stays until the file's own changes.
+    if (record.Settings.Priority != wanted.Priority && !record.SetPriority(wanted.Priority))
+      LogProgramLine(wanted.PrcFileLogging, "The process priority could not be set.");
+    if (record.Settings.Paused != wanted.Paused) record.Paused = wanted.Paused;
+    // Failures counted by a check that no longer stands say nothing now.
+    if (record.Settings.Health.Kind != wanted.Health.Kind ||
+        record.Settings.AutoRestart != wanted.AutoRestart)
+      record.ForgetHealthChecks();
+    record.Settings = wanted;
   }
-  Records.Slots = std::move(next);  // the removed records go here
+  Records.Slots = std::move(next);
   Count = int32_t(Records.Slots.size());
-  return counts;
+  return toStart;
+}
+
+void tclPrcList::StopLeaving(bool again) {
+  std::vector<tclPrc*> records;
+  {
+    std::unique_lock<std::mutex> table = HoldTable();
+    for (const tclLeavingPrc& leaving : Leaving) records.push_back(leaving.Record.get());
+  }
+  if (records.empty()) return;
+  for (tclPrc* record : records)
+    if (again)
+      LogProgramLine(record->Settings.PrcFileLogging,
+                     "A removed program has not ended; it is stopped again: " +
+                         record->Settings.Launch.AppName);
+  StopRecordsTogether(records, [] {});
+  std::unique_lock<std::mutex> table = HoldTable();
+  for (size_t i = Leaving.size(); i-- > 0;)
+    if (Leaving[i].Record->Pins == 0 && !Leaving[i].Record->IsRunning())
+      Leaving.erase(Leaving.begin() + long(i));
+}
+
+void tclPrcList::StartOwed() {
+  if (StartsBlocked) return;
+  for (int32_t n = 0; n < Count; ++n) {
+    tclPrc& record = Records[n];
+    if (!record.StartOwed || record.Paused) continue;
+    record.StartOwed = false;
+    record.Launch();
+  }
 }

@@ -79,8 +79,16 @@ std::vector<ProgramStatus> ProgramStatuses(tclPrcList& list) {
   std::unique_lock<std::mutex> table = list.HoldTable();
   for (int32_t n = 0; n < list.Count; ++n) {
     tclPrc& record = list.Records[n];
-    rows.push_back(
-        ProgramStatusOf(n, record.ProcessName, record.Facts(), record.IsWaitingToRestart()));
+    rows.push_back(ProgramStatusOf(n, record.Settings.ProcessName, record.Facts(),
+                                   record.IsWaitingToRestart()));
+  }
+  // A program a reload removed that could not be ended yet still runs: it is
+  // shown, under the number it had, until it has ended.
+  for (const tclLeavingPrc& leaving : list.Leaving) {
+    tclPrcFacts facts = leaving.Record->Facts();
+    if (facts.Alive)
+      rows.push_back(ProgramStatusOf(leaving.Number, leaving.Record->Settings.ProcessName, facts,
+                                     false));
   }
   return rows;
 }

@@ -64,9 +64,9 @@ TEST_F(PrcTest, EachStopMethodDeliversItsRequestsWithinOneGracePeriod) {
     kit::FreshLog();
     tclPrc r;
     kit::Configure(r, App, c.program);
-    r.StopMethod = c.method;
+    r.Settings.StopMethod = c.method;
     ASSERT_TRUE(r.Launch());
-    DWORD child = kit::LastChildOf(r.FullCommandLine);
+    DWORD child = kit::LastChildOf(r.Settings.Launch.FullCommandLine);
     uint64_t before = sim::Now();
 
     EXPECT_TRUE(r.Stop(false));
@@ -94,7 +94,7 @@ TEST_F(PrcTest, ConsoleEventsEndNeitherTheServiceNorAProgramStartedMeanwhile) {
   tclPrc other;
   kit::Configure(rec, App, ConsoleServer());
   kit::Configure(other, "C:\\Srv\\beta.exe", ConsoleServer());
-  rec.StopMethod = tclStopMethod::CtrlC;
+  rec.Settings.StopMethod = tclStopMethod::CtrlC;
   ASSERT_TRUE(rec.Launch());
   sim::HoldAt("GenerateConsoleCtrlEvent");
   std::thread stopper([&] { rec.Stop(false); });
@@ -104,10 +104,10 @@ TEST_F(PrcTest, ConsoleEventsEndNeitherTheServiceNorAProgramStartedMeanwhile) {
   sim::ReleaseHold();
   stopper.join();
   launcher.join();
-  EXPECT_EQ(sim::Process(kit::LastChildOf(other.FullCommandLine)).ctrlEvents, 0);
+  EXPECT_EQ(sim::Process(kit::LastChildOf(other.Settings.Launch.FullCommandLine)).ctrlEvents, 0);
   EXPECT_FALSE(sim::EndedByConsoleEvent());   // and every copy has come
 
-  other.StopMethod = tclStopMethod::CtrlC;
+  other.Settings.StopMethod = tclStopMethod::CtrlC;
   ASSERT_TRUE(rec.Launch() && other.Stop(false) && other.Launch());
   sim::HoldAt("HandlerRoutine");
   EXPECT_TRUE(rec.Stop(false));

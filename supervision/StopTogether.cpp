@@ -14,22 +14,37 @@ const DWORD StepsPerTick = 10;
 uint32_t tclPrcList::LongestStopPause() const {
   std::unique_lock<std::mutex> table = HoldTable();
   uint32_t longest = 0;
-  for (int32_t n = 0; n < Count; ++n)
-    if (Records[n].StopPause > longest) longest = Records[n].StopPause;
+  for (tclPrc* record : AllRecords())
+    if (record->Settings.StopPause > longest) longest = record->Settings.StopPause;
   return longest;
 }
 
-// One thread per record, at most 127: each runs the record's own stop, so a
-// launch in progress is waited for and the tree is ended as for any stop.
+// Those a reload took out too: a service stop leaves nothing running.
+std::vector<tclPrc*> tclPrcList::AllRecords() const {
+  std::vector<tclPrc*> records;
+  for (int32_t n = 0; n < Count; ++n) records.push_back(&Records[n]);
+  for (const tclLeavingPrc& leaving : Leaving) records.push_back(leaving.Record.get());
+  return records;
+}
+
 uint32_t tclPrcList::StopTogether(const std::function<void()>& tick) {
-  std::vector<tclPrcPin> records = PinAll();
+  std::vector<tclPrcPin> pins = PinAll();
+  std::vector<tclPrc*> records;
+  for (tclPrcPin& pin : pins) records.push_back(&*pin);
+  return StopRecordsTogether(records, tick);
+}
+
+// One thread per record, at most 127 and those leaving: each runs the
+// record's own stop, so a launch in progress is waited for and the tree is
+// ended as for any stop.
+uint32_t StopRecordsTogether(const std::vector<tclPrc*>& records,
+                             const std::function<void()>& tick) {
   uint32_t before = 0;
-  for (tclPrcPin& record : records) before += record->Terminations;
-  std::atomic<int32_t> pending{int32_t(records.size())};
+  for (tclPrc* record : records) before += record->Terminations;
+  std::atomic<size_t> pending{records.size()};
   std::vector<std::thread> stoppers;
   stoppers.reserve(records.size());
-  for (tclPrcPin& pinned : records) {
-    tclPrc* record = &*pinned;
+  for (tclPrc* record : records) {
     auto stop = [record, &pending] {
       record->Stop(true);
       --pending;
@@ -46,6 +61,6 @@ uint32_t tclPrcList::StopTogether(const std::function<void()>& tick) {
   }
   for (std::thread& stopper : stoppers) stopper.join();
   uint32_t after = 0;
-  for (tclPrcPin& record : records) after += record->Terminations;
+  for (tclPrc* record : records) after += record->Terminations;
   return after - before;
 }

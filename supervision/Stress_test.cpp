@@ -39,11 +39,11 @@ void ConfigureTable() {
   for (int n = 0; n < Records; ++n) {
     tclPrc& r = PrcList.Records[n];
     kit::Configure(r, AppOf(n), ProgramFor(n));
-    r.NumOfRespChecks = 1 + n % 2;
-    r.StartPause = n % 2 == 0 ? 0 : 50;
-    r.StopPause = n % 3 == 2 ? 0 : 100;
-    r.ShowCommand = n == 5 ? SW_HIDE : SW_SHOWNA;
-    r.PrcFileLogging = n != 4;
+    r.Settings.NumOfRespChecks = 1 + n % 2;
+    r.Settings.StartPause = n % 2 == 0 ? 0 : 50;
+    r.Settings.StopPause = n % 3 == 2 ? 0 : 100;
+    r.Settings.ShowCommand = n == 5 ? SW_HIDE : SW_SHOWNA;
+    r.Settings.PrcFileLogging = n != 4;
   }
 }
 
@@ -106,7 +106,7 @@ TEST(SupervisionStress, LoopAndControlsShareTheRecordsSafely) {
     SCOPED_TRACE(n);
     const tclPrc& r = PrcList.Records[n];
     EXPECT_FALSE(r.Busy);
-    EXPECT_EQ(liveByCommandLine[r.FullCommandLine], PrcList.IsRunning(n) ? 1 : 0);
+    EXPECT_EQ(liveByCommandLine[r.Settings.Launch.FullCommandLine], PrcList.IsRunning(n) ? 1 : 0);
   }
   EXPECT_LE(sim::OpenHandleCount(), Records);  // at most one per record
   EXPECT_EQ(sim::InheritableHandleCount(), 0);
@@ -128,7 +128,8 @@ TEST(SupervisionStress, LoopAndControlsShareTheRecordsSafely) {
     const std::string app = AppOf(n);
     int started = 0, terminated = 0;
     for (const sim::LaunchRecord& l : launches) {
-      if (!l.succeeded || l.commandLine != PrcList.Records[n].FullCommandLine) continue;
+      if (!l.succeeded || l.commandLine != PrcList.Records[n].Settings.Launch.FullCommandLine)
+        continue;
       ++started;
       if (sim::Process(l.processId).terminated) ++terminated;
     }

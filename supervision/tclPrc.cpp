@@ -19,6 +19,18 @@ tclPrc::tclPrc() {
   GetLocalTime(&Since);   // a record is made when the service loads its list
 }
 
+tclPrc::tclPrc(const tclPrcSettings& settings) : tclPrc() {
+  Settings = settings;
+  PriorityClass = settings.Priority;
+  Paused = settings.Paused;
+}
+
+// Only a record whose child has ended, or could not be ended, goes: the
+// handle is all that is left of it.
+tclPrc::~tclPrc() {
+  if (ProcessInfo.hProcess != nullptr) CloseHandle(ProcessInfo.hProcess);
+}
+
 tclBusyClaim::tclBusyClaim(std::atomic<bool>& busy, bool wait) : Busy(busy) {
   bool expected = false;
   while (!(Held = Busy.compare_exchange_strong(expected, true)) && wait) {
@@ -43,7 +55,7 @@ bool tclPrc::IsRunningLocked() {
   bool was = Running;
   Running = ProcessInfo.hProcess != nullptr &&
             WaitForSingleObject(ProcessInfo.hProcess, 0) == WAIT_TIMEOUT;
-  if (Running && MinUptime > 0) BackOff.SeenAlive(GetTickCount(), MinUptime);
+  if (Running && Settings.MinUptime > 0) BackOff.SeenAlive(GetTickCount(), Settings.MinUptime);
   if (was && !Running) GetLocalTime(&Since);
   return Running;
 }
@@ -91,7 +103,7 @@ bool tclPrc::Launch() {
   }
   Tree.End();   // what the previous child left running must not meet the new one
   tclProcessTree tree;
-  if (StopProcessTree)
+  if (Settings.StopProcessTree)
     if (DWORD error = tree.Create()) WarnTreeNotStopped(error);
 
   STARTUPINFOA startup = {};
@@ -103,27 +115,30 @@ bool tclPrc::Launch() {
   security.nLength = sizeof security;
   security.lpSecurityDescriptor = nullptr;
   security.bInheritHandle = FALSE;
-  std::vector<char> commandLine(FullCommandLine.begin(), FullCommandLine.end());
+  std::vector<char> commandLine(Settings.Launch.FullCommandLine.begin(),
+                                Settings.Launch.FullCommandLine.end());
   commandLine.push_back('\0');
   PROCESS_INFORMATION created = {};
   uint32_t createdWith = PriorityClass;
   // Suspended until it is in its job, so that nothing it starts escapes.
-  DWORD flags = createdWith | StopMethodCreationFlags(StopMethod) |
+  DWORD flags = createdWith | StopMethodCreationFlags(Settings.StopMethod) |
                 (tree.Holds() ? CREATE_SUSPENDED : 0);
   // An empty directory string makes the call fail; none means "inherit ours".
   // Nothing is inherited: a child holding the log open would keep it from
   // being renamed or deleted for as long as it runs.
   // Not while attached to another program's console: it would share that one.
   std::unique_lock<std::mutex> console = ExcludeConsoleAttach();
-  BOOL ok = CreateProcessA(nullptr, commandLine.data(), &security, &security, FALSE,
-                           flags, Environment.empty() ? nullptr : &Environment[0],
-                           StartDir.empty() ? nullptr : StartDir.c_str(),
-                           &startup, &created);
+  BOOL ok = CreateProcessA(
+      nullptr, commandLine.data(), &security, &security, FALSE, flags,
+      Settings.Launch.Environment.empty() ? nullptr : &Settings.Launch.Environment[0],
+      Settings.Launch.StartDir.empty() ? nullptr : Settings.Launch.StartDir.c_str(), &startup,
+      &created);
   DWORD launchError = ok ? 0 : GetLastError();   // before the unlock can change it
   console.unlock();
   if (!ok) {
-    LogProgramLine(PrcFileLogging, "Error ( " + std::to_string(int32_t(launchError)) +
-                                       " ): Failed to start program " + AppName);
+    LogProgramLine(Settings.PrcFileLogging, "Error ( " + std::to_string(int32_t(launchError)) +
+                                                " ): Failed to start program " +
+                                                Settings.Launch.AppName);
     return false;
   }
   if (tree.Holds())
@@ -146,30 +161,30 @@ bool tclPrc::Launch() {
     // apply it to; from here on SetPriority finds this one.
     if (PriorityClass != createdWith) SetPriorityClass(created.hProcess, PriorityClass);
   }
-  if (StartPause > 0) Sleep(StartPause);
-  WaitForInputIdle(created.hProcess, StartPause);
+  if (Settings.StartPause > 0) Sleep(Settings.StartPause);
+  WaitForInputIdle(created.hProcess, Settings.StartPause);
   HWND window = FindMainWindow(created.dwProcessId);
   {
     std::lock_guard<std::mutex> hold(Guard);
     MainWindow = window;
   }
 
-  std::string message = "Started program " + AppName;
-  if (ShowCommand != SW_SHOWNA) {
-    LogProgramLine(PrcFileLogging, message);
-    message = ShowMainWindow(ShowCommand)
+  std::string message = "Started program " + Settings.Launch.AppName;
+  if (Settings.ShowCommand != SW_SHOWNA) {
+    LogProgramLine(Settings.PrcFileLogging, message);
+    message = ShowMainWindow(Settings.ShowCommand)
                   ? ""
                   : "Warning: The window setting cannot be changed for this process.";
   }
   claim.Release();
-  if (!message.empty()) LogProgramLine(PrcFileLogging, message);
+  if (!message.empty()) LogProgramLine(Settings.PrcFileLogging, message);
   return true;
 }
 
 void tclPrc::WarnTreeNotStopped(DWORD error) {
-  LogProgramLine(PrcFileLogging, "Warning ( " + std::to_string(int32_t(error)) +
+  LogProgramLine(Settings.PrcFileLogging, "Warning ( " + std::to_string(int32_t(error)) +
                                      " ): The process tree cannot be stopped for program " +
-                                     AppName);
+                                     Settings.Launch.AppName);
 }
 
 HWND FindMainWindow(DWORD processId) {
@@ -203,7 +218,7 @@ bool tclPrc::IsNotResponding() {
   uint32_t probed;
   {
     std::lock_guard<std::mutex> hold(Guard);
-    if (NumOfRespChecks <= 0 || !IsRunningLocked()) {
+    if (Settings.NumOfRespChecks <= 0 || !IsRunningLocked()) {
       UnresponsiveCount = 0;
       return false;
     }
@@ -223,7 +238,7 @@ bool tclPrc::IsNotResponding() {
     return false;
   }
   ++UnresponsiveCount;
-  return UnresponsiveCount >= NumOfRespChecks;
+  return UnresponsiveCount >= Settings.NumOfRespChecks;
 }
 
 // The stored handle, never the id: after the child's exit its id may already
@@ -263,11 +278,11 @@ bool tclPrc::StopChild(BusyWait busy, RunEnd end, tclRestartDelay* delay) {
   }
 
   std::string message = "Stopped process ";
-  if (StopPause > 0) {
-    if (!RequestStop(StopMethod, processId, threadId))
-      LogProgramLine(PrcFileLogging, "Stop failed: " + AppName);
+  if (Settings.StopPause > 0) {
+    if (!RequestStop(Settings.StopMethod, processId, threadId))
+      LogProgramLine(Settings.PrcFileLogging, "Stop failed: " + Settings.Launch.AppName);
     else
-      WaitForSingleObject(process, StopPause);  // the grace period ends early if it quits
+      WaitForSingleObject(process, Settings.StopPause);  // the grace period ends early if it quits
   }
 
   bool lives;
@@ -282,22 +297,23 @@ bool tclPrc::StopChild(BusyWait busy, RunEnd end, tclRestartDelay* delay) {
     message = "Terminated process ";
     ++Terminations;
     if (!treeEnded && !TerminateProcess(process, 0)) {
-      LogProgramLine(PrcFileLogging, "Terminate failed: " + AppName);
+      LogProgramLine(Settings.PrcFileLogging, "Terminate failed: " + Settings.Launch.AppName);
       return false;
     }
     // Termination is asynchronous: a replacement started now could meet the
     // old instance still holding its ports and files. One that lingers stays
     // the record's child, so nothing is started beside it.
     if (WaitForSingleObject(process, TerminateWait) != WAIT_OBJECT_0) {
-      LogProgramLine(PrcFileLogging,
-                     "Warning: The process has not ended after its termination: " + AppName);
+      LogProgramLine(
+          Settings.PrcFileLogging,
+          "Warning: The process has not ended after its termination: " + Settings.Launch.AppName);
       return false;
     }
   }
   {
-    FileSwitch program(Log, PrcFileLogging);
+    FileSwitch program(Log, Settings.PrcFileLogging);
     Log.FileText(message, true);
-    Log.FileLine(AppName, false);
+    Log.FileLine(Settings.Launch.AppName, false);
   }
   {
     std::lock_guard<std::mutex> hold(Guard);

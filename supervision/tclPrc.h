@@ -10,7 +10,7 @@
 #include "supervision/BackOff.h"
 #include "supervision/HealthCheck.h"
 #include "supervision/ProcessTree.h"
-#include "supervision/StopMethod.h"
+#include "supervision/PrcSettings.h"
 
 // What the status file tells about one program, read under one lock.
 struct tclPrcFacts {
@@ -26,6 +26,9 @@ struct tclPrcFacts {
 class tclPrc {
  public:
   tclPrc();
+  // Settings as loaded: the running priority and pause are the file's.
+  explicit tclPrc(const tclPrcSettings& settings);
+  ~tclPrc();
   tclPrc(const tclPrc&) = delete;
   tclPrc& operator=(const tclPrc&) = delete;
 
@@ -59,42 +62,29 @@ class tclPrc {
   tclHealthVerdict CountHealthCheck(uint32_t child, bool passed, uint32_t& failures);
   // The live child failed its checks the configured number of times in a row.
   bool IsUnhealthy();
+  // The check counted so far no longer stands: counting begins again.
+  void ForgetHealthChecks();
 
-  // Set by the loader before any second thread exists. Afterwards the control
-  // handler changes PriorityClass and Paused, hence atomic; a reload changes
-  // the others while it holds the table, as the handler does to use them.
-  std::string AppName;
-  std::string ProcessName;
-  std::string CommandLine;
-  std::string FullCommandLine;
-  std::string StartDir;
+  // Set by the loader before any second thread exists; afterwards a reload
+  // assigns it while it holds the table and no command has the record pinned:
+  // other threads read it holding one or the other.
+  tclPrcSettings Settings;
+  // Running values, which the console may set apart from the file's: the
+  // control handler changes them, hence atomic.
   std::atomic<uint32_t> PriorityClass{NORMAL_PRIORITY_CLASS};
-  int32_t ShowCommand = SW_SHOWNA;
-  uint32_t StartPause = 1000;
-  uint32_t StopPause = 1000;
-  bool PrcFileLogging = true;
   std::atomic<bool> Paused{false};
-  bool AutoRestart = false;
-  int32_t NumOfRespChecks = 0;
-  uint32_t MinUptime = 0;            // 0: restarts are never delayed
-  uint32_t MaxRestartDelay = 60000;
-  bool StopProcessTree = false;
-  tclStopMethod StopMethod = tclStopMethod::Quit;
-  // The file's own Priority and Paused: a reload changes the running values,
-  // which the console may have set, only where the file's changed.
-  uint32_t FilePriorityClass = NORMAL_PRIORITY_CLASS;
-  bool FilePaused = false;
-  tclHealthCheck Health;
-  // The whole block the child is created with; empty: it inherits ours.
-  std::string Environment;
 
-  // Held by a launch or a stop from its first step to its last; whoever
-  // fails to claim it gives up (or, stopping with wait, waits).
-  std::atomic<bool> Busy{false};
+  // Added or restarted by a reload while starts were blocked (the service
+  // paused): started once they are not. Only the supervision loop touches it.
+  bool StartOwed = false;
 
   // Console commands at work on this record; a reload leaves a pinned
   // record where it is until they are done.
   std::atomic<uint32_t> Pins{0};
+
+  // Held by a launch or a stop from its first step to its last; whoever
+  // fails to claim it gives up (or, stopping with wait, waits).
+  std::atomic<bool> Busy{false};
 
   // Stops that had to terminate the program, for the service stop's summary.
   std::atomic<uint32_t> Terminations{0};

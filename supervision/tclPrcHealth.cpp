@@ -4,10 +4,10 @@
 // Not while a launch or a stop is under way: the child may not be listening
 // yet, or no longer.
 bool tclPrc::HealthCheckDue(uint32_t& child) {
-  if (Health.Kind == tclHealthKind::None || Busy) return false;
+  if (Settings.Health.Kind == tclHealthKind::None || Busy) return false;
   std::lock_guard<std::mutex> hold(Guard);
   DWORD now = GetTickCount();
-  if (!IsRunningLocked() || !HealthCount.IsDue(Health, now)) return false;
+  if (!IsRunningLocked() || !HealthCount.IsDue(Settings.Health, now)) return false;
   HealthCount.CheckBegins(now);
   child = Generation;
   return true;
@@ -16,13 +16,18 @@ bool tclPrc::HealthCheckDue(uint32_t& child) {
 tclHealthVerdict tclPrc::CountHealthCheck(uint32_t child, bool passed, uint32_t& failures) {
   std::lock_guard<std::mutex> hold(Guard);
   if (child != Generation) return tclHealthVerdict::Ignored;
-  tclHealthVerdict verdict = HealthCount.Judge(Health, passed, GetTickCount());
+  tclHealthVerdict verdict = HealthCount.Judge(Settings.Health, passed, GetTickCount());
   failures = HealthCount.Failures();
   return verdict;
 }
 
 bool tclPrc::IsUnhealthy() {
-  if (Health.Kind == tclHealthKind::None) return false;
+  if (Settings.Health.Kind == tclHealthKind::None) return false;
   std::lock_guard<std::mutex> hold(Guard);
-  return IsRunningLocked() && HealthCount.IsUnhealthy(Health);
+  return IsRunningLocked() && HealthCount.IsUnhealthy(Settings.Health);
+}
+
+void tclPrc::ForgetHealthChecks() {
+  std::lock_guard<std::mutex> hold(Guard);
+  HealthCount.LaunchBegins(GetTickCount());
 }

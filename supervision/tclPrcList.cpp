@@ -10,7 +10,7 @@ tclPrcList::~tclPrcList() {
 }
 
 std::string tclPrcList::AppName(int32_t n) const {
-  return IsValidIndex(n) ? Records[n].AppName : std::string();
+  return IsValidIndex(n) ? Records[n].Settings.Launch.AppName : std::string();
 }
 
 bool tclPrcList::IsRunning(int32_t n) { return IsValidIndex(n) && Records[n].IsRunning(); }
@@ -22,11 +22,11 @@ bool tclPrcList::IsNotResponding(int32_t n) {
 bool tclPrcList::IsPaused(int32_t n) const { return IsValidIndex(n) && Records[n].Paused; }
 
 bool tclPrcList::IsAutoRestart(int32_t n) const {
-  return IsValidIndex(n) && Records[n].AutoRestart;
+  return IsValidIndex(n) && Records[n].Settings.AutoRestart;
 }
 
 bool tclPrcList::IsLogging(int32_t n) const {
-  return IsValidIndex(n) && Records[n].PrcFileLogging;
+  return IsValidIndex(n) && Records[n].Settings.PrcFileLogging;
 }
 
 bool tclPrcList::Start(int32_t n) {
@@ -42,8 +42,7 @@ tclPrcPin tclPrcList::Pin(int32_t n) const {
 std::vector<tclPrcPin> tclPrcList::PinAll() const {
   std::unique_lock<std::mutex> table = HoldTable();
   std::vector<tclPrcPin> pins;
-  pins.reserve(size_t(Count));
-  for (int32_t n = 0; n < Count; ++n) pins.emplace_back(&Records[n]);
+  for (tclPrc* record : AllRecords()) pins.emplace_back(record);
   return pins;
 }
 
@@ -84,20 +83,28 @@ bool tclPrcList::ShowHide(int32_t n, bool hide) {
 }
 
 bool tclPrcList::Allocate(int32_t n) {
+  return Allocate(std::vector<tclPrcSettings>(size_t(n > 0 ? n : 0)));
+}
+
+bool tclPrcList::Allocate(const std::vector<tclPrcSettings>& programs) {
   Clear();
-  if (n <= 0) return true;
-  if (n > MaxProcesses) n = MaxProcesses;
-  for (int32_t i = 0; i < n; ++i) {
-    std::unique_ptr<tclPrc> record(new (std::nothrow) tclPrc);
+  for (const tclPrcSettings& settings : programs) {
+    if (Count == MaxProcesses) break;
+    std::unique_ptr<tclPrc> record = Make(settings);
     if (!record) {
       Clear();
       return false;
     }
-    record->StartsBlocked = &StartsBlocked;
     Records.Slots.push_back(std::move(record));
+    ++Count;
   }
-  Count = n;
   return true;
+}
+
+std::unique_ptr<tclPrc> tclPrcList::Make(const tclPrcSettings& settings) {
+  std::unique_ptr<tclPrc> record(new (std::nothrow) tclPrc(settings));
+  if (record) record->StartsBlocked = &StartsBlocked;
+  return record;
 }
 
 void tclPrcList::Clear() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "supervision/Reload.h"
 #include "supervision/tclPrc.h"
 
 using tclPrcSlots = std::vector<std::unique_ptr<tclPrc>>;
@@ -42,10 +43,17 @@ class tclPrcPin {
   tclPrc* Record;
 };
 
-// What a reload did, for its outcome line.
-struct tclReloadCounts {
-  int32_t Added = 0, Changed = 0, Removed = 0, Unchanged = 0;
+// A record a reload took out of the table, and the number it had: its child
+// is still to be stopped, or could not be.
+struct tclLeavingPrc {
+  int32_t Number = 0;
+  std::unique_ptr<tclPrc> Record;
 };
+
+// Every record asked to stop at the same moment and all waited for together;
+// `tick` runs about once a second meanwhile. How many had to be terminated.
+uint32_t StopRecordsTogether(const std::vector<tclPrc*>& records,
+                             const std::function<void()>& tick);
 
 class tclPrcList {
  public:
@@ -71,12 +79,16 @@ class tclPrcList {
   bool Resume(int32_t n);
   bool ShowHide(int32_t n, bool hide);
 
-  // Number n's record, or every record, pinned; the table is held only while
-  // they are pinned, never while a program is waited on.
+  // Number n's record, or every record (those leaving the table too),
+  // pinned; the table is held only while they are pinned, never while a
+  // program is waited on.
   tclPrcPin Pin(int32_t n) const;
   std::vector<tclPrcPin> PinAll() const;
 
   bool Allocate(int32_t n);
+  bool Allocate(const std::vector<tclPrcSettings>& programs);
+  // A record of this table, not started.
+  std::unique_ptr<tclPrc> Make(const tclPrcSettings& settings);
   void Clear();
   void StartAll();
   void StopAll(bool wait);
@@ -85,22 +97,34 @@ class tclPrcList {
   // terminated.
   uint32_t StopTogether(const std::function<void()>& tick);
   uint32_t LongestStopPause() const;
+  // The records of the table, then those leaving it; the table is held.
+  std::vector<tclPrc*> AllRecords() const;
+  // Stops again, all at once, the records a reload took out whose child is
+  // still running, each with a log line; those that have ended go.
+  void StopLeaving(bool again);
+  // Starts the records a reload added while starts were blocked, once they
+  // are no longer.
+  void StartOwed();
   void CheckAll();
 
   bool LoadFromIni();
-  bool LoadProcessValues();
   int32_t FindByName(const std::string& name);
-  // One program section, echoed as the key reads echo.
-  static void ReadRecord(int32_t n, tclStopMethod fallback,
-                         const std::vector<std::string>& commonEnvironment, tclPrc& record);
-  // Every program section of the file, read without the echo; false with the
-  // reason when the file cannot be taken as it stands.
-  static bool ReadCandidates(tclPrcSlots& candidates, std::string& reason);
 
-  // Puts the file's programs in place of the running ones, with the table
-  // held: records that keep their child move, others are stopped, changed or
-  // made. Returns what to start once the table is let go.
-  tclReloadCounts Replace(tclPrcSlots candidates, std::vector<tclPrc*>& toStart);
+  // The settings by number. Only the supervision loop, which alone changes
+  // the table, may read them without holding it.
+  std::vector<tclPrcSettings> RunningSettings() const;
+  // Whether a console command holds a record the plan moves, removes,
+  // restarts or changes; the table is held.
+  bool IsPinned(const tclReloadPlan& plan) const;
+  // The records of the plan's added and restarted numbers, made before the
+  // table is taken; false when memory ran out.
+  bool MakeNew(const tclReloadPlan& plan, const std::vector<tclPrcSettings>& file,
+               tclPrcSlots& fresh);
+  // Carries the plan out with the table held: only pointers move and
+  // settings are assigned. What leaves the table goes to Leaving, to be
+  // stopped once the table is let go; what is to be started is returned.
+  std::vector<tclPrc*> Apply(const tclReloadPlan& plan, const std::vector<tclPrcSettings>& file,
+                             tclPrcSlots fresh);
 
   // The supervision loop alone changes the table, and holds it while it does;
   // other threads hold it only for a moment, to read it or to pin records.
@@ -108,6 +132,8 @@ class tclPrcList {
 
   tclPrcTable Records;
   int32_t Count = 0;
+  // Guarded by the table; only the supervision loop adds or drops them.
+  std::vector<tclLeavingPrc> Leaving;
   int32_t RestartInterval = 1000;
   std::atomic<bool> StartingAll{false};
   std::atomic<bool> StartsBlocked{false};

@@ -26,7 +26,9 @@ class PrcListTest : public testing::Test {
     for (int32_t i = 0; i < n; ++i) kit::Configure(PrcList.Records[i], AppOf(i), sim::Program());
   }
 
-  DWORD ChildOf(int n) { return kit::LastChildOf(PrcList.Records[n].FullCommandLine); }
+  DWORD ChildOf(int n) {
+    return kit::LastChildOf(PrcList.Records[n].Settings.Launch.FullCommandLine);
+  }
 };
 
 TEST_F(PrcListTest, AllocateSizesTheTable) {
@@ -45,20 +47,20 @@ TEST_F(PrcListTest, AllocateSizesTheTable) {
 TEST_F(PrcListTest, AllocateReplacesEveryRecordByADefaultOne) {
   Table(3);
   PrcList.Records[1].Paused = true;
-  PrcList.Records[1].NumOfRespChecks = 4;
+  PrcList.Records[1].Settings.NumOfRespChecks = 4;
   ASSERT_TRUE(PrcList.Allocate(2));
   ASSERT_EQ(PrcList.Count, 2);
   for (int n = 0; n < 2; ++n) {
     const tclPrc& r = PrcList.Records[n];
-    EXPECT_TRUE(r.AppName.empty());
+    EXPECT_TRUE(r.Settings.Launch.AppName.empty());
     EXPECT_EQ(r.PriorityClass, DWORD(NORMAL_PRIORITY_CLASS));
-    EXPECT_EQ(r.ShowCommand, SW_SHOWNA);
-    EXPECT_EQ(r.StartPause, 1000u);
-    EXPECT_EQ(r.StopPause, 1000u);
-    EXPECT_TRUE(r.PrcFileLogging);
+    EXPECT_EQ(r.Settings.ShowCommand, SW_SHOWNA);
+    EXPECT_EQ(r.Settings.StartPause, 1000u);
+    EXPECT_EQ(r.Settings.StopPause, 1000u);
+    EXPECT_TRUE(r.Settings.PrcFileLogging);
     EXPECT_FALSE(r.Paused);
-    EXPECT_FALSE(r.AutoRestart);
-    EXPECT_EQ(r.NumOfRespChecks, 0);
+    EXPECT_FALSE(r.Settings.AutoRestart);
+    EXPECT_EQ(r.Settings.NumOfRespChecks, 0);
     EXPECT_FALSE(r.Busy);
   }
 }
@@ -75,7 +77,7 @@ TEST_F(PrcListTest, ClearingTheTableLeavesChildrenRunning) {
 TEST_F(PrcListTest, NumbersOutsideTheTableAreRefusedWithoutTouchingAnything) {
   Table(3);
   ASSERT_TRUE(PrcList.Start(0));
-  PrcList.Records[0].NumOfRespChecks = 1;
+  PrcList.Records[0].Settings.NumOfRespChecks = 1;
   sim::HangWindow(ChildOf(0), true);
   std::string before = sim::ReadFile(kit::LogPath);
 
@@ -107,8 +109,8 @@ TEST_F(PrcListTest, NumbersOutsideTheTableAreRefusedWithoutTouchingAnything) {
 
 TEST_F(PrcListTest, ValidNumbersReachTheirOwnRecord) {
   Table(3);
-  PrcList.Records[1].AutoRestart = false;
-  PrcList.Records[2].PrcFileLogging = false;
+  PrcList.Records[1].Settings.AutoRestart = false;
+  PrcList.Records[2].Settings.PrcFileLogging = false;
   EXPECT_EQ(PrcList.AppName(2), AppOf(2));
   EXPECT_TRUE(PrcList.IsAutoRestart(0));
   EXPECT_FALSE(PrcList.IsAutoRestart(1));
@@ -116,7 +118,7 @@ TEST_F(PrcListTest, ValidNumbersReachTheirOwnRecord) {
   EXPECT_FALSE(PrcList.IsLogging(2));
 
   ASSERT_TRUE(PrcList.Start(1));
-  EXPECT_EQ(sim::Launches().back().commandLine, PrcList.Records[1].FullCommandLine);
+  EXPECT_EQ(sim::Launches().back().commandLine, PrcList.Records[1].Settings.Launch.FullCommandLine);
   EXPECT_FALSE(PrcList.IsRunning(0));
   EXPECT_TRUE(PrcList.IsRunning(1));
   EXPECT_TRUE(PrcList.SetPriority(1, HIGH_PRIORITY_CLASS));
@@ -169,14 +171,14 @@ TEST_F(PrcListTest, ALaunchOvertakenByTheStopSequenceCreatesNoChild) {
 TEST_F(PrcListTest, StartAllStartsTheUnpausedInOrder) {
   Table(4);
   PrcList.Records[1].Paused = true;
-  PrcList.Records[2].AutoRestart = false;  // started once all the same
+  PrcList.Records[2].Settings.AutoRestart = false;  // started once all the same
   PrcList.StartAll();
 
   auto launches = sim::Launches();
   ASSERT_EQ(launches.size(), 3u);
-  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].FullCommandLine);
-  EXPECT_EQ(launches[1].commandLine, PrcList.Records[2].FullCommandLine);
-  EXPECT_EQ(launches[2].commandLine, PrcList.Records[3].FullCommandLine);
+  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].Settings.Launch.FullCommandLine);
+  EXPECT_EQ(launches[1].commandLine, PrcList.Records[2].Settings.Launch.FullCommandLine);
+  EXPECT_EQ(launches[2].commandLine, PrcList.Records[3].Settings.Launch.FullCommandLine);
   EXPECT_EQ(LogMessages(), (Lines{"Started program " + AppOf(0), "Started program " + AppOf(2),
                                   "Started program " + AppOf(3)}));
   EXPECT_FALSE(PrcList.StartingAll);
@@ -184,7 +186,7 @@ TEST_F(PrcListTest, StartAllStartsTheUnpausedInOrder) {
 
 TEST_F(PrcListTest, StartAllOneAfterTheOtherWithEachStartPause) {
   Table(3);
-  for (int n = 0; n < 3; ++n) PrcList.Records[n].StartPause = 400;
+  for (int n = 0; n < 3; ++n) PrcList.Records[n].Settings.StartPause = 400;
   PrcList.StartAll();
   EXPECT_GE(sim::Now(), 1200u);
   EXPECT_EQ(sim::LiveProcessIds().size(), 3u);
@@ -219,7 +221,7 @@ TEST_F(PrcListTest, StartAllStopsStartingOnceStartsAreBlocked) {
 
   auto launches = sim::Launches();
   ASSERT_EQ(launches.size(), 1u);
-  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].FullCommandLine);
+  EXPECT_EQ(launches[0].commandLine, PrcList.Records[0].Settings.Launch.FullCommandLine);
   EXPECT_FALSE(PrcList.StartingAll);
   PrcList.StartsBlocked = false;
 }
@@ -228,7 +230,7 @@ TEST_F(PrcListTest, StopAllStopsEveryLiveProcessInOrder) {
   Table(3);
   PrcList.Start(0);
   PrcList.Start(2);
-  PrcList.Records[2].StopPause = 0;
+  PrcList.Records[2].Settings.StopPause = 0;
 
   PrcList.StopAll(false);
   EXPECT_TRUE(sim::LiveProcessIds().empty());
@@ -261,6 +263,91 @@ TEST_F(PrcListTest, StopAllWithWaitWaitsForABusyRecord) {
   EXPECT_TRUE(sim::Process(ChildOf(0)).alive);
   PrcList.Records[0].Busy = false;
   PrcList.StopAll(false);
+}
+
+}  // namespace
+
+// ---- A reload's plan, from settings alone ------------------------------------------
+
+namespace {
+
+// A program as a section gives it; "+env" and "+stop" change one launch and
+// one other setting.
+tclPrcSettings Program(const std::string& spec) {
+  tclPrcSettings s;
+  s.Launch.AppName = spec.substr(0, spec.find('+'));
+  if (spec.find("+env") != std::string::npos) s.Launch.Environment = std::string("PORT=9\0\0", 8);
+  if (spec.find("+stop") != std::string::npos) s.StopPause = 30000;
+  if (spec.find("+high") != std::string::npos) s.Priority = HIGH_PRIORITY_CLASS;
+  return s;
+}
+
+std::vector<tclPrcSettings> Programs(const std::vector<std::string>& specs) {
+  std::vector<tclPrcSettings> programs;
+  for (const std::string& spec : specs) programs.push_back(Program(spec));
+  return programs;
+}
+
+TEST(ReloadPlan, KeepsMovesChangesRestartsRemovesAndAdds) {
+  struct Case {
+    std::vector<std::string> running, file;
+    Lines lines;
+    std::vector<int32_t> counts;      // added, changed, removed, unchanged
+    std::vector<int32_t> disturbed;   // running numbers a pin puts off
+  } cases[] = {
+      {{"a", "b"}, {"a", "b"}, {}, {0, 0, 0, 2}, {}},
+      {{"a", "b"}, {"a", "b+stop+high"},
+       {"Process (1): Changed without a restart: Priority, StopPause"}, {0, 1, 0, 1}, {}},
+      {{"a", "b", "c"}, {"c", "b"},
+       {"Process (0): Removed: a", "Process (2): Moved to number 0: c"}, {0, 0, 1, 2}, {0, 2}},
+      {{"a", "b+stop"}, {"a", "b+env"},
+       {"Process (1): Restarted with new launch settings: b"}, {0, 1, 0, 1}, {1}},
+      {{"a"}, {"a", "d"}, {"Process (1): Added: d"}, {1, 0, 0, 1}, {}},
+      {{"a", "b"}, {"b", "a"},
+       {"Process (1): Moved to number 0: b", "Process (0): Moved to number 1: a"}, {0, 0, 0, 2},
+       {1, 0}},
+      {{"a", "b"}, {"b+stop"},
+       {"Process (0): Removed: a", "Process (1): Moved to number 0: b",
+        "Process (0): Changed without a restart: StopPause"},
+       {0, 1, 1, 0}, {0, 1}},
+      // A section without the running one's launch settings at a number
+      // another program's child moves from: that one moves, this one is new.
+      {{"a", "b"}, {"b", "c"},
+       {"Process (0): Removed: a", "Process (1): Moved to number 0: b", "Process (1): Added: c"},
+       {1, 0, 1, 1}, {0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.file));
+    std::vector<tclPrcSettings> running = Programs(c.running), file = Programs(c.file);
+    tclReloadPlan plan = PlanReload(running, file);
+    EXPECT_EQ(PlanLines(plan, running, file), c.lines);
+    EXPECT_EQ((std::vector<int32_t>{plan.Added(), plan.ChangedCount(), int32_t(plan.Removed.size()),
+                                    plan.Unchanged()}),
+              c.counts);
+    EXPECT_EQ(plan.Disturbed(), c.disturbed);
+  }
+}
+
+TEST(ReloadPlan, TheKeysTwoSettingsDifferByAreNamedInTheFilesOrder) {
+  struct Case {
+    void (*change)(tclPrcSettings&);
+    std::vector<std::string> keys;
+  } cases[] = {
+      {[](tclPrcSettings&) {}, {}},
+      {[](tclPrcSettings& s) { s.Launch.StartDir = "D:\\Data"; }, {"StartDir"}},
+      {[](tclPrcSettings& s) { s.Launch.FullCommandLine = "derived"; }, {}},
+      {[](tclPrcSettings& s) { s.Paused = true; s.ProcessName = "db"; }, {"ProcessName", "Paused"}},
+      {[](tclPrcSettings& s) { s.StopMethod = tclStopMethod::CtrlC; s.MinUptime = 5000; },
+       {"MinUptime", "StopMethod"}},
+      {[](tclPrcSettings& s) { s.Health.Port = 8080; s.Health.Retries = 5; },
+       {"HealthPort", "HealthRetries"}},
+  };
+  for (const Case& c : cases) {
+    tclPrcSettings changed = Program("a");
+    c.change(changed);
+    EXPECT_EQ(DifferingKeys(Program("a"), changed), c.keys);
+    EXPECT_EQ(Program("a").Launch == changed.Launch, c.keys.empty() || c.keys[0] != "StartDir");
+  }
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ uint64_t Units(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | 
 
 // The child's own lifetime, from its creation to its exit, as the platform
 // keeps them with the process; false where it tells none. Timing it from the
-// launch to the pass that noticed the exit would count StartPause and up to a
+// launch to the pass that noticed the exit would count Settings.StartPause and up to a
 // whole pass, so a program that dies at once would pass for one that ran.
 bool LifetimeOf(HANDLE process, uint32_t& ms) {
   FILETIME created, exited, kernel, user;
@@ -23,14 +23,14 @@ bool LifetimeOf(HANDLE process, uint32_t& ms) {
 
 tclRestartDelay tclPrc::EndRunLocked(bool mayFail) {
   uint32_t lifetime = 0;
-  bool known = MinUptime > 0 && BackOff.IsRunOpen() && ProcessInfo.hProcess != nullptr &&
+  bool known = Settings.MinUptime > 0 && BackOff.IsRunOpen() && ProcessInfo.hProcess != nullptr &&
                LifetimeOf(ProcessInfo.hProcess, lifetime);
-  return BackOff.RunEnds(known ? &lifetime : nullptr, mayFail, GetTickCount(), MinUptime,
-                         MaxRestartDelay);
+  return BackOff.RunEnds(known ? &lifetime : nullptr, mayFail, GetTickCount(), Settings.MinUptime,
+                         Settings.MaxRestartDelay);
 }
 
 tclRestartDelay tclPrc::SettleExit() {
-  if (MinUptime == 0 && !StopProcessTree) return {};
+  if (Settings.MinUptime == 0 && !Settings.StopProcessTree) return {};
   tclBusyClaim claim(Busy, false);
   if (!claim || IsRunning()) return {};   // a launch or stop under way: a later pass settles
   Tree.End();   // descendants of a program that ended by itself

@@ -22,7 +22,7 @@ using kit::Windowless;
 
 TEST_F(PrcTest, SingleCheckReportsTheFirstFailedProbeAndKeepsReporting) {
   kit::Configure(rec, App, Steady());
-  rec.NumOfRespChecks = 1;
+  rec.Settings.NumOfRespChecks = 1;
   ASSERT_TRUE(rec.Launch());
   EXPECT_FALSE(rec.IsNotResponding());
   sim::HangWindow(Child(), true);
@@ -35,8 +35,8 @@ TEST_F(PrcTest, SingleCheckReportsTheFirstFailedProbeAndKeepsReporting) {
 
 TEST_F(PrcTest, AProbeOverlappedByAStopDoesNotCountAgainstTheRecord) {
   kit::Configure(rec, App, Steady());
-  rec.NumOfRespChecks = 1;
-  rec.StopPause = 100;
+  rec.Settings.NumOfRespChecks = 1;
+  rec.Settings.StopPause = 100;
   ASSERT_TRUE(rec.Launch());
   sim::HangWindow(Child(), true);
   sim::HoldAt("SendMessageTimeoutA");
@@ -51,7 +51,7 @@ TEST_F(PrcTest, AProbeOverlappedByAStopDoesNotCountAgainstTheRecord) {
 
 TEST_F(PrcTest, TwoChecksNeedTwoFailedProbesInARow) {
   kit::Configure(rec, App, Steady());
-  rec.NumOfRespChecks = 2;
+  rec.Settings.NumOfRespChecks = 2;
   ASSERT_TRUE(rec.Launch());
   DWORD child = Child();
 
@@ -66,26 +66,26 @@ TEST_F(PrcTest, TwoChecksNeedTwoFailedProbesInARow) {
 
 TEST_F(PrcTest, ProbingOffOrChildGoneResetsTheCount) {
   kit::Configure(rec, App, Steady());
-  rec.NumOfRespChecks = 2;
+  rec.Settings.NumOfRespChecks = 2;
   ASSERT_TRUE(rec.Launch());
   sim::HangWindow(Child(), true);
   EXPECT_FALSE(rec.IsNotResponding());  // 1
 
-  rec.NumOfRespChecks = 0;
+  rec.Settings.NumOfRespChecks = 0;
   uint64_t before = sim::Now();
   EXPECT_FALSE(rec.IsNotResponding());  // no probe, count back to 0
-  rec.NumOfRespChecks = -3;
+  rec.Settings.NumOfRespChecks = -3;
   EXPECT_FALSE(rec.IsNotResponding());
   EXPECT_EQ(sim::Now(), before);
 
-  rec.NumOfRespChecks = 2;
+  rec.Settings.NumOfRespChecks = 2;
   EXPECT_FALSE(rec.IsNotResponding());  // 1, not 2
   EXPECT_TRUE(rec.IsNotResponding());
 }
 
 TEST_F(PrcTest, WindowlessChildIsNeverProbed) {
   kit::Configure(rec, App, Windowless());
-  rec.NumOfRespChecks = 1;
+  rec.Settings.NumOfRespChecks = 1;
   ASSERT_TRUE(rec.Launch());
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(rec.IsNotResponding());
   EXPECT_EQ(sim::Now(), 0u);
@@ -94,7 +94,7 @@ TEST_F(PrcTest, WindowlessChildIsNeverProbed) {
 
 TEST_F(PrcTest, ClosedWindowIsNotTakenForAHungOne) {
   kit::Configure(rec, App, Steady());
-  rec.NumOfRespChecks = 1;
+  rec.Settings.NumOfRespChecks = 1;
   ASSERT_TRUE(rec.Launch());
   DWORD child = Child();
   sim::DestroyWindow(child);
@@ -108,7 +108,7 @@ TEST_F(PrcTest, ClosedWindowIsNotTakenForAHungOne) {
 
 TEST_F(PrcTest, WindowOfAnotherProcessIsNeitherProbedNorShown) {
   kit::Configure(rec, App, Steady());
-  rec.NumOfRespChecks = 1;
+  rec.Settings.NumOfRespChecks = 1;
   ASSERT_TRUE(rec.Launch());
   DWORD child = Child();
   sim::DestroyWindow(child);
@@ -185,7 +185,7 @@ TEST_F(PrcTest, SetPriorityAfterTheChildExitedTouchesNoOtherProcess) {
   DWORD foreign = sim::AddForeignProcessWithWindow();
 
   EXPECT_TRUE(rec.SetPriority(HIGH_PRIORITY_CLASS));
-  EXPECT_EQ(sim::Process(kit::LastChildOf(other.FullCommandLine)).priorityClass,
+  EXPECT_EQ(sim::Process(kit::LastChildOf(other.Settings.Launch.FullCommandLine)).priorityClass,
             DWORD(NORMAL_PRIORITY_CLASS));
   EXPECT_EQ(sim::Process(foreign).priorityClass, DWORD(NORMAL_PRIORITY_CLASS));
   ASSERT_TRUE(rec.Launch());
@@ -197,13 +197,13 @@ TEST_F(PrcTest, SetPriorityAfterTheChildExitedTouchesNoOtherProcess) {
 TEST_F(PrcTest, LoggingOffDropsOnlyThisProcessesLines) {
   tclPrc quiet;
   kit::Configure(quiet, App, Steady());
-  quiet.PrcFileLogging = false;
-  quiet.ShowCommand = SW_HIDE;
+  quiet.Settings.PrcFileLogging = false;
+  quiet.Settings.ShowCommand = SW_HIDE;
   tclPrc missing;
-  missing.AppName = "C:\\Srv\\nothere.exe";
-  missing.FullCommandLine = "C:\\Srv\\nothere.exe ";
-  missing.PrcFileLogging = false;
-  missing.StartPause = 0;
+  missing.Settings.Launch.AppName = "C:\\Srv\\nothere.exe";
+  missing.Settings.Launch.FullCommandLine = "C:\\Srv\\nothere.exe ";
+  missing.Settings.PrcFileLogging = false;
+  missing.Settings.StartPause = 0;
   tclPrc loud;
   kit::Configure(loud, "C:\\Srv\\beta.exe", Steady());
 
@@ -231,10 +231,10 @@ TEST(PrcLateWindow, AWindowOpenedAfterTheLaunchIsProbedAndShown) {
   slow.hasWindow = false;
   sim::AddProgram("C:\\Srv\\slow.exe", slow);
   tclPrc record;
-  record.AppName = "C:\\Srv\\slow.exe";
-  record.FullCommandLine = "C:\\Srv\\slow.exe ";
-  record.StartPause = 0;
-  record.NumOfRespChecks = 1;
+  record.Settings.Launch.AppName = "C:\\Srv\\slow.exe";
+  record.Settings.Launch.FullCommandLine = "C:\\Srv\\slow.exe ";
+  record.Settings.StartPause = 0;
+  record.Settings.NumOfRespChecks = 1;
   ASSERT_TRUE(record.Launch());
   DWORD child = sim::Launches().back().processId;
   EXPECT_FALSE(record.IsNotResponding());

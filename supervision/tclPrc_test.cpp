@@ -24,10 +24,10 @@ using kit::Windowless;
 TEST_F(PrcTest, LaunchPassesTheStoredSettingsToCreateProcess) {
   kit::Configure(rec, "C:\\Srv\\my srv.exe", Steady(), "-port 80");
   rec.PriorityClass = HIGH_PRIORITY_CLASS;
-  rec.ShowCommand = SW_SHOWMINNOACTIVE;  // applied afterwards, never at creation
-  rec.StartDir = "C:\\Srv\\work";
+  rec.Settings.ShowCommand = SW_SHOWMINNOACTIVE;  // applied afterwards, never at creation
+  rec.Settings.Launch.StartDir = "C:\\Srv\\work";
   const char block[] = "A=1\0Path=C:\\x\0";   // the terminator is the second NUL
-  rec.Environment = std::string(block, sizeof block);
+  rec.Settings.Launch.Environment = std::string(block, sizeof block);
 
   ASSERT_TRUE(rec.Launch());
 
@@ -56,7 +56,7 @@ TEST_F(PrcTest, LaunchPassesTheStoredSettingsToCreateProcess) {
 
 TEST_F(PrcTest, LaunchWithEmptyStartDirInheritsTheServiceDirectory) {
   kit::Configure(rec, App, Steady());
-  rec.StartDir = "";
+  rec.Settings.Launch.StartDir = "";
 
   ASSERT_TRUE(rec.Launch());
   auto launches = sim::Launches();
@@ -69,7 +69,7 @@ TEST_F(PrcTest, LaunchWithEmptyStartDirInheritsTheServiceDirectory) {
 
 TEST_F(PrcTest, LaunchWaitsStartPauseBeforeLookingForTheWindow) {
   kit::Configure(rec, App, Steady());
-  rec.StartPause = 1500;
+  rec.Settings.StartPause = 1500;
   ASSERT_TRUE(rec.Launch());
   EXPECT_GE(sim::Now(), 1500u);
   EXPECT_LE(sim::Now(), 3000u);  // the sleep plus at most the input-idle wait
@@ -86,16 +86,16 @@ TEST_F(PrcTest, FailedLaunchLogsTheErrorAndLeavesTheRecordIdle) {
     kit::FreshLog();
     tclPrc r;
     if (c.error == 2) {
-      r.AppName = "C:\\Srv\\nothere.exe";
-      r.FullCommandLine = "C:\\Srv\\nothere.exe ";
-      r.StartDir = "C:\\Srv";
-      r.StartPause = 0;
+      r.Settings.Launch.AppName = "C:\\Srv\\nothere.exe";
+      r.Settings.Launch.FullCommandLine = "C:\\Srv\\nothere.exe ";
+      r.Settings.Launch.StartDir = "C:\\Srv";
+      r.Settings.StartPause = 0;
     } else {
       sim::Program p;
       if (c.error == 5) p.failWithError = 5;
       kit::Configure(r, "C:\\Srv\\nothere.exe", p);
       if (c.error == 267) {
-        r.StartDir = "C:\\Gone";
+        r.Settings.Launch.StartDir = "C:\\Gone";
         sim::SetMissingDirectory("C:\\Gone");
       }
     }
@@ -130,19 +130,20 @@ TEST_F(PrcTest, WindowSettingIsAppliedAfterTheLaunch) {
   kit::FreshLog();
   tclPrc minimised;
   kit::Configure(minimised, App, Steady());
-  minimised.ShowCommand = SW_SHOWMINNOACTIVE;
+  minimised.Settings.ShowCommand = SW_SHOWMINNOACTIVE;
   ASSERT_TRUE(minimised.Launch());
-  EXPECT_EQ(sim::Process(kit::LastChildOf(minimised.FullCommandLine)).showCommands,
+  EXPECT_EQ(sim::Process(kit::LastChildOf(minimised.Settings.Launch.FullCommandLine)).showCommands,
             std::vector<int>{SW_SHOWMINNOACTIVE});
   EXPECT_EQ(LogMessages(), Lines{"Started program C:\\Srv\\alpha.exe"});
 }
 
 TEST_F(PrcTest, WindowlessChildGetsTheWarningOnlyForANonDefaultSetting) {
   kit::Configure(rec, App, Windowless());
-  rec.ShowCommand = SW_HIDE;
+  rec.Settings.ShowCommand = SW_HIDE;
   EXPECT_TRUE(rec.Launch());
-  EXPECT_EQ(LogMessages(), (Lines{"Started program C:\\Srv\\alpha.exe",
-                                  "Warning: The window setting cannot be changed for this process."}));
+  EXPECT_EQ(LogMessages(),
+            (Lines{"Started program C:\\Srv\\alpha.exe",
+                   "Warning: The window setting cannot be changed for this process."}));
 
   sim::Reset();
   kit::FreshLog();
@@ -171,7 +172,7 @@ TEST_F(PrcTest, NeverLaunchedRecordIsIdleEverywhere) {
   EXPECT_FALSE(rec.Stop(false));
   EXPECT_FALSE(rec.Stop(true));
   EXPECT_FALSE(rec.ShowHide(false));
-  rec.NumOfRespChecks = 1;
+  rec.Settings.NumOfRespChecks = 1;
   EXPECT_FALSE(rec.IsNotResponding());
   EXPECT_EQ(sim::Now(), 0u);
   EXPECT_TRUE(LogMessages().empty());
@@ -237,7 +238,7 @@ TEST_F(PrcTest, ChildThatIgnoresQuitIsTerminatedAfterStopPause) {
   sim::Program p;
   p.ignoresQuit = true;
   kit::Configure(rec, App, p);
-  rec.StopPause = 2500;
+  rec.Settings.StopPause = 2500;
   ASSERT_TRUE(rec.Launch());
   DWORD child = Child();
   uint64_t before = sim::Now();
@@ -254,7 +255,7 @@ TEST_F(PrcTest, ChildThatIgnoresQuitIsTerminatedAfterStopPause) {
 
 TEST_F(PrcTest, StopPauseZeroTerminatesAtOnce) {
   kit::Configure(rec, App, Steady());
-  rec.StopPause = 0;
+  rec.Settings.StopPause = 0;
   ASSERT_TRUE(rec.Launch());
   DWORD child = Child();
 
@@ -269,7 +270,7 @@ TEST_F(PrcTest, TerminationIsWaitedForAndALingeringChildIsNotReplaced) {
   sim::Program p;
   p.endsAfterTerminateMs = 1500;
   kit::Configure(rec, App, p);
-  rec.StopPause = 0;
+  rec.Settings.StopPause = 0;
   ASSERT_TRUE(rec.Launch());
   DWORD child = Child();
   EXPECT_TRUE(rec.Stop(false));
@@ -311,7 +312,7 @@ bool AnyAlive(const std::vector<DWORD>& ids) {
 TEST_F(PrcTest, StopEndsTheWholeTreeWhetherOrNotTheMainProcessQuits) {
   for (bool ignoresQuit : {false, true}) {
     kit::Configure(rec, App, Launcher(ignoresQuit));
-    rec.StopProcessTree = true;
+    rec.Settings.StopProcessTree = true;
     ASSERT_TRUE(rec.Launch());
     EXPECT_EQ(sim::Launches().back().creationFlags, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED);
     EXPECT_FALSE(sim::Process(Child()).suspended);
@@ -331,7 +332,7 @@ TEST_F(PrcTest, StopEndsTheWholeTreeWhetherOrNotTheMainProcessQuits) {
 
 TEST_F(PrcTest, TreeOfAMainProcessThatEndedByItselfGoesBeforeTheRestart) {
   kit::Configure(rec, App, Launcher(false));
-  rec.StopProcessTree = true;
+  rec.Settings.StopProcessTree = true;
   ASSERT_TRUE(rec.Launch());
   std::vector<DWORD> first = sim::ChildProcessIds(Child());
   sim::KillProcess(Child(), 1);
@@ -358,8 +359,8 @@ TEST_F(PrcTest, TreeOfAMainProcessThatEndedByItselfGoesBeforeTheRestart) {
 // that there was no process to stop.
 TEST_F(PrcTest, StopOfAnEndedMainProcessEndsWhatItsTreeLeft) {
   kit::Configure(rec, App, Launcher(false));
-  rec.StopProcessTree = true;
-  rec.AutoRestart = false;
+  rec.Settings.StopProcessTree = true;
+  rec.Settings.AutoRestart = false;
   ASSERT_TRUE(rec.Launch());
   std::vector<DWORD> tree = sim::ChildProcessIds(Child());
   sim::KillProcess(Child(), 1);
@@ -369,7 +370,7 @@ TEST_F(PrcTest, StopOfAnEndedMainProcessEndsWhatItsTreeLeft) {
 
 TEST_F(PrcTest, WithoutItsJobTheProgramStartsAsBeforeAfterOneWarning) {
   kit::Configure(rec, App, Launcher(false));
-  rec.StopProcessTree = true;
+  rec.Settings.StopProcessTree = true;
   for (const char* failing :
        {"CreateJobObjectA", "SetInformationJobObject", "AssignProcessToJobObject"}) {
     sim::FailNext(failing, ERROR_ACCESS_DENIED);

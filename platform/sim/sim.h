@@ -218,10 +218,10 @@ int OpenSocketCount();
 int TimeWaitCount();
 
 // --- Races on purpose. The next thread that calls `function`
-// ("CreateProcessA", "WaitForInputIdle", "SendMessageTimeoutA", "TerminateProcess",
-// "GenerateConsoleCtrlEvent"; "HandlerRoutine": the thread bringing this
-// process its copy of a console event) waits at its start until ReleaseHold,
-// while every other thread goes on. ---
+// ("CreateProcessA", "WaitForInputIdle", "SendMessageTimeoutA", "PostThreadMessageA",
+// "TerminateProcess", "GenerateConsoleCtrlEvent"; "HandlerRoutine": the thread
+// bringing this process its copy of a console event) waits at its start until
+// ReleaseHold, while every other thread goes on. ---
 void HoldAt(const std::string& function);
 bool WaitHeld(int realTimeoutMs = 10000);   // really, bounded
 void ReleaseHold();

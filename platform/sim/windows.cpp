@@ -115,6 +115,7 @@ BOOL ShowWindowAsync(HWND window, int command) {
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM, LPARAM) {
+  HoldPoint("PostThreadMessageA");
   std::lock_guard<std::mutex> hold(Mu());
   ProcRec* p = FindThreadLocked(threadId);
   if (p == nullptr || !AliveLocked(*p) || !p->program.hasMessageQueue)

@@ -188,17 +188,17 @@ bool WaitUntil(Condition condition, int realTimeoutMs = 10000) {
 inline void Configure(tclPrc& record, const std::string& app, const sim::Program& program,
                       const std::string& arguments = "") {
   sim::AddProgram(app, program);
-  record.AppName = app;
-  record.CommandLine = arguments;
-  record.FullCommandLine = app + " " + arguments;
-  record.StartDir = "C:\\Srv";
-  record.StartPause = 0;
-  record.StopPause = 1000;
-  record.PrcFileLogging = true;
-  record.AutoRestart = true;
-  record.NumOfRespChecks = 0;
+  record.Settings.Launch.AppName = app;
+  record.Settings.Launch.CommandLine = arguments;
+  record.Settings.Launch.FullCommandLine = app + " " + arguments;
+  record.Settings.Launch.StartDir = "C:\\Srv";
+  record.Settings.StartPause = 0;
+  record.Settings.StopPause = 1000;
+  record.Settings.PrcFileLogging = true;
+  record.Settings.AutoRestart = true;
+  record.Settings.NumOfRespChecks = 0;
   record.Paused = false;
-  record.ShowCommand = SW_SHOWNA;
+  record.Settings.ShowCommand = SW_SHOWNA;
   record.PriorityClass = NORMAL_PRIORITY_CLASS;
 }
 
@@ -236,7 +236,7 @@ class PrcTest : public testing::Test {
  protected:
   void SetUp() override { FreshLog(); }
 
-  DWORD Child() { return LastChildOf(rec.FullCommandLine); }
+  DWORD Child() { return LastChildOf(rec.Settings.Launch.FullCommandLine); }
 
   // A child that has exited by itself by the time the test goes on.
   void LaunchAChildThatExits() {

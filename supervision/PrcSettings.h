@@ -1,0 +1,49 @@
+// Everything a program section of the configuration file says, parsed: what
+// the loader makes, what a record runs with, what a reload compares.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win.h"
+#include "supervision/HealthCheck.h"
+#include "supervision/StopMethod.h"
+
+// What the child is created with: where two programs agree on these, one may
+// keep the other's child.
+struct tclLaunchSettings {
+  std::string AppName;
+  std::string CommandLine;
+  std::string StartDir;      // the effective one: the program's own folder when unset
+  std::string Environment;   // the whole block; empty: it inherits ours
+  std::string FullCommandLine;   // derived from the others, not compared
+
+  bool operator==(const tclLaunchSettings& other) const {
+    return AppName == other.AppName && CommandLine == other.CommandLine &&
+           StartDir == other.StartDir && Environment == other.Environment;
+  }
+  bool operator!=(const tclLaunchSettings& other) const { return !(*this == other); }
+};
+
+struct tclPrcSettings {
+  tclLaunchSettings Launch;
+  std::string ProcessName;
+  // The file's own Priority and Paused; the console may set the running ones.
+  uint32_t Priority = NORMAL_PRIORITY_CLASS;
+  bool Paused = false;
+  int32_t ShowCommand = SW_SHOWNA;
+  bool AutoRestart = false;
+  uint32_t StartPause = 1000;
+  uint32_t StopPause = 1000;
+  int32_t NumOfRespChecks = 0;
+  bool PrcFileLogging = true;
+  uint32_t MinUptime = 0;   // 0: restarts are never delayed
+  uint32_t MaxRestartDelay = 60000;
+  bool StopProcessTree = false;
+  tclStopMethod StopMethod = tclStopMethod::Quit;
+  tclHealthCheck Health;
+};
+
+// The names of the keys whose values differ, in the order of the file's
+// account; the launch keys first.
+std::vector<std::string> DifferingKeys(const tclPrcSettings& a, const tclPrcSettings& b);
