@@ -16,6 +16,10 @@ namespace {
 // rest of it needs a moment.
 const DWORD ReloadAllowance = 10000;
 
+// A reload a console command put off, tried again in every turn of the loop
+// (which alone touches it) until the command is done.
+bool PutOff = false;
+
 std::string NotReloaded(const std::string& reason) {
   return "The configuration was not reloaded: " + reason;
 }
@@ -87,10 +91,11 @@ void ReloadIfAsked() {
   // Before the file is read: every request counted so far sees what it holds.
   NoteReloadBegun(PrcList.LongestStopPause() + ReloadAllowance);
   WriteStatus();
-  Log.FileLine("Reloading the configuration file ...", true);
+  if (!PutOff) Log.FileLine("Reloading the configuration file ...", true);
   std::vector<tclPrc*> toStart;
   std::string outcome = Reload(toStart);
-  if (outcome.empty()) {
+  PutOff = outcome.empty();
+  if (PutOff) {
     PrcList.ReloadAsked = true;
     return;
   }

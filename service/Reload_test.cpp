@@ -288,6 +288,9 @@ TEST(Reload, ARemovedProgramThatCouldNotBeEndedIsRetried) {
 
   from = LogMessages().size();
   ReloadIfAsked();
+  EXPECT_EQ(LogMessages(from), Lines{}) << "not tried in every pass";
+  sim::AdvanceTicks(60000);
+  ReloadIfAsked();
   EXPECT_EQ(LogMessages(from),
             (Lines{"A removed program has not ended; it is stopped again: " + B, stillThere}));
   EXPECT_EQ(ProgramStatuses(PrcList).size(), 3u);
@@ -297,6 +300,26 @@ TEST(Reload, ARemovedProgramThatCouldNotBeEndedIsRetried) {
   from = LogMessages().size();
   ReloadIfAsked();
   EXPECT_EQ(LogMessages(from), Lines{});
+}
+
+// A command at work on program 1 puts off a reload that would remove it
+// until the command is done; the log tells of that reload once.
+TEST(Reload, AReloadLeavesAPinnedRecordWhereItIs) {
+  std::vector<DWORD> before = Begin();
+  sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, C, 2));
+  size_t from = LogMessages().size();
+  {
+    tclPrcPin pinned = PrcList.Pin(1);
+    AskForReload();
+    ReloadIfAsked();
+    ReloadIfAsked();
+    EXPECT_EQ(Pid(1), before[1]);
+    EXPECT_EQ(LogMessages(from), Lines{"Reloading the configuration file ..."});
+  }
+  ReloadIfAsked();
+  EXPECT_EQ(Pid(1), before[2]);
+  EXPECT_EQ(kit::Count(LogMessages(from), "Reloading the configuration file ..."), 1u);
+  EXPECT_EQ(LogMessages().back(), Reloaded(0, 0, 1, 2));
 }
 
 // Added while the service is paused, a program that is not restarted

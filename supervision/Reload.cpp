@@ -63,10 +63,19 @@ std::vector<tclPrc*> tclPrcList::Apply(const tclReloadPlan& plan,
 }
 
 void tclPrcList::StopLeaving(bool again) {
+  // Each try costs the loop a grace period, so one that outlived its
+  // termination is not tried in every pass.
+  const DWORD retryPause = 60000;
   std::vector<tclPrc*> records;
   {
     std::unique_lock<std::mutex> table = HoldTable();
-    for (const tclLeavingPrc& leaving : Leaving) records.push_back(leaving.Record.get());
+    DropEndedLeaving();
+    DWORD now = GetTickCount();
+    for (tclLeavingPrc& leaving : Leaving) {
+      if (again && now - leaving.LastStop < retryPause) continue;
+      leaving.LastStop = now;
+      records.push_back(leaving.Record.get());
+    }
   }
   if (records.empty()) return;
   for (tclPrc* record : records)
@@ -76,6 +85,11 @@ void tclPrcList::StopLeaving(bool again) {
                          record->Settings.Launch.AppName);
   StopRecordsTogether(records, [] {});
   std::unique_lock<std::mutex> table = HoldTable();
+  DropEndedLeaving();
+}
+
+// A service stop may still hold one pinned.
+void tclPrcList::DropEndedLeaving() {
   for (size_t i = Leaving.size(); i-- > 0;)
     if (Leaving[i].Record->Pins == 0 && !Leaving[i].Record->IsRunning())
       Leaving.erase(Leaving.begin() + long(i));

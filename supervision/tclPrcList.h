@@ -48,6 +48,7 @@ class tclPrcPin {
 struct tclLeavingPrc {
   int32_t Number = 0;
   std::unique_ptr<tclPrc> Record;
+  DWORD LastStop = 0;   // tick count of the last stop asked of it
 };
 
 // Every record asked to stop at the same moment and all waited for together;
@@ -99,8 +100,9 @@ class tclPrcList {
   uint32_t LongestStopPause() const;
   // The records of the table, then those leaving it; the table is held.
   std::vector<tclPrc*> AllRecords() const;
-  // Stops again, all at once, the records a reload took out whose child is
-  // still running, each with a log line; those that have ended go.
+  // Stops, all at once, the records a reload took out whose child is still
+  // running; `again`: only those last tried a while ago, each with a log
+  // line. Those that have ended go.
   void StopLeaving(bool again);
   // Starts the records a reload added while starts were blocked, once they
   // are no longer.
@@ -142,6 +144,8 @@ class tclPrcList {
   std::atomic<bool> ReloadAsked{false};
 
  private:
+  void DropEndedLeaving();   // the table is held
+
   mutable std::mutex TableLock;
 };
 
