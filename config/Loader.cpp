@@ -123,6 +123,7 @@ std::string ProgramForCommandLine(const std::string& appName) {
 tclPrcSettings ReadSection(tclIni& ini, int32_t n, tclStopMethod fallback,
                            const std::vector<std::string>& commonEnvironment) {
   tclSectionRead read{ini, n, tclIni::SectionName(n), fallback, tclPrcSettings()};
+  tclIniKeyList keys(ini, read.Section);
   for (const tclKeyRow& row : KeyRows) row.Read(read, row.Key);
   tclPrcSettings& prc = read.Prc;
   if (prc.Health.Kind != tclHealthKind::None && (read.Port < 1 || read.Port > HighestPort)) {

@@ -123,11 +123,12 @@ TEST_F(LoadTest, EmptyFileLoadsAnEmptyTableToo) {
   EXPECT_EQ(Logged().size(), 4u);
 }
 
+// A key's letter case and a stray "=v" line hide no key.
 TEST_F(LoadTest, OneFullSectionIsLoadedWithEveryValueAndItsAccount) {
   Config(
       "[Settings]\r\nRestartInterval=3000\r\n"
-      "[Process_0]\r\nAppName=C:\\Tools\\srv.exe\r\nProcessName=web\r\n"
-      "CommandLine=-port 80\r\nStartDir=D:\\Data\r\nPriority=High\r\nWindow=Minimize\r\n"
+      "[Process_0]\r\n=stray\r\nappname=C:\\Tools\\srv.exe\r\nProcessName=web\r\n"
+      "CommandLine=-port 80\r\nStartDir=D:\\Data\r\nPRIORITY=High\r\nWindow=Minimize\r\n"
       "AutoRestart=no\r\nPaused=yes\r\nStartPause=250\r\nStopPause=0\r\n"
       "NumOfRespChecks=3\r\nPrcFileLogging=no\r\n");
   ASSERT_TRUE(PrcList.LoadFromIni());

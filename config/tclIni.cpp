@@ -11,14 +11,50 @@ void tclIni::SetPath(const std::string& path) { Path = path; }
 
 void tclIni::Error(const std::string& text) { Log.FileLine(LinePrefix + text, true); }
 
+namespace {
+// Room for the names of a section with every key and a long environment.
+const DWORD KeyListSize = 32768;
+}  // namespace
+
+void tclIni::ListKeys(const std::string& section) {
+  ForgetKeys();
+  std::vector<char> buffer(KeyListSize, '\0');
+  DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(), KeyListSize,
+                                     Path.c_str());
+  if (n + 2 >= KeyListSize) return;   // cut short: every key is looked up
+  // Walked to its length, not to the first empty name: a line "=v" lists one.
+  for (DWORD at = 0; at < n;) {
+    std::string name(&buffer[at]);
+    at += DWORD(name.size()) + 1;
+    if (!name.empty()) ListedKeys.push_back(ToLowerText(name));
+  }
+  ListedSection = section;
+}
+
+void tclIni::ForgetKeys() {
+  ListedSection.clear();
+  ListedKeys.clear();
+}
+
+bool tclIni::IsListedAbsent(const std::string& section, const std::string& key) const {
+  if (ListedSection.empty() || section != ListedSection) return false;
+  std::string wanted = ToLowerText(key);
+  for (const std::string& name : ListedKeys)
+    if (name == wanted) return false;
+  return true;
+}
+
 std::string tclIni::ReadValue(const std::string& section, const std::string& key,
                               const std::string& defaultValue) {
-  char buffer[SettingsBufferSize];
-  buffer[0] = '\0';
-  GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
-                           SettingsBufferSize, Path.c_str());
-  buffer[SettingsBufferSize - 1] = '\0';
-  std::string value = buffer;
+  std::string value = defaultValue;   // what the reader gives for an absent key
+  if (!IsListedAbsent(section, key)) {
+    char buffer[SettingsBufferSize];
+    buffer[0] = '\0';
+    GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
+                             SettingsBufferSize, Path.c_str());
+    buffer[SettingsBufferSize - 1] = '\0';
+    value = buffer;
+  }
   if (Echo) Log.FileLine("   " + key + " = " + value, true);
   return value.empty() ? defaultValue : value;
 }
@@ -40,6 +76,7 @@ bool tclIni::ReadYesNo(const std::string& section, const std::string& key, bool 
 // An empty value is a present key: the reader returns "" for it, never the
 // default, so a default no file can hold tells the two apart.
 bool tclIni::HasKey(const std::string& section, const std::string& key) {
+  if (IsListedAbsent(section, key)) return false;
   const char absent[] = "\x01" "absent" "\x01";
   char buffer[sizeof absent + 1];
   buffer[0] = '\0';

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/Constants.h"
 #include "supervision/StopMethod.h"
@@ -58,8 +59,29 @@ class tclIni {
   int32_t ReadLogMaxSize();
   int32_t ReadLogBackups();
 
+  // Until ForgetKeys, a key the section's list of names lacks is taken as
+  // absent without a lookup: one call for the list instead of one per absent
+  // key, which under some readers checks the file again each time.
+  void ListKeys(const std::string& section);
+  void ForgetKeys();
+
  private:
+  bool IsListedAbsent(const std::string& section, const std::string& key) const;
+
   std::string Path;  // set once, before any second thread exists
+  std::string ListedSection;             // empty: no list held
+  std::vector<std::string> ListedKeys;   // in lower case
+};
+
+class tclIniKeyList {
+ public:
+  tclIniKeyList(tclIni& ini, const std::string& section) : Owner(ini) { Owner.ListKeys(section); }
+  ~tclIniKeyList() { Owner.ForgetKeys(); }
+  tclIniKeyList(const tclIniKeyList&) = delete;
+  tclIniKeyList& operator=(const tclIniKeyList&) = delete;
+
+ private:
+  tclIni& Owner;
 };
 
 class tclIniQuiet {

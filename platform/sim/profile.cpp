@@ -210,19 +210,42 @@ std::vector<Section> Parse(const std::string& text) {
   return sections;
 }
 
-// Only the first section of a name is searched, and in it the first entry
-// of the name decides, even one without '=' (it gives the default). The
-// section and key asked for are trimmed first.
+// Only the first section of a name is searched. The section and key asked
+// for are trimmed first.
+const Section* FindSection(const std::vector<Section>& sections, const std::string& section) {
+  std::string wanted = Trim(section);
+  for (const Section& s : sections)
+    if (SameName(s.name, wanted)) return &s;
+  return nullptr;
+}
+
+// The first entry of the name decides, even one without '=' (it gives the
+// default).
 const Entry* Find(const std::vector<Section>& sections, const std::string& section,
                   const std::string& key) {
-  std::string wantedSection = Trim(section), wantedKey = Trim(key);
-  for (const Section& s : sections) {
-    if (!SameName(s.name, wantedSection)) continue;
-    for (const Entry& e : s.entries)
-      if (SameName(e.name, wantedKey)) return &e;
-    return nullptr;
-  }
+  const Section* s = FindSection(sections, section);
+  std::string wanted = Trim(key);
+  if (s != nullptr)
+    for (const Entry& e : s->entries)
+      if (SameName(e.name, wanted)) return &e;
   return nullptr;
+}
+
+// The names of a section, each ended by a NUL and the list by one more; a
+// comment's name and a blank name without '=' are left out, but "=v" gives
+// an empty name. A list cut short by the buffer returns size - 2.
+DWORD CopyNames(const Section* s, LPSTR buffer, DWORD size) {
+  std::string list;
+  if (s != nullptr)
+    for (const Entry& e : s->entries)
+      if ((!e.name.empty() || e.hasValue) && (e.name.empty() || e.name[0] != ';'))
+        list += e.name + '\0';
+  if (size < 2) return 0;
+  DWORD n = list.size() + 1 < size ? DWORD(list.size()) : size - 2;
+  std::memcpy(buffer, list.data(), n);
+  buffer[n] = '\0';
+  buffer[n + 1] = '\0';
+  return n;
 }
 
 // --- What is returned ---
@@ -258,11 +281,17 @@ DWORD CopyOut(const std::string& value, LPSTR buffer, DWORD size) {
 
 }  // namespace
 
-// A null section or key (the lists of names) is not used by the system and
-// gives the default here.
+// A null section (the list of sections) is not used by the system and gives
+// the default here; a null key gives the section's names.
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer,
                                DWORD size, LPCSTR fileName) {
   if (buffer == nullptr || size == 0) return 0;
+  if (section != nullptr && key == nullptr) {
+    std::vector<Section> sections;
+    if (fileName != nullptr && sim::FileExists(fileName))
+      sections = Parse(AnsiText(sim::ReadFile(fileName)));
+    return CopyNames(FindSection(sections, section), buffer, size);
+  }
   std::string value = DefaultText(defaultValue);
   if (section != nullptr && key != nullptr && fileName != nullptr && sim::FileExists(fileName)) {
     const std::vector<Section> sections = Parse(AnsiText(sim::ReadFile(fileName)));
