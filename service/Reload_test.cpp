@@ -83,6 +83,11 @@ TEST(Reload, TheFilesProgramsAreMatchedAgainstTheRunningOnes) {
         "gap hides the sections after it."}},
       {"[Settings]\r\n",
        {"The configuration was not reloaded: the file lists no program, while 3 are configured."}},
+      // The console pause of C leaves with it: D is a program of its own.
+      {Section(0, A, 0) + Section(1, B, 1) + Section(2, D, 3),
+       {"Process (2): Restarted with new launch settings: " + D, Reloaded(0, 1, 0, 2),
+        "Started program " + D},
+       {0, 1, NewChild}},
       // An error line names its program, as the section header does at the start.
       {Section(0, A, 0) + Section(1, B, 1, "HealthCheck=tcp\r\n") + Section(2, C, 2),
        {"Process (1): Error: The health check is not run: HealthPort must be from 1 to 65535.",
@@ -167,38 +172,6 @@ TEST(Reload, ACommandOrAStopMeetingAReloadFindsTheNewTable) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-// A console pause belongs to the program it was given to: one whose launch
-// settings change starts with them, and a program moved into a paused
-// number does not take the pause over.
-TEST(Reload, AConsolePauseLeavesWithItsProgram) {
-  struct Case {
-    int32_t paused;
-    std::string file;
-    std::vector<bool> pausedAfter, aliveAfter;
-  } cases[] = {
-      {1, Section(0, A, 0) + Section(1, B, 1, "Env_0=PORT=9\r\n") + Section(2, C, 2),
-       {false, false, false}, {true, true, true}},
-      {0, Section(0, B, 1, "Env_0=PORT=9\r\n") + Section(1, C, 2), {false, false}, {true, true}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.paused);
-    Begin();
-    PrcList.Pause(c.paused);
-    PrcList.Stop(c.paused, true);
-    sim::WriteFile(kit::IniPath, c.file);
-    AskForReload();
-    ReloadIfAsked();
-    ASSERT_EQ(PrcList.Count, int32_t(c.pausedAfter.size()));
-    for (int32_t n = 0; n < PrcList.Count; ++n) {
-      EXPECT_EQ(PrcList.IsPaused(n), c.pausedAfter[size_t(n)]) << n;
-      EXPECT_EQ(Pid(n) != 0, c.aliveAfter[size_t(n)]) << n;
-    }
-  }
-}
 
 // B's runs end at once; restarted with new launch settings, it is judged as
 // a program of its own: its first short run begins the first delay.

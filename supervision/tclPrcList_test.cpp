@@ -273,18 +273,18 @@ namespace {
 
 // A program as a section gives it; "+env" and "+stop" change one launch and
 // one other setting.
-tclPrcSettings Program(const std::string& spec) {
+tclPrcSettings Program(const std::string& text) {
   tclPrcSettings s;
-  s.Launch.AppName = spec.substr(0, spec.find('+'));
-  if (spec.find("+env") != std::string::npos) s.Launch.Environment = std::string("PORT=9\0\0", 8);
-  if (spec.find("+stop") != std::string::npos) s.StopPause = 30000;
-  if (spec.find("+high") != std::string::npos) s.Priority = HIGH_PRIORITY_CLASS;
+  s.Launch.AppName = text.substr(0, text.find('+'));
+  if (text.find("+env") != std::string::npos) s.Launch.Environment = std::string("PORT=9\0\0", 8);
+  if (text.find("+stop") != std::string::npos) s.StopPause = 30000;
+  if (text.find("+high") != std::string::npos) s.Priority = HIGH_PRIORITY_CLASS;
   return s;
 }
 
-std::vector<tclPrcSettings> Programs(const std::vector<std::string>& specs) {
+std::vector<tclPrcSettings> Programs(const std::vector<std::string>& texts) {
   std::vector<tclPrcSettings> programs;
-  for (const std::string& spec : specs) programs.push_back(Program(spec));
+  for (const std::string& text : texts) programs.push_back(Program(text));
   return programs;
 }
 
