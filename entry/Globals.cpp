@@ -4,11 +4,13 @@
 // in the reverse order): log, configuration, process table, service.
 #include "config/Constants.h"
 #include "config/tclIni.h"
+#include "log/tclEventLog.h"
 #include "log/tclLog.h"
 #include "service/tclService.h"
 #include "supervision/tclPrcList.h"
 
 tclLog Log(DefaultLogPath);
+tclEventLog EventLog;
 tclIni Ini(DefaultIniPath);
 tclPrcList PrcList;
 tclService Service;
