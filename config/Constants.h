@@ -62,6 +62,7 @@ inline const std::string KeyEnvPrefix = "Env_";
 // Opt-in keys of the settings section, echoed only when the file has them.
 inline const std::string KeyLogMaxSize = "LogMaxSize", KeyLogBackups = "LogBackups";
 inline const std::string KeyParallelStop = "ParallelStop", KeyStopOnShutdown = "StopOnShutdown";
+inline const std::string KeyEventLog = "EventLog";
 
 inline const std::string ConfirmationText =
     "The command was issued - see log entry to see if it succeeded.";

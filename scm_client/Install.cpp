@@ -1,5 +1,6 @@
 #include "log/ErrorText.h"
 #include "log/tclLog.h"
+#include "scm_client/EventSource.h"
 #include "scm_client/Report.h"
 #include "scm_client/ScmSession.h"
 #include "service/tclService.h"
@@ -29,6 +30,7 @@ bool tclService::Install() {
       return false;
     }
     Report("The service " + Name + " was successfully installed.");
+    AddEventSource(Name, ExecutablePath);
     CloseServiceHandle(service);
     return true;
   };

@@ -1,4 +1,5 @@
 #include "log/ErrorText.h"
+#include "scm_client/EventSource.h"
 #include "scm_client/ScmSession.h"
 #include "service/tclService.h"
 
@@ -16,6 +17,7 @@ bool tclService::Remove() {
                                                           : "See error code.");
       return false;
     }
+    RemoveEventSource(Name);
     message = "The service " + Name + " was successfully removed.";
     return true;
   });

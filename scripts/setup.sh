@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
     cmake g++ libgtest-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine32:i386 wine64
     xvfb x11-utils imagemagick python3
     clang libclang-rt-14-dev

@@ -5,6 +5,7 @@
 #include "config/Constants.h"
 #include "config/Loader.h"
 #include "config/tclIni.h"
+#include "log/tclEventLog.h"
 #include "log/tclLog.h"
 #include "service/Service.h"
 #include "service/tclService.h"
@@ -20,9 +21,9 @@ const DWORD ReloadAllowance = 10000;
 // (which alone touches it) until the command is done.
 bool PutOff = false;
 
-std::string NotReloaded(const std::string& reason) {
-  return "The configuration was not reloaded: " + reason;
-}
+const std::string NotReloadedText = "The configuration was not reloaded: ";
+
+std::string NotReloaded(const std::string& reason) { return NotReloadedText + reason; }
 
 void WarnIfChanged(const std::string& key, bool changed) {
   if (changed)
@@ -37,9 +38,15 @@ void TakeSettings(const tclFileSettings& file) {
                  true);
     PrcList.RestartInterval = file.RestartInterval;
   }
+  bool eventLog;
   {
     tclIniQuiet quiet(Ini);
     Service.LoadLogLimits(false);
+    eventLog = Ini.ReadOptionalYesNo(SettingsSection, KeyEventLog, false);
+  }
+  if (eventLog != EventLog.Enabled()) {
+    Log.FileLine(std::string("Settings: EventLog is now ") + (eventLog ? "yes." : "no."), true);
+    EventLog.Enable(Service.Name, eventLog);
   }
   WarnIfChanged(KeyServiceName, file.ServiceName != Service.Name);
   WarnIfChanged(KeyUserInterface, file.UserInterface != Service.Interactive);
@@ -100,6 +107,8 @@ void ReloadIfAsked() {
     return;
   }
   Log.FileLine(outcome, true);
+  if (outcome.compare(0, NotReloadedText.size(), NotReloadedText) == 0)
+    EventLog.Report(tclEventId::ReloadRefused, outcome);
   NoteReload(outcome);
   WriteStatus();
   // Only this loop drops records, so these outlive their start; a command or

@@ -5,6 +5,7 @@
 #include "config/Constants.h"
 #include "config/tclIni.h"
 #include "log/ErrorText.h"
+#include "log/tclEventLog.h"
 #include "log/tclLog.h"
 #include "service/Service.h"
 #include "service/tclService.h"
@@ -83,6 +84,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   Log.FileLine(std::string("   UserInterface = ") + (Service.Interactive ? "Yes" : "No"), true);
   Service.LoadLogLimits(true);
   Service.LoadStopSettings();
+  EventLog.Enable(Service.Name, Ini.ReadOptionalYesNo(SettingsSection, KeyEventLog, false));
 
   if (!PrcList.LoadFromIni()) {
     Service.ReportStopped(1, 0x0FFFFFFF);
@@ -95,8 +97,10 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   if (Service.StopOnShutdown) AcceptShutdownNotice(takesPreshutdown);
   if (!Service.ReportState(SERVICE_RUNNING))
     Log.FileLine(ErrorText(GetLastError(), ": The service status could not be set."), true);
+  EventLog.Report(tclEventId::ServiceStarted, "The service has started.");
   Supervise();
   EndServiceStop();
+  EventLog.Report(tclEventId::ServiceStopped, "The service has stopped.");
   Log.WriteKeptLines();
   SetMainRunning(false);
 }

@@ -84,6 +84,7 @@ void Reset() {
   detail::ResetFiles();
   detail::ResetMutexes();
   detail::ResetSockets();
+  detail::ResetEventLog();
   detail::ResetClock();
   t_lastError = 0;
 }

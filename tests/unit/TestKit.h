@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/Constants.h"
+#include "log/tclEventLog.h"
 #include "log/tclLog.h"
 #include "platform/sim/sim.h"
 #include "service/Service.h"
@@ -43,6 +44,7 @@ inline void FreshGlobals() {
   memset(&Service.Status, 0, sizeof Service.Status);
   Service.StatusHandle = nullptr;
   Log.SetFileEnabled(true);
+  EventLog.Enable(ProductName, false);
   Service.SetUpPaths();
 }
 
