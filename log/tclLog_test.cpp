@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "log/tclEventLog.h"
 #include "platform/sim/sim.h"
 #include "tests/unit/TestKit.h"
 
@@ -404,4 +407,55 @@ TEST_F(LogTest, ALineTheFullDiskDidNotTakeIsNotTakenAsWritten) {
   EXPECT_EQ(kit::IndexOf(kit::LogLines(), Stamp + "Warning: 1 log lines were lost while the "
                                                    "log file could not be opened."),
             0);
+}
+
+// ---- Event log ----------------------------------------------------------------
+
+// Fixed ids, each with its type and a message in the table compiled into the
+// executable, or Event Viewer shows no text.
+TEST(EventLog, EachIdHasItsTypeAndItsMessage) {
+  std::stringstream table;
+  table << std::ifstream(QL_SOURCE_DIR "/log/EventMessages.mc").rdbuf();
+  struct Case {
+    tclEventId id;
+    const char* name;
+    uint32_t number;
+    WORD type;
+  } cases[] = {
+      {tclEventId::ServiceStarted, "ServiceStarted", 100, EVENTLOG_INFORMATION_TYPE},
+      {tclEventId::ServiceStopped, "ServiceStopped", 101, EVENTLOG_INFORMATION_TYPE},
+      {tclEventId::ReloadRefused, "ReloadRefused", 102, EVENTLOG_WARNING_TYPE},
+      {tclEventId::ProgramFailed, "ProgramFailed", 200, EVENTLOG_WARNING_TYPE},
+      {tclEventId::GaveUp, "GaveUp", 201, EVENTLOG_ERROR_TYPE},
+      {tclEventId::FailureCommandFailed, "FailureCommandFailed", 202, EVENTLOG_WARNING_TYPE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(uint32_t(c.id), c.number) << c.name;
+    EXPECT_EQ(EventTypeOf(c.id), c.type) << c.name;
+    std::string message = "MessageId=" + std::to_string(c.number) + "\nSymbolicName=" + c.name +
+                          "\nLanguage=English\n%1\n.\n";
+    EXPECT_NE(table.str().find(message), std::string::npos) << c.name;
+  }
+}
+
+// Reports failing in a row are one outage: a line as it begins, one as it
+// ends with the entries it cost, nothing between.
+TEST(EventLog, AnOutageIsOneLineAtItsStartAndOneAtItsEnd) {
+  const std::string Out = "Warning (1502): The event log cannot be written.";
+  struct Case {
+    std::vector<bool> written;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{true, true}, {"", ""}},
+      {{false, false, false, true},
+       {Out, "", "", "The event log can be written again (entries lost: 3)."}},
+      {{false, true, false},
+       {Out, "The event log can be written again (entries lost: 1).", Out}},
+  };
+  for (const Case& c : cases) {
+    uint32_t lost = 0;
+    std::vector<std::string> lines;
+    for (bool written : c.written) lines.push_back(NoteReport(lost, written, written ? 0 : 1502));
+    EXPECT_EQ(lines, c.lines);
+  }
 }

@@ -153,6 +153,15 @@ inline int IndexOf(const Lines& lines, const std::string& text) {
   return -1;
 }
 
+// The event log's entries as "<source> <type> <id>: <text>".
+inline Lines EventEntries() {
+  Lines entries;
+  for (const sim::EventEntry& e : sim::EventEntries())
+    entries.push_back(e.source + " " + std::to_string(e.type) + " " + std::to_string(e.id) +
+                      ": " + e.text);
+  return entries;
+}
+
 // ---- Console and waiting ---------------------------------------------------------
 
 // Console output of one stretch of a test, as lines.
