@@ -306,7 +306,7 @@ class BlankDirectory(ConsoleTestCase):
         name = self.scm.unique_name("QLBlank")
         rec = self.scm.track_record(progs.path("rec.txt"))
         harness.write_ini(d, "[Settings]\nServiceName=%s\nUserInterface=No\n"
-                          "RestartInterval=200\n" % name
+                          "RestartInterval=200\nEventLog=yes\n" % name
                           + program_section(0, progs.winpath("qtprog.exe"),
                                             progs.winpath("rec.txt"), "solo"))
         exe = d.winpath(harness.PROGRAM_EXE)
@@ -316,6 +316,12 @@ class BlankDirectory(ConsoleTestCase):
         # Quoted, so that no C:\qt\console_blank.exe could be run instead.
         self.assertEqual((cfg["type"], cfg["start"], cfg["display"], cfg["path"]),
                          (0x10, 2, name, '"' + exe + '"'))
+        # The event source: the message file unquoted, as the log reads it.
+        source = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + name
+        rc, out = self.wine.run("reg", ["query", source], timeout=60)
+        self.assertEqual(rc, 0, out)
+        self.assertRegex(out, r"EventMessageFile\s+REG_EXPAND_SZ\s+" + re.escape(exe) + r"\s")
+        self.assertRegex(out, r"TypesSupported\s+REG_DWORD\s+0x7\s")
 
         rc, body, start = self.console(d, "-start")
         self.assertEqual((rc, body), (0, ["Attempting to start the service ...",
@@ -335,6 +341,9 @@ class BlankDirectory(ConsoleTestCase):
         rc, body, _ = self.console(d, "-remove")
         self.assertEqual((rc, body), (0, ["Attempting to remove service %s ...." % name,
                                           "The service %s was successfully removed." % name]))
+        self.assertNotEqual(self.wine.run("reg", ["query", source], timeout=60)[0], 0)
+        # Wine takes the start's and the stop's entries without recording them.
+        self.assertFalse([l for l in harness.log_lines(d) if "event log" in l])
 
 
 class BadCommandLines(ConsoleTestCase):
