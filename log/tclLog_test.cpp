@@ -4,9 +4,10 @@
 
 #include <atomic>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "log/tclEventLog.h"
@@ -411,51 +412,37 @@ TEST_F(LogTest, ALineTheFullDiskDidNotTakeIsNotTakenAsWritten) {
 
 // ---- Event log ----------------------------------------------------------------
 
-// Fixed ids, each with its type and a message in the table compiled into the
-// executable, or Event Viewer shows no text.
+// Each id has its type and a message in the table compiled into the
+// executable, without which Event Viewer shows no text.
 TEST(EventLog, EachIdHasItsTypeAndItsMessage) {
-  std::stringstream table;
-  table << std::ifstream(QL_SOURCE_DIR "/log/EventMessages.mc").rdbuf();
-  struct Case {
-    tclEventId id;
-    const char* name;
-    uint32_t number;
-    WORD type;
-  } cases[] = {
-      {tclEventId::ServiceStarted, "ServiceStarted", 100, EVENTLOG_INFORMATION_TYPE},
-      {tclEventId::ServiceStopped, "ServiceStopped", 101, EVENTLOG_INFORMATION_TYPE},
-      {tclEventId::ReloadRefused, "ReloadRefused", 102, EVENTLOG_WARNING_TYPE},
-      {tclEventId::ProgramFailed, "ProgramFailed", 200, EVENTLOG_WARNING_TYPE},
-      {tclEventId::GaveUp, "GaveUp", 201, EVENTLOG_ERROR_TYPE},
-      {tclEventId::FailureCommandFailed, "FailureCommandFailed", 202, EVENTLOG_WARNING_TYPE},
+  std::ifstream file(QL_SOURCE_DIR "/log/EventMessages.mc");
+  std::string table(std::istreambuf_iterator<char>(file), {});
+  // Types: 4 information, 2 warning, 1 error.
+  const std::tuple<tclEventId, std::string, WORD> cases[] = {
+      {tclEventId::ServiceStarted, "100\nSymbolicName=ServiceStarted", 4},
+      {tclEventId::ServiceStopped, "101\nSymbolicName=ServiceStopped", 4},
+      {tclEventId::ReloadRefused, "102\nSymbolicName=ReloadRefused", 2},
+      {tclEventId::ProgramFailed, "200\nSymbolicName=ProgramFailed", 2},
+      {tclEventId::GaveUp, "201\nSymbolicName=GaveUp", 1},
+      {tclEventId::FailureCommandFailed, "202\nSymbolicName=FailureCommandFailed", 2},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(uint32_t(c.id), c.number) << c.name;
-    EXPECT_EQ(EventTypeOf(c.id), c.type) << c.name;
-    std::string message = "MessageId=" + std::to_string(c.number) + "\nSymbolicName=" + c.name +
-                          "\nLanguage=English\n%1\n.\n";
-    EXPECT_NE(table.str().find(message), std::string::npos) << c.name;
+  for (const auto& [id, message, type] : cases) {
+    EXPECT_EQ(std::to_string(uint32_t(id)), message.substr(0, 3));
+    EXPECT_EQ(EventTypeOf(id), type) << message;
+    std::string entry = "MessageId=" + message + "\nLanguage=English\n%1\n.\n";
+    EXPECT_NE(table.find(entry), std::string::npos) << message;
   }
 }
 
 // Reports failing in a row are one outage: a line as it begins, one as it
 // ends with the entries it cost, nothing between.
 TEST(EventLog, AnOutageIsOneLineAtItsStartAndOneAtItsEnd) {
-  const std::string Out = "Warning (1502): The event log cannot be written.";
-  struct Case {
-    std::vector<bool> written;
-    std::vector<std::string> lines;
-  } cases[] = {
-      {{true, true}, {"", ""}},
-      {{false, false, false, true},
-       {Out, "", "", "The event log can be written again (entries lost: 3)."}},
-      {{false, true, false},
-       {Out, "The event log can be written again (entries lost: 1).", Out}},
-  };
-  for (const Case& c : cases) {
-    uint32_t lost = 0;
-    std::vector<std::string> lines;
-    for (bool written : c.written) lines.push_back(NoteReport(lost, written, written ? 0 : 1502));
-    EXPECT_EQ(lines, c.lines);
-  }
+  const std::string Out = "Warning (1502): The event log cannot be written.",
+                    Back = "The event log can be written again (entries lost: ";
+  const std::pair<bool, std::string> reports[] = {
+      {true, ""}, {false, Out}, {false, ""}, {false, ""}, {true, Back + "3)."},
+      {true, ""}, {false, Out}, {true, Back + "1)."}};
+  uint32_t lost = 0;
+  for (const auto& [written, line] : reports)
+    EXPECT_EQ(NoteReport(lost, written, written ? 0 : 1502), line);
 }

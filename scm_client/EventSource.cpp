@@ -13,9 +13,8 @@ std::string SourceKey(const std::string& name) {
 }
 
 bool Warn(LONG error, const std::string& what, const std::string& name) {
-  Log.FileLine("Warning (" + std::to_string(int32_t(error)) + "): The event log source could not be " +
-                   what + ": HKEY_LOCAL_MACHINE\\" + SourceKey(name),
-               true);
+  std::string text = "): The event log source could not be " + what + ": HKEY_LOCAL_MACHINE\\";
+  Log.FileLine("Warning (" + std::to_string(int32_t(error)) + text + SourceKey(name), true);
   return false;
 }
 

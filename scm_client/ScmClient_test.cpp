@@ -178,40 +178,6 @@ TEST_F(ScmClient, InstallRegistersTheFixedFileNameWhateverTheRunningExecutableIs
   EXPECT_EQ(sim::Service(Name).binaryPath, "D:\\Tools\\QuarnLoader.exe");
 }
 
-// The event source: where it cannot be added or removed, one log line and
-// nothing else changes. An install of an older version has none to remove.
-TEST_F(ScmClient, AnEventSourceThatCannotBeAddedOrRemovedIsOneLogLine) {
-  const std::string key =
-      ": HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + Name;
-  const std::string installed = "The service " + Name + " was successfully installed.",
-                    removed = "The service " + Name + " was successfully removed.";
-  struct Case {
-    const char* function;
-    DWORD error;
-    Lines lines;
-  } cases[] = {
-      {"", 0, {}},
-      {"RegCreateKeyExA", 5, {"Warning (5): The event log source could not be registered" + key}},
-      {"RegSetValueExA", 5, {"Warning (5): The event log source could not be registered" + key}},
-      {"RegDeleteKeyA", 5, {"Warning (5): The event log source could not be removed" + key}},
-      {"RegDeleteKeyA", ERROR_FILE_NOT_FOUND, {}},
-  };
-  for (const Case& c : cases) {
-    sim::Reset();
-    kit::FreshGlobals();
-    sim::FailNext(c.function, c.error);
-    Console console;
-    EXPECT_TRUE(Service.Install());
-    EXPECT_TRUE(Service.Remove());
-    EXPECT_EQ(console.Lines(),
-              (Lines{"", "*** The service will be Interactive ***", "", installed, removed}));
-    Lines log = {"*** The service will be Interactive ***", installed};
-    log.insert(log.end(), c.lines.begin(), c.lines.end());
-    log.push_back(removed);
-    EXPECT_EQ(LogMessages(), log) << c.function;
-  }
-}
-
 // --- Remove ---
 
 TEST_F(ScmClient, RemoveOfAStoppedServiceSendsNoStop) {

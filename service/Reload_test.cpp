@@ -275,22 +275,6 @@ TEST(Reload, AProgramAddedWhileTheServiceIsPausedStartsAtResume) {
 
 // Three programs that ignore the quit message leave with the reload; a stop
 // control meanwhile is answered while they are still given their grace.
-// A refused reload is a warning entry with its log line; the file's EventLog
-// applies at once.
-TEST(Reload, ARefusalIsAnEntryAndEventLogFollowsTheFile) {
-  Begin();
-  EventLog.Enable(ProductName, true);
-  for (const std::string& file : {std::string("[Settings]\r\n"), Base, std::string()}) {
-    file.empty() ? sim::RemoveFile(kit::IniPath) : sim::WriteFile(kit::IniPath, file);
-    AskForReload();
-    ReloadIfAsked();
-  }
-  EXPECT_EQ(kit::EventEntries(),
-            Lines{"(Quarn) Server Loader 2 102: The configuration was not reloaded: the file "
-                  "lists no program, while 3 are configured."});
-  EXPECT_EQ(kit::Count(LogMessages(), "Settings: EventLog is now no."), 1u);
-}
-
 TEST(Reload, AStopDuringAReloadsStopsIsReportedAtOnce) {
   sim::Program deaf;
   deaf.ignoresQuit = true;

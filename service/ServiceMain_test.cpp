@@ -2,8 +2,6 @@
 // the programs and the supervision loop it then runs until the stop.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "service/ControlCodes.h"
 #include "tests/unit/TestKit.h"
 
@@ -108,42 +106,6 @@ TEST_F(ServiceMainTest, WithoutProgramsTheServiceRunsAndStartsNothing) {
   EXPECT_EQ(log.back(), "Attempting to start processes ...") << "the empty loop logs nothing";
   ASSERT_TRUE(run.Stop());
   EXPECT_TRUE(sim::WaitServiceMainReturned(10000));
-}
-
-// The start and the stop are one entry each, only with EventLog=yes. A source
-// that cannot be registered for the start is registered for the stop.
-TEST_F(ServiceMainTest, TheStartAndTheStopAreEntriesWhenAskedFor) {
-  const std::string Started = "(Quarn) Server Loader 4 100: The service has started.",
-                    Stopped = "(Quarn) Server Loader 4 101: The service has stopped.";
-  struct Case {
-    const char* settings;
-    DWORD registerError;
-    Lines entries, lines;
-  } cases[] = {
-      {"", 0, {}, {}},
-      {"EventLog=no\r\n", 0, {}, {}},
-      {"EventLog=yes\r\n", 0, {Started, Stopped}, {}},
-      {"EventLog=yes\r\n", 5, {Stopped},
-       {"Warning (5): The event log cannot be written.",
-        "The event log can be written again (entries lost: 1)."}},
-  };
-  for (const Case& c : cases) {
-    sim::Reset();
-    kit::FreshGlobals();
-    sim::WriteFile(kit::IniPath, std::string("[Settings]\r\n") + c.settings);
-    sim::FailNext("RegisterEventSourceA", c.registerError);
-    kit::ServiceRun run;
-    run.Start();
-    ASSERT_TRUE(run.WaitRunning());
-    ASSERT_TRUE(run.Stop());
-    ASSERT_TRUE(sim::WaitServiceMainReturned(10000));
-    EXPECT_EQ(kit::EventEntries(), c.entries) << c.settings;
-    Lines lines = LogMessages();
-    lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [](const std::string& l) { return l.find("event log") == l.npos; }),
-                lines.end());
-    EXPECT_EQ(lines, c.lines);
-  }
 }
 
 TEST_F(ServiceMainTest, AFailedRegistrationReturnsAtOnceWithoutAReport) {

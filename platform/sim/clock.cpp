@@ -84,7 +84,6 @@ void Reset() {
   detail::ResetFiles();
   detail::ResetMutexes();
   detail::ResetSockets();
-  detail::ResetEventLog();
   detail::ResetClock();
   t_lastError = 0;
 }

@@ -154,8 +154,7 @@ void ScriptServiceStates(const std::string& name, const std::vector<DWORD>& stat
 // "ControlService", "QueryServiceStatus", "DeleteService", "OpenServiceA",
 // "CreateServiceA", "SetServiceStatus", "QueryServiceStatusEx", "RegisterServiceCtrlHandlerA", "ChangeServiceConfig2A",
 // "StartServiceCtrlDispatcherA", "CreateMutexA", "ReleaseMutex", "WSAStartup",
-// "socket", "ioctlsocket", "RegisterEventSourceA", "ReportEventA",
-// "RegCreateKeyExA", "RegSetValueExA", "RegDeleteKeyA"); 0 clears.
+// "socket", "ioctlsocket"); 0 clears.
 void FailNext(const std::string& function, DWORD error);
 // Every console-side call in order, e.g. "OpenSCManagerA", "OpenServiceA",
 // "ControlService 129", "QueryServiceStatus", "CloseServiceHandle service",
@@ -164,15 +163,6 @@ std::vector<std::string> ScmCalls();
 int OpenScHandleCount();
 // Every control code given to ControlService, in order, delivered or not.
 std::vector<DWORD> ControlsSent();
-
-// Every event log entry written, in order.
-struct EventEntry {
-  std::string source;
-  WORD type;
-  DWORD id;
-  std::string text;
-};
-std::vector<EventEntry> EventEntries();
 
 // Makes StartServiceCtrlDispatcherA behave as in a process that the service
 // manager started: it runs the service main on a thread of its own and

@@ -86,7 +86,6 @@ void ResetMutexes();
 void ResetConsoles();   // waits for the routines' threads; call without Mu()
 int AttachedConsoleLocked();   // 0: none
 void ResetSockets();
-void ResetEventLog();
 
 // Mutex handles (mutexes.cpp), which the handle calls of processes.cpp pass
 // on; call without Mu().

@@ -339,15 +339,9 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD rev
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           PULONG size);
 
-// The event log and the registry keys of its sources: a placeholder source
-// and key (as some Windows-compatible layers give), calls that succeed
-// unless failed by sim::FailNext, entries recorded, keys not.
+// The event log, and the registry keys of its sources.
 typedef int32_t LONG;
-typedef void* PSID;
-struct SimKey;
-typedef SimKey* HKEY;
-typedef HKEY* PHKEY;
-typedef DWORD REGSAM;
+typedef struct SimKey* HKEY;
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(uintptr_t(0x80000002u)))
 #define ERROR_SUCCESS 0
 #define KEY_SET_VALUE 0x0002u
@@ -358,11 +352,11 @@ typedef DWORD REGSAM;
 #define EVENTLOG_WARNING_TYPE 0x0002
 #define EVENTLOG_INFORMATION_TYPE 0x0004
 HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source);
-BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, PSID user,
+BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, LPVOID user,
                   WORD stringCount, DWORD dataSize, LPCSTR* strings, LPVOID data);
 BOOL DeregisterEventSource(HANDLE source);
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
-                     REGSAM access, LPSECURITY_ATTRIBUTES attributes, PHKEY result,
+                     DWORD access, LPSECURITY_ATTRIBUTES attributes, HKEY* result,
                      LPDWORD disposition);
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD size);

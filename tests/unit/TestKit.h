@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "config/Constants.h"
-#include "log/tclEventLog.h"
 #include "log/tclLog.h"
 #include "platform/sim/sim.h"
 #include "service/Service.h"
@@ -44,7 +43,6 @@ inline void FreshGlobals() {
   memset(&Service.Status, 0, sizeof Service.Status);
   Service.StatusHandle = nullptr;
   Log.SetFileEnabled(true);
-  EventLog.Enable(ProductName, false);
   Service.SetUpPaths();
 }
 
@@ -151,15 +149,6 @@ inline int IndexOf(const Lines& lines, const std::string& text) {
   for (size_t i = 0; i < lines.size(); ++i)
     if (lines[i] == text) return int(i);
   return -1;
-}
-
-// The event log's entries as "<source> <type> <id>: <text>".
-inline Lines EventEntries() {
-  Lines entries;
-  for (const sim::EventEntry& e : sim::EventEntries())
-    entries.push_back(e.source + " " + std::to_string(e.type) + " " + std::to_string(e.id) +
-                      ": " + e.text);
-  return entries;
 }
 
 // ---- Console and waiting ---------------------------------------------------------
