@@ -28,11 +28,7 @@ std::string NoteReport(uint32_t& lost, bool written, DWORD error) {
 
 void tclEventLog::Enable(const std::string& source, bool on) {
   std::lock_guard<std::mutex> hold(Lock);
-  if (!on) {
-    if (Handle != nullptr) DeregisterEventSource(Handle);
-    Handle = nullptr;
-    Lost = 0;   // nothing is written, so nothing is lost either
-  }
+  if (!on) Lost = 0;   // nothing is written, so nothing is lost either
   Source = source;
   On = on;
 }

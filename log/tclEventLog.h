@@ -30,7 +30,7 @@ std::string NoteReport(uint32_t& lost, bool written, DWORD error);
 class tclEventLog {
  public:
   // Whether entries are written at all, and under which source name (the
-  // service's, which a run keeps). Off lets the source go.
+  // service's, which a run keeps).
   void Enable(const std::string& source, bool on);
   bool Enabled();
   // One entry with this text.

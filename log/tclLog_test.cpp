@@ -410,22 +410,18 @@ TEST_F(LogTest, ALineTheFullDiskDidNotTakeIsNotTakenAsWritten) {
             0);
 }
 
-// ---- Event log ----------------------------------------------------------------
-
 // Each id has its type and a message in the table compiled into the
 // executable, without which Event Viewer shows no text.
 TEST(EventLog, EachIdHasItsTypeAndItsMessage) {
   std::ifstream file(QL_SOURCE_DIR "/log/EventMessages.mc");
   std::string table(std::istreambuf_iterator<char>(file), {});
-  // Types: 4 information, 2 warning, 1 error.
-  const std::tuple<tclEventId, std::string, WORD> cases[] = {
+  const std::tuple<tclEventId, std::string, WORD> cases[] = {   // 4 information, 2 warning, 1 error
       {tclEventId::ServiceStarted, "100\nSymbolicName=ServiceStarted", 4},
       {tclEventId::ServiceStopped, "101\nSymbolicName=ServiceStopped", 4},
       {tclEventId::ReloadRefused, "102\nSymbolicName=ReloadRefused", 2},
       {tclEventId::ProgramFailed, "200\nSymbolicName=ProgramFailed", 2},
       {tclEventId::GaveUp, "201\nSymbolicName=GaveUp", 1},
-      {tclEventId::FailureCommandFailed, "202\nSymbolicName=FailureCommandFailed", 2},
-  };
+      {tclEventId::FailureCommandFailed, "202\nSymbolicName=FailureCommandFailed", 2}};
   for (const auto& [id, message, type] : cases) {
     EXPECT_EQ(std::to_string(uint32_t(id)), message.substr(0, 3));
     EXPECT_EQ(EventTypeOf(id), type) << message;

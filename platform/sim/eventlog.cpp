@@ -1,6 +1,6 @@
 // Simulated event log, as Wine has it: a placeholder source whose entries
-// are taken and kept nowhere. The registry calls that add and remove a
-// source's key succeed and keep nothing.
+// are taken and kept nowhere. The registry calls for a source's key succeed
+// and keep nothing.
 #include "platform/sim/sim_internal.h"
 
 HANDLE RegisterEventSourceA(LPCSTR, LPCSTR) {
@@ -10,8 +10,6 @@ HANDLE RegisterEventSourceA(LPCSTR, LPCSTR) {
 
 BOOL ReportEventA(HANDLE, WORD, WORD, DWORD, LPVOID, WORD, DWORD, LPCSTR*, LPVOID) { return TRUE; }
 
-BOOL DeregisterEventSource(HANDLE) { return TRUE; }
-
 LONG RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
                      HKEY* result, LPDWORD) {
   *result = nullptr;
@@ -19,7 +17,5 @@ LONG RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, DWORD, LPSECURITY_ATTRIB
 }
 
 LONG RegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD) { return ERROR_SUCCESS; }
-
 LONG RegDeleteKeyA(HKEY, LPCSTR) { return ERROR_SUCCESS; }
-
 LONG RegCloseKey(HKEY) { return ERROR_SUCCESS; }

@@ -354,7 +354,6 @@ typedef struct SimKey* HKEY;
 HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source);
 BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, LPVOID user,
                   WORD stringCount, DWORD dataSize, LPCSTR* strings, LPVOID data);
-BOOL DeregisterEventSource(HANDLE source);
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
                      DWORD access, LPSECURITY_ATTRIBUTES attributes, HKEY* result,
                      LPDWORD disposition);
