@@ -55,6 +55,12 @@ std::vector<tclPrc*> tclPrcList::Apply(const tclReloadPlan& plan,
     if (record.Settings.Health.Kind != wanted.Health.Kind ||
         record.Settings.AutoRestart != wanted.AutoRestart)
       record.ForgetHealthChecks();
+    // A program the policy left stopped is restarted again under a new one.
+    const tclFailurePolicy &was = record.Settings.Failure, &now = wanted.Failure;
+    if (record.Settings.AutoRestart != wanted.AutoRestart || was.OnFailureOnly != now.OnFailureOnly ||
+        was.SuccessCodes != now.SuccessCodes || was.MaxRestarts != now.MaxRestarts ||
+        was.RestartWindow != now.RestartWindow)
+      record.ForgetRestarts();
     record.Settings = wanted;
   }
   Records.Slots = std::move(next);
