@@ -420,3 +420,106 @@ TEST_F(BackOffTest, HungProgramStoppedByThePassStartsItsDelayThen) {
 }
 
 }  // namespace
+
+namespace {
+
+// --- The restart policy and the failure command ---
+
+std::string CodeLine(int n, const char* code) {
+  return "Process (" + std::to_string(n) + "): The program ended with exit code " + code + ": " +
+         AppOf(n);
+}
+
+TEST_F(CheckAllTest, OnFailureLeavesACleanEndStoppedAndGivesUpAfterMaxRestarts) {
+  sim::Program clean, fails;
+  clean.exitAfterMs = fails.exitAfterMs = 10;
+  fails.exitCode = 3;
+  Table(2, clean);
+  kit::Configure(PrcList.Records[1], AppOf(1), fails);
+  for (int n = 0; n < 2; ++n) PrcList.Records[n].Settings.Failure.OnFailureOnly = true;
+  PrcList.Records[1].Settings.Failure.MaxRestarts = 2;
+  PrcList.Records[1].Settings.Failure.Named = true;
+  PrcList.RestartInterval = 100;
+  PrcList.StartAll();
+  const Lines restart1 = {CodeLine(1, "3 (0x00000003)"),
+                          "Process (1): Attempting to restart program: " + AppOf(1),
+                          "Started program " + AppOf(1)};
+  for (int pass = 0; pass < 2; ++pass) {
+    sim::Advance(20);
+    NewLines();
+    Pass();
+    Lines expected = restart1;
+    if (pass == 0)
+      expected.insert(expected.begin(), "Process (0): The program ended by itself with exit code "
+                                        "0; it is not restarted: " + AppOf(0));
+    EXPECT_EQ(NewLines(), expected) << pass;
+  }
+  sim::Advance(20);
+  Pass();
+  EXPECT_EQ(NewLines(), (Lines{"Process (1): The program was restarted 2 times within 3600000 ms; "
+                               "it is not restarted again until \"-start 1\": " + AppOf(1)}));
+  Pass();
+  EXPECT_TRUE(NewLines().empty());
+  std::vector<ProgramStatus> rows = ProgramStatuses(PrcList);
+  EXPECT_EQ(rows[0].State, "stopped");
+  EXPECT_EQ(rows[1].State, "failed");
+
+  ASSERT_TRUE(PrcList.StartNow(1));
+  ASSERT_TRUE(PrcList.StartNow(0));
+  EXPECT_EQ(ProgramStatuses(PrcList)[1].State, "running");
+  sim::Advance(20);
+  NewLines();
+  Pass();   // counted from none again
+  Lines expected = restart1;
+  expected.insert(expected.begin(), "Process (0): The program ended by itself with exit code 0; "
+                                    "it is not restarted: " + AppOf(0));
+  EXPECT_EQ(NewLines(), expected);
+}
+
+// The pass goes on while a command hangs; failures meanwhile reach the next.
+TEST_F(CheckAllTest, TheFailureCommandIsNotWaitedForAndFailuresMeanwhileArePassedOn) {
+  const std::string hangs = "C:\\Tools\\notify.exe";
+  sim::AddProgram(hangs, kit::Windowless());
+  sim::Program fails;
+  fails.exitAfterMs = 10;
+  fails.exitCode = 3;
+  Table(1, fails);
+  PrcList.Records[0].Settings.ProcessName = "web";
+  PrcList.Records[0].Settings.Failure.Command = hangs + " -all";
+  PrcList.RestartInterval = 100;
+  PrcList.StartAll();
+  sim::HoldAt("TerminateJobObject");   // the command's waiter, at its time-out
+  sim::Advance(20);
+  Pass();
+  ASSERT_TRUE(sim::WaitHeld());
+  DWORD first = kit::LastChildOf(hangs);
+  EXPECT_TRUE(sim::Process(first).alive);
+  sim::Advance(20);
+  NewLines();
+  Pass();   // a second failure while the first command runs
+  EXPECT_EQ(NewLines(), (Lines{"Process (0): Attempting to restart program: " + AppOf(0),
+                               "Started program " + AppOf(0)}));
+  sim::ReleaseHold();
+  ASSERT_TRUE(kit::WaitUntil([] {
+    return kit::Count(LogMessages(), "Process (0): The failure command was ended after 30000 ms");
+  }));
+  EXPECT_FALSE(sim::Process(first).alive);
+  sim::Advance(20);
+  NewLines();
+  Pass();
+  EXPECT_EQ(NewLines().front(), "Process (0): Ran the failure command (exit): " + hangs + " -all");
+  std::vector<sim::LaunchRecord> launches = sim::Launches();
+  const sim::LaunchRecord& run = launches[launches.size() - 2];   // before the restart
+  EXPECT_FALSE(run.inheritHandles);
+  EXPECT_TRUE(run.creationFlags & CREATE_NO_WINDOW);
+  EXPECT_EQ(run.startupShowWindow, SW_HIDE);
+  for (const char* v : {"QL_EVENT=exit", "QL_NUMBER=0", "QL_NAME=web", "QL_EXITCODE=3",
+                        "QL_RESTARTS=2", "QL_MISSED=1", "Path=C:\\Windows"})
+    EXPECT_EQ(std::count(run.environment.begin(), run.environment.end(), v), 1) << v;
+  ASSERT_TRUE(kit::WaitUntil([] {
+    return kit::Count(LogMessages(), "Process (0): The failure command was ended after 30000 ms") ==
+           2;
+  }));
+}
+
+}  // namespace
