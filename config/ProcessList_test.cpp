@@ -332,37 +332,26 @@ TEST_F(LoadTest, StopMethodOfTheSettingsIsTheDefaultAndAProgramsOwnWins) {
 // The settings' OnFailure is every program's; a bad SuccessExitCodes is
 // reported as an unknown word is and gives "0".
 TEST_F(LoadTest, FailureKeysAreReadAndTheSettingsCommandIsTheDefault) {
-  for (bool common : {false, true}) {
-    SCOPED_TRACE(common);
-    sim::RemoveFile(LogPath);
-    Config(std::string("[Settings]\r\n") + (common ? "OnFailure=C:\\all.cmd\r\n" : "") +
-           AppSections(0, 1) + "AutoRestart=OnFailure\r\nSuccessExitCodes=0, 3\r\n" +
-           "MaxRestarts=5\r\nRestartWindow=60000\r\nOnFailure=C:\\own.cmd\r\n" +
-           "OnFailureTimeout=5000\r\n" + AppSections(2, 2) +
-           "SuccessExitCodes=0;3\r\nMaxRestarts=-1\r\n");
-    ASSERT_TRUE(PrcList.LoadFromIni());
-    const tclFailurePolicy &plain = PrcList.Records[0].Settings.Failure,
-                           &own = PrcList.Records[1].Settings.Failure,
-                           &bad = PrcList.Records[2].Settings.Failure;
-    EXPECT_EQ(plain.Named, common);
-    EXPECT_EQ(plain.Command, common ? "C:\\all.cmd" : "");
-    EXPECT_FALSE(plain.OnFailureOnly);
-    EXPECT_TRUE(PrcList.Records[1].Settings.AutoRestart);
-    EXPECT_TRUE(own.OnFailureOnly && own.Named);
-    EXPECT_EQ(own.SuccessCodes, (std::vector<uint32_t>{0, 3}));
-    EXPECT_EQ((std::vector<uint32_t>{own.MaxRestarts, own.RestartWindow, own.CommandTimeout}),
-              (std::vector<uint32_t>{5, 60000, 5000}));
-    EXPECT_EQ(own.Command, "C:\\own.cmd");
-    EXPECT_EQ(bad.SuccessCodes, std::vector<uint32_t>{0});
-    EXPECT_EQ((std::vector<uint32_t>{bad.MaxRestarts, bad.RestartWindow, bad.CommandTimeout}),
-              (std::vector<uint32_t>{0, 3600000, 30000}));
-    Lines lines = Logged();
-    auto echo = std::find(lines.begin(), lines.end(), "   SuccessExitCodes = 0;3");
-    ASSERT_NE(echo, lines.end());
-    EXPECT_EQ(*(echo + 1), "Error: Invalid Setting = 0;3");
-    EXPECT_EQ(kit::Count(lines, "   OnFailure = C:\\all.cmd"), common ? 1u : 0u);
-    EXPECT_EQ(kit::Count(lines, "   AutoRestart = OnFailure"), 1u);
-  }
+  Config("[Settings]\r\nOnFailure=C:\\all.cmd\r\n" + AppSections(0, 1) +
+         "AutoRestart=OnFailure\r\nSuccessExitCodes=0, 3\r\nMaxRestarts=5\r\n"
+         "RestartWindow=60000\r\nOnFailure=C:\\own.cmd\r\nOnFailureTimeout=5000\r\n" +
+         AppSections(2, 3) + "SuccessExitCodes=0;3\r\nMaxRestarts=-1\r\n");
+  ASSERT_TRUE(PrcList.LoadFromIni());
+  const tclFailurePolicy &common = PrcList.Records[0].Settings.Failure,
+                         &own = PrcList.Records[1].Settings.Failure,
+                         &bad = PrcList.Records[3].Settings.Failure;
+  EXPECT_TRUE(common.Named && !common.OnFailureOnly && common.Command == "C:\\all.cmd");
+  EXPECT_TRUE(PrcList.Records[1].Settings.AutoRestart && own.OnFailureOnly);
+  EXPECT_EQ(own.SuccessCodes, (std::vector<uint32_t>{0, 3}));
+  EXPECT_EQ((std::vector<uint32_t>{own.MaxRestarts, own.RestartWindow, own.CommandTimeout,
+                                   bad.SuccessCodes[0], bad.MaxRestarts, bad.RestartWindow,
+                                   bad.CommandTimeout}),
+            (std::vector<uint32_t>{5, 60000, 5000, 0, 0, 3600000, 30000}));
+  EXPECT_EQ(own.Command, "C:\\own.cmd");
+  Lines lines = Logged();
+  auto echo = std::find(lines.begin(), lines.end(), "   SuccessExitCodes = 0;3");
+  ASSERT_NE(echo, lines.end());
+  EXPECT_EQ(*(echo + 1), "Error: Invalid Setting = 0;3");
 }
 
 TEST_F(LoadTest, AppNameWithABlankThatNamesAnExistingFileIsQuoted) {

@@ -425,11 +425,6 @@ namespace {
 
 // --- The restart policy and the failure command ---
 
-std::string CodeLine(int n, const char* code) {
-  return "Process (" + std::to_string(n) + "): The program ended with exit code " + code + ": " +
-         AppOf(n);
-}
-
 TEST_F(CheckAllTest, OnFailureLeavesACleanEndStoppedAndGivesUpAfterMaxRestarts) {
   sim::Program clean, fails;
   clean.exitAfterMs = fails.exitAfterMs = 10;
@@ -439,87 +434,73 @@ TEST_F(CheckAllTest, OnFailureLeavesACleanEndStoppedAndGivesUpAfterMaxRestarts) 
   for (int n = 0; n < 2; ++n) PrcList.Records[n].Settings.Failure.OnFailureOnly = true;
   PrcList.Records[1].Settings.Failure.MaxRestarts = 2;
   PrcList.Records[1].Settings.Failure.Named = true;
-  PrcList.RestartInterval = 100;
+  const Lines stopped = {"Process (0): The program ended by itself with exit code 0; it is not "
+                         "restarted: " + AppOf(0)},
+              restart = {"Process (1): The program ended with exit code 3 (0x00000003): " +
+                             AppOf(1),
+                         "Process (1): Attempting to restart program: " + AppOf(1),
+                         "Started program " + AppOf(1)};
+  Lines both = stopped;
+  both.insert(both.end(), restart.begin(), restart.end());
+  const Lines passes[] = {
+      both, restart,
+      {"Process (1): The program was restarted 2 times within 3600000 ms; it is not restarted "
+       "again until \"-start 1\": " + AppOf(1)},
+      {}};
   PrcList.StartAll();
-  const Lines restart1 = {CodeLine(1, "3 (0x00000003)"),
-                          "Process (1): Attempting to restart program: " + AppOf(1),
-                          "Started program " + AppOf(1)};
-  for (int pass = 0; pass < 2; ++pass) {
+  for (const Lines& expected : passes) {
     sim::Advance(20);
     NewLines();
     Pass();
-    Lines expected = restart1;
-    if (pass == 0)
-      expected.insert(expected.begin(), "Process (0): The program ended by itself with exit code "
-                                        "0; it is not restarted: " + AppOf(0));
-    EXPECT_EQ(NewLines(), expected) << pass;
+    EXPECT_EQ(NewLines(), expected);
   }
-  sim::Advance(20);
-  Pass();
-  EXPECT_EQ(NewLines(), (Lines{"Process (1): The program was restarted 2 times within 3600000 ms; "
-                               "it is not restarted again until \"-start 1\": " + AppOf(1)}));
-  Pass();
-  EXPECT_TRUE(NewLines().empty());
   std::vector<ProgramStatus> rows = ProgramStatuses(PrcList);
-  EXPECT_EQ(rows[0].State, "stopped");
-  EXPECT_EQ(rows[1].State, "failed");
-
-  ASSERT_TRUE(PrcList.StartNow(1));
-  ASSERT_TRUE(PrcList.StartNow(0));
+  EXPECT_EQ(rows[0].State + " " + rows[1].State, "stopped failed");
+  ASSERT_TRUE(PrcList.StartNow(0) && PrcList.StartNow(1));
   EXPECT_EQ(ProgramStatuses(PrcList)[1].State, "running");
   sim::Advance(20);
   NewLines();
-  Pass();   // counted from none again
-  Lines expected = restart1;
-  expected.insert(expected.begin(), "Process (0): The program ended by itself with exit code 0; "
-                                    "it is not restarted: " + AppOf(0));
-  EXPECT_EQ(NewLines(), expected);
+  Pass();
+  EXPECT_EQ(NewLines(), both);   // its restarts counted from none again
 }
 
-// The pass goes on while a command hangs; failures meanwhile reach the next.
+// The pass goes on while a command hangs; a failure meanwhile reaches the next.
 TEST_F(CheckAllTest, TheFailureCommandIsNotWaitedForAndFailuresMeanwhileArePassedOn) {
-  const std::string hangs = "C:\\Tools\\notify.exe";
-  sim::AddProgram(hangs, kit::Windowless());
+  const std::string command = "C:\\Tools\\notify.exe";
+  sim::AddProgram(command, kit::Windowless());
   sim::Program fails;
   fails.exitAfterMs = 10;
   fails.exitCode = 3;
   Table(1, fails);
   PrcList.Records[0].Settings.ProcessName = "web";
-  PrcList.Records[0].Settings.Failure.Command = hangs + " -all";
-  PrcList.RestartInterval = 100;
+  PrcList.Records[0].Settings.Failure.Command = command + " -all";
   PrcList.StartAll();
-  sim::HoldAt("TerminateJobObject");   // the command's waiter, at its time-out
-  sim::Advance(20);
-  Pass();
-  ASSERT_TRUE(sim::WaitHeld());
-  DWORD first = kit::LastChildOf(hangs);
-  EXPECT_TRUE(sim::Process(first).alive);
-  sim::Advance(20);
-  NewLines();
-  Pass();   // a second failure while the first command runs
-  EXPECT_EQ(NewLines(), (Lines{"Process (0): Attempting to restart program: " + AppOf(0),
-                               "Started program " + AppOf(0)}));
-  sim::ReleaseHold();
-  ASSERT_TRUE(kit::WaitUntil([] {
-    return kit::Count(LogMessages(), "Process (0): The failure command was ended after 30000 ms");
-  }));
-  EXPECT_FALSE(sim::Process(first).alive);
-  sim::Advance(20);
-  NewLines();
-  Pass();
-  EXPECT_EQ(NewLines().front(), "Process (0): Ran the failure command (exit): " + hangs + " -all");
+  const std::string ended = "Process (0): The failure command was ended after 30000 ms";
+  sim::HoldAt("TerminateJobObject");   // its waiter, at the time-out
+  for (int pass = 0; pass < 3; ++pass) {
+    if (pass == 2) {
+      sim::ReleaseHold();
+      ASSERT_TRUE(kit::WaitUntil([&] { return kit::Count(LogMessages(), ended) == 1; }));
+      EXPECT_FALSE(sim::Process(kit::LastChildOf(command)).alive);
+    }
+    sim::Advance(20);
+    NewLines();
+    Pass();
+    if (pass == 0) ASSERT_TRUE(sim::WaitHeld());
+    EXPECT_EQ(NewLines().front(), pass == 1 ? "Process (0): Attempting to restart program: " +
+                                                  AppOf(0)   // the second failure runs none
+                                            : "Process (0): Ran the failure command (exit): " +
+                                                  command + " -all");
+  }
   std::vector<sim::LaunchRecord> launches = sim::Launches();
   const sim::LaunchRecord& run = launches[launches.size() - 2];   // before the restart
-  EXPECT_FALSE(run.inheritHandles);
-  EXPECT_TRUE(run.creationFlags & CREATE_NO_WINDOW);
-  EXPECT_EQ(run.startupShowWindow, SW_HIDE);
+  EXPECT_EQ(run.commandLine, command + " -all");
+  EXPECT_TRUE(!run.inheritHandles && (run.creationFlags & CREATE_NO_WINDOW) &&
+              run.startupShowWindow == SW_HIDE);
   for (const char* v : {"QL_EVENT=exit", "QL_NUMBER=0", "QL_NAME=web", "QL_EXITCODE=3",
                         "QL_RESTARTS=2", "QL_MISSED=1", "Path=C:\\Windows"})
     EXPECT_EQ(std::count(run.environment.begin(), run.environment.end(), v), 1) << v;
-  ASSERT_TRUE(kit::WaitUntil([] {
-    return kit::Count(LogMessages(), "Process (0): The failure command was ended after 30000 ms") ==
-           2;
-  }));
+  ASSERT_TRUE(kit::WaitUntil([&] { return kit::Count(LogMessages(), ended) == 2; }));
 }
 
 }  // namespace
