@@ -341,16 +341,9 @@ TEST(ReloadPlan, TheKeysTwoSettingsDifferByAreNamedInTheFilesOrder) {
        {"MinUptime", "StopMethod"}},
       {[](tclPrcSettings& s) { s.Health.Port = 8080; s.Health.Retries = 5; },
        {"HealthPort", "HealthRetries"}},
-      {[](tclPrcSettings& s) { s.Failure.OnFailureOnly = true; s.Failure.Named = true; },
-       {"AutoRestart"}},
-      {[](tclPrcSettings& s) {
-         s.Failure.SuccessCodes = {0, 3};
-         s.Failure.MaxRestarts = 5;
-         s.Failure.RestartWindow = 60000;
-         s.Failure.Command = "notify";
-         s.Failure.CommandTimeout = 5000;
-       },
-       {"SuccessExitCodes", "MaxRestarts", "RestartWindow", "OnFailure", "OnFailureTimeout"}},
+      {[](tclPrcSettings& s) { s.Failure = {true, {0, 3}, 5, 60000, "notify", 5000, true}; },
+       {"AutoRestart", "SuccessExitCodes", "MaxRestarts", "RestartWindow", "OnFailure",
+        "OnFailureTimeout"}},
   };
   for (const Case& c : cases) {
     tclPrcSettings changed = Program("a");
