@@ -82,7 +82,8 @@ void tclFailureCommand::Run(const tclFailurePolicy& policy, const tclFailureFact
     ++Missed;
     return;
   }
-  std::string environment = FailureEnvironment(ServiceEnvironment(), FailureVariables(facts, Missed));
+  std::string environment =
+      FailureEnvironment(ServiceEnvironment(), FailureVariables(facts, Missed));
   // Ended with the service's process at the latest, whatever its waiter does.
   Running->Job.Create(true);
   STARTUPINFOA startup = {};

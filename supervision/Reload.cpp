@@ -56,10 +56,8 @@ std::vector<tclPrc*> tclPrcList::Apply(const tclReloadPlan& plan,
         record.Settings.AutoRestart != wanted.AutoRestart)
       record.ForgetHealthChecks();
     // A program the policy left stopped is restarted again under a new one.
-    const tclFailurePolicy &was = record.Settings.Failure, &now = wanted.Failure;
-    if (record.Settings.AutoRestart != wanted.AutoRestart || was.OnFailureOnly != now.OnFailureOnly ||
-        was.SuccessCodes != now.SuccessCodes || was.MaxRestarts != now.MaxRestarts ||
-        was.RestartWindow != now.RestartWindow)
+    if (record.Settings.AutoRestart != wanted.AutoRestart ||
+        !RestartsAlike(record.Settings.Failure, wanted.Failure))
       record.ForgetRestarts();
     record.Settings = wanted;
   }

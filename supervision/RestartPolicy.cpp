@@ -60,6 +60,11 @@ tclRestartVerdict DecideRestart(const tclFailurePolicy& policy, tclRunEnd end, u
   return recent >= policy.MaxRestarts ? tclRestartVerdict::GiveUp : tclRestartVerdict::Restart;
 }
 
+bool RestartsAlike(const tclFailurePolicy& a, const tclFailurePolicy& b) {
+  return a.OnFailureOnly == b.OnFailureOnly && a.SuccessCodes == b.SuccessCodes &&
+         a.MaxRestarts == b.MaxRestarts && a.RestartWindow == b.RestartWindow;
+}
+
 std::string EventWord(tclRunEnd end, tclRestartVerdict verdict) {
   if (verdict == tclRestartVerdict::GiveUp) return "gaveup";
   return end == tclRunEnd::Hung ? "hung" : end == tclRunEnd::Unhealthy ? "unhealthy" : "exit";

@@ -34,5 +34,8 @@ bool IsFailure(const tclFailurePolicy& policy, tclRunEnd end, uint32_t exitCode)
 tclRestartVerdict DecideRestart(const tclFailurePolicy& policy, tclRunEnd end, uint32_t exitCode,
                                 const std::vector<DWORD>& restarts, DWORD now);
 
+// Whether the two decide every restart alike.
+bool RestartsAlike(const tclFailurePolicy& a, const tclFailurePolicy& b);
+
 // The word a failure command is told, QL_EVENT.
 std::string EventWord(tclRunEnd end, tclRestartVerdict verdict);

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "supervision/FailureCommand.h"
-
 namespace {
 
 using V = tclRestartVerdict;
@@ -62,16 +60,6 @@ TEST(RestartPolicy, SuccessExitCodesAreDecimalsSeparatedByCommas) {
     EXPECT_EQ(ParseExitCodes(r.text, codes), r.codes != std::vector<uint32_t>{7}) << r.text;
     EXPECT_EQ(codes, r.codes) << r.text;
   }
-}
-
-TEST(RestartPolicy, TheCommandGetsTheServicesEnvironmentWithItsVariablesSetAndSorted) {
-  tclFailureFacts facts{"exit", 2, "", "a.exe", "3", 4};
-  std::string block = FailureEnvironment({"=C:=C:\\", "Path=C:\\W", "ql_event=old", "Zed=1"},
-                                         FailureVariables(facts, 1));
-  const char expected[] =
-      "=C:=C:\\\0Path=C:\\W\0QL_APP=a.exe\0QL_EVENT=exit\0QL_EXITCODE=3\0QL_MISSED=1\0"
-      "QL_NAME=\0QL_NUMBER=2\0QL_RESTARTS=4\0Zed=1\0";
-  EXPECT_EQ(block, std::string(expected, sizeof expected));
 }
 
 }  // namespace

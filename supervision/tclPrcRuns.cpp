@@ -65,8 +65,8 @@ tclRestartVerdict tclPrc::JudgeEnd(tclRunEnd end, uint32_t exitCode) {
   std::lock_guard<std::mutex> hold(Guard);
   DWORD now = GetTickCount();
   const tclFailurePolicy& policy = Settings.Failure;
-  RestartTimes.erase(std::remove_if(RestartTimes.begin(), RestartTimes.end(),
-                                    [&](DWORD at) { return DWORD(now - at) >= policy.RestartWindow; }),
+  auto old = [&](DWORD at) { return DWORD(now - at) >= policy.RestartWindow; };
+  RestartTimes.erase(std::remove_if(RestartTimes.begin(), RestartTimes.end(), old),
                      RestartTimes.end());
   tclRestartVerdict verdict = DecideRestart(policy, end, exitCode, RestartTimes, now);
   if (verdict == tclRestartVerdict::Restart && policy.MaxRestarts > 0) RestartTimes.push_back(now);
