@@ -9,7 +9,7 @@ for library in "$@"; do
   nm -g --defined-only "$library" | awk -v r=$rank -v l="$library" 'NF == 3 { print r, l, "D", $3 }'
   nm -u "$library" | awk -v r=$rank -v l="$library" '$1 == "U" { print r, l, "U", $2 }'
 done | awk '
-  BEGIN { split("Log Ini PrcList Service EventLog", g, " "); for (i in g) program[g[i]] = 1 }
+  BEGIN { split("Log EventLog Ini PrcList Service", g, " "); for (i in g) program[g[i]] = 1 }
   $3 == "D" && $1 > deepest[$4] { deepest[$4] = $1 }
   $3 == "U" { uses[++n] = $0 }
   END {
