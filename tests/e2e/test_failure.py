@@ -26,25 +26,25 @@ class FailureTest(SupervisionCase):
         clean = Child(self, d, "cln", "--no-window --exit-after 1000 --exit-code 0")
         fails = Child(self, d, "fls", "--no-window --exit-after 1500 --exit-code 3")
         cmd = Child(self, d, "cmd", "--no-window --exit-after 0 --report-env")
+        command = cmd.app + " " + cmd.cmd
         keys = dict(AutoRestart="onfailure", StartPause=100, StopPause=200)
         self.run_service(d, [
             section(0, clean.app, CommandLine=clean.cmd, **keys),
             section(1, fails.app, CommandLine=fails.cmd, ProcessName="fls", MaxRestarts=2,
-                    OnFailure=cmd.app + " " + cmd.cmd, **keys)])
+                    OnFailure=command, **keys)])
         first = self.started_index(d)
         ended = "Process (1): The program ended with exit code 3 (0x00000003): " + fails.app
         wait_in_order(d, ["Process (0): The program ended by itself with exit code 0; it is "
-                          "not restarted: " + clean.app], first)
-        wait_in_order(d, [ended, ended, "Process (1): The program was restarted 2 times within "
-                          "3600000 ms; it is not restarted again until \"-start 1\": " + fails.app,
-                          "Process (1): Ran the failure command (gaveup): " + cmd.app + " " + cmd.cmd,
+                          "not restarted: " + clean.app, ended, ended,
+                          "Process (1): The program was restarted 2 times within 3600000 ms; it "
+                          "is not restarted again until \"-start 1\": " + fails.app,
+                          "Process (1): Ran the failure command (gaveup): " + command,
                           "Process (1): The failure command ended with exit code 0"], first)
         wait_for_record(cmd.rec, "env QL_EVENT=gaveup", timeout=TIMEOUT)
         self.assertEqual((len(clean.starts()), len(fails.starts())), (1, 3))
         env = [line[4:] for line in read_record(cmd.rec) if line.startswith("env QL_")]
-        for v in ("QL_EVENT=exit", "QL_NUMBER=1", "QL_NAME=fls", "QL_APP=" + fails.app,
-                  "QL_EXITCODE=3", "QL_RESTARTS=2"):
-            self.assertIn(v, env)
+        self.assertLessEqual({"QL_EVENT=exit", "QL_NUMBER=1", "QL_NAME=fls", "QL_EXITCODE=3",
+                              "QL_APP=" + fails.app, "QL_RESTARTS=2"}, set(env))
         missed = [int(v[10:]) for v in env if v.startswith("QL_MISSED=")]
         self.assertEqual(len(missed) + sum(missed), 3, env)   # each failure ran or was passed on
 
