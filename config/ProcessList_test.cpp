@@ -329,8 +329,7 @@ TEST_F(LoadTest, StopMethodOfTheSettingsIsTheDefaultAndAProgramsOwnWins) {
   }
 }
 
-// The settings' OnFailure is every program's; a bad SuccessExitCodes is
-// reported as an unknown word is and gives "0".
+// The settings' OnFailure is every program's; a bad SuccessExitCodes gives 0.
 TEST_F(LoadTest, FailureKeysAreReadAndTheSettingsCommandIsTheDefault) {
   Config("[Settings]\r\nOnFailure=C:\\all.cmd\r\n" + AppSections(0, 1) +
          "AutoRestart=OnFailure\r\nSuccessExitCodes=0, 3\r\nMaxRestarts=5\r\n"

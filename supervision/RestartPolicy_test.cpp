@@ -8,43 +8,41 @@ namespace {
 using V = tclRestartVerdict;
 using E = tclRunEnd;
 
-tclFailurePolicy P(bool onFailure, std::vector<uint32_t> ok, uint32_t maxRestarts) {
-  tclFailurePolicy p;
-  p.OnFailureOnly = onFailure;
-  p.SuccessCodes = ok;
-  p.MaxRestarts = maxRestarts;
-  return p;
-}
-
 TEST(RestartPolicy, DecidesFromTheEndTheCodesAndTheRestartsWithinTheWindow) {
   const DWORD now = 10000000;
   const std::vector<DWORD> none, five(5, now - 1000), oneOld = {now - 3600000, 1, 2, 3, 4},
                                  wrapped(5, now - 1000 - 0xFFFFFFFFu);
   const struct {
-    tclFailurePolicy policy;
+    bool onFailure;
+    std::vector<uint32_t> ok;
+    uint32_t maxRestarts;
     E end;
     uint32_t code;
     const std::vector<DWORD>& restarts;
     V expected;
     const char* word;
   } rows[] = {
-      {P(false, {0}, 0), E::Exited, 0, none, V::Restart, "exit"},
-      {P(true, {0}, 0), E::Exited, 0, none, V::NotRestarted, "exit"},
-      {P(true, {0}, 5), E::Exited, 0, five, V::NotRestarted, "exit"},
-      {P(true, {0}, 0), E::Exited, 3, none, V::Restart, "exit"},
-      {P(true, {0, 3}, 0), E::Exited, 3, none, V::NotRestarted, "exit"},
-      {P(true, {3}, 0), E::Exited, 0, none, V::Restart, "exit"},
-      {P(true, {0}, 0), E::Hung, 0, none, V::Restart, "hung"},
-      {P(true, {0}, 0), E::Unhealthy, 0, none, V::Restart, "unhealthy"},
-      {P(false, {0}, 0), E::Exited, 3, five, V::Restart, "exit"},
-      {P(false, {0}, 5), E::Exited, 3, five, V::GiveUp, "gaveup"},
-      {P(false, {0}, 5), E::Hung, 0, five, V::GiveUp, "gaveup"},
-      {P(false, {0}, 5), E::Exited, 3, oneOld, V::Restart, "exit"},
-      {P(false, {0}, 5), E::Exited, 3, wrapped, V::GiveUp, "gaveup"},
+      {false, {0}, 0, E::Exited, 0, none, V::Restart, "exit"},
+      {true, {0}, 0, E::Exited, 0, none, V::NotRestarted, "exit"},
+      {true, {0}, 5, E::Exited, 0, five, V::NotRestarted, "exit"},
+      {true, {0}, 0, E::Exited, 3, none, V::Restart, "exit"},
+      {true, {0, 3}, 0, E::Exited, 3, none, V::NotRestarted, "exit"},
+      {true, {3}, 0, E::Exited, 0, none, V::Restart, "exit"},
+      {true, {0}, 0, E::Hung, 0, none, V::Restart, "hung"},
+      {true, {0}, 0, E::Unhealthy, 0, none, V::Restart, "unhealthy"},
+      {false, {0}, 0, E::Exited, 3, five, V::Restart, "exit"},
+      {false, {0}, 5, E::Exited, 3, five, V::GiveUp, "gaveup"},
+      {false, {0}, 5, E::Hung, 0, five, V::GiveUp, "gaveup"},
+      {false, {0}, 5, E::Exited, 3, oneOld, V::Restart, "exit"},
+      {false, {0}, 5, E::Exited, 3, wrapped, V::GiveUp, "gaveup"},
   };
   int row = 0;
   for (const auto& r : rows) {
-    EXPECT_EQ(DecideRestart(r.policy, r.end, r.code, r.restarts, now), r.expected) << "row " << row;
+    tclFailurePolicy p;
+    p.OnFailureOnly = r.onFailure;
+    p.SuccessCodes = r.ok;
+    p.MaxRestarts = r.maxRestarts;
+    EXPECT_EQ(DecideRestart(p, r.end, r.code, r.restarts, now), r.expected) << "row " << row;
     EXPECT_EQ(EventWord(r.end, r.expected), r.word) << "row " << row++;
   }
 }
