@@ -8,6 +8,7 @@ import time
 
 import command
 import crashloop
+import failure
 import harness as h
 import health
 import heldlog
@@ -296,6 +297,10 @@ class Bench:
     # -- crash loop with and without restart back-off --------------------------
     def bench_crashloop(self, seconds=45):
         crashloop.measure(self, seconds)
+
+    # -- the failure policy: a crash loop given up, a failure command that hangs --
+    def bench_failure(self):
+        failure.measure(self)
 
     # -- a log line while the log file is held ----------------------------------
     def bench_heldlog(self, window_ms=3000):

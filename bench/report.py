@@ -71,6 +71,16 @@ def table(r):
         rows.append(("slow starter, %d launches" % on["launches"],
                      "%d check restarts" % on["restarts_by_check"],
                      "period 0: %d" % off["restarts_by_check"], "virtual clock"))
+    s = r.get("failure")
+    if s:
+        c = s["crash_loop"]
+        rows.append(("crash loop, MaxRestarts=5", "%d launches" % c["launches"],
+                     "failed after " + fmt(c["ms_to_failed"], " ms"),
+                     "%d events (%d give-up)" % (c["events"], c["give_up_events"])))
+        rows.append(("pass, failure command hangs", fmt(s["pass_with_hanging_command_ms"], " ms"),
+                     "without " + fmt(s["pass_without_command_ms"], " ms"),
+                     "ratio %s, ended after %s ms" % (fmt(s["pass_ratio"]),
+                                                      s["command_ended_after_ms"])))
     s = r.get("stop_method")
     if s:
         c, p = s["ctrlc"], s["no_key"]

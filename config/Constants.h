@@ -55,8 +55,13 @@ inline const std::string KeyHealthCheck = "HealthCheck", KeyHealthPort = "Health
                          KeyHealthPath = "HealthPath", KeyHealthInterval = "HealthInterval",
                          KeyHealthTimeout = "HealthTimeout", KeyHealthRetries = "HealthRetries",
                          KeyHealthStartPeriod = "HealthStartPeriod";
+inline const std::string KeySuccessExitCodes = "SuccessExitCodes",
+                         KeyMaxRestarts = "MaxRestarts", KeyRestartWindow = "RestartWindow",
+                         KeyOnFailureTimeout = "OnFailureTimeout";
+// The third AutoRestart word: restarted only after a failure.
+inline const std::string OnFailureWord = "onfailure";
 // Opt-in in both: in the settings it is every program's default.
-inline const std::string KeyStopMethod = "StopMethod";
+inline const std::string KeyStopMethod = "StopMethod", KeyOnFailure = "OnFailure";
 // Opt-in in both, numbered from 0: variables set for the programs.
 inline const std::string KeyEnvPrefix = "Env_";
 // Opt-in keys of the settings section, echoed only when the file has them.

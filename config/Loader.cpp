@@ -16,9 +16,23 @@ struct tclSectionRead {
   int32_t Number;
   std::string Section;
   tclStopMethod Fallback;
+  const std::string& CommonFailureCommand;   // the settings' OnFailure
   tclPrcSettings Prc;
   int32_t Port = 0;   // checked once the kind is known
 };
+
+// A key of the failure policy that the section has: restarts then log the
+// exit code.
+bool HasFailureKey(tclSectionRead& r, const std::string& key) {
+  bool has = r.Ini.HasKey(r.Section, key);
+  if (has) r.Prc.Failure.Named = true;
+  return has;
+}
+
+uint32_t ReadFailureNumber(tclSectionRead& r, const std::string& key, int32_t defaultValue) {
+  return HasFailureKey(r, key) ? Milliseconds(r.Ini.ReadInteger(r.Section, key, defaultValue))
+                               : uint32_t(defaultValue);
+}
 
 using tclKeyReader = void (*)(tclSectionRead& r, const std::string& key);
 
@@ -49,7 +63,8 @@ const tclKeyRow KeyRows[] = {
        r.Prc.ShowCommand = int32_t(r.Ini.ReadWindow(r.Number));
      }},
     {KeyAutoRestart, [](tclSectionRead& r, const std::string&) {
-       r.Prc.AutoRestart = r.Ini.ReadAutoRestart(r.Number);
+       r.Prc.AutoRestart = r.Ini.ReadAutoRestart(r.Number, &r.Prc.Failure.OnFailureOnly);
+       if (r.Prc.Failure.OnFailureOnly) r.Prc.Failure.Named = true;
      }},
     {KeyPaused, [](tclSectionRead& r, const std::string&) {
        r.Prc.Paused = r.Ini.ReadPaused(r.Number);
@@ -103,6 +118,26 @@ const tclKeyRow KeyRows[] = {
     {KeyHealthStartPeriod, [](tclSectionRead& r, const std::string& key) {
        r.Prc.Health.StartPeriod = Milliseconds(r.Ini.ReadOptionalInteger(r.Section, key, 60000));
      }},
+    {KeySuccessExitCodes, [](tclSectionRead& r, const std::string& key) {
+       if (!HasFailureKey(r, key)) return;
+       std::string codes = r.Ini.ReadValue(r.Section, key, "0");
+       if (!ParseExitCodes(codes, r.Prc.Failure.SuccessCodes))
+         r.Ini.Error("Error: Invalid Setting = " + codes);
+     }},
+    {KeyMaxRestarts, [](tclSectionRead& r, const std::string& key) {
+       r.Prc.Failure.MaxRestarts = ReadFailureNumber(r, key, 0);
+     }},
+    {KeyRestartWindow, [](tclSectionRead& r, const std::string& key) {
+       r.Prc.Failure.RestartWindow = ReadFailureNumber(r, key, 3600000);
+     }},
+    {KeyOnFailure, [](tclSectionRead& r, const std::string& key) {
+       r.Prc.Failure.Command = HasFailureKey(r, key) ? r.Ini.ReadValue(r.Section, key, "")
+                                                     : r.CommonFailureCommand;
+       if (!r.Prc.Failure.Command.empty()) r.Prc.Failure.Named = true;
+     }},
+    {KeyOnFailureTimeout, [](tclSectionRead& r, const std::string& key) {
+       r.Prc.Failure.CommandTimeout = ReadFailureNumber(r, key, 30000);
+     }},
 };
 
 bool IsExistingFile(const std::string& path) {
@@ -121,8 +156,9 @@ std::string ProgramForCommandLine(const std::string& appName) {
 }
 
 tclPrcSettings ReadSection(tclIni& ini, int32_t n, tclStopMethod fallback,
+                           const std::string& failureCommand,
                            const std::vector<std::string>& commonEnvironment) {
-  tclSectionRead read{ini, n, tclIni::SectionName(n), fallback, tclPrcSettings()};
+  tclSectionRead read{ini, n, tclIni::SectionName(n), fallback, failureCommand, tclPrcSettings()};
   tclIniKeyList keys(ini, read.Section);
   for (const tclKeyRow& row : KeyRows) row.Read(read, row.Key);
   tclPrcSettings& prc = read.Prc;
@@ -166,6 +202,9 @@ tclFileSettings ReadFileSettings(tclIni& ini) {
     file.StopOnShutdown = ini.ReadOptionalYesNo(SettingsSection, KeyStopOnShutdown, false);
   }
   tclStopMethod fallback = ini.ReadOptionalStopMethod(SettingsSection, tclStopMethod::Quit);
+  std::string failureCommand = ini.HasKey(SettingsSection, KeyOnFailure)
+                                   ? ini.ReadValue(SettingsSection, KeyOnFailure, "")
+                                   : std::string();
   std::vector<std::string> commonEnvironment = ReadEnvironmentEntries(SettingsSection);
   for (int32_t n = 0; n < count; ++n) {
     if (ini.Echo) {
@@ -173,7 +212,7 @@ tclFileSettings ReadFileSettings(tclIni& ini) {
       Log.FileLine("[" + tclIni::SectionName(n) + "]", true);
     }
     tclIniLinePrefix prefix(ini, "Process (" + std::to_string(n) + "): ");
-    file.Programs.push_back(ReadSection(ini, n, fallback, commonEnvironment));
+    file.Programs.push_back(ReadSection(ini, n, fallback, failureCommand, commonEnvironment));
   }
   return file;
 }

@@ -145,7 +145,11 @@ uint32_t tclIni::ReadWindow(int32_t n) {
   return ShowCommandFromWord(ReadWord(SectionName(n), KeyWindow, DefaultWindowWord));
 }
 
-bool tclIni::ReadAutoRestart(int32_t n) { return ReadYesNo(SectionName(n), KeyAutoRestart, true); }
+bool tclIni::ReadAutoRestart(int32_t n, bool* onFailureOnly) {
+  std::string word = ReadWord(SectionName(n), KeyAutoRestart, "yes");
+  if (onFailureOnly != nullptr) *onFailureOnly = word == OnFailureWord;
+  return word == "yes" || word == OnFailureWord;
+}
 
 bool tclIni::ReadPaused(int32_t n) { return ReadYesNo(SectionName(n), KeyPaused, false); }
 

@@ -48,7 +48,8 @@ class tclIni {
   std::string ReadStartDir(int32_t n);
   uint32_t ReadPriority(int32_t n);
   uint32_t ReadWindow(int32_t n);
-  bool ReadAutoRestart(int32_t n);
+  // Whether the loop restarts it: yes, or onfailure, which sets `onFailureOnly`.
+  bool ReadAutoRestart(int32_t n, bool* onFailureOnly = nullptr);
   bool ReadPaused(int32_t n);
   int32_t ReadStartPause(int32_t n);
   int32_t ReadStopPause(int32_t n);

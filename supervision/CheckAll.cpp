@@ -1,5 +1,6 @@
 // One pass of the supervision loop.
 #include "supervision/HealthPass.h"
+#include "supervision/RunEnds.h"
 #include "supervision/tclPrcList.h"
 
 namespace {
@@ -20,11 +21,16 @@ bool RestartDue(tclPrc& record, const std::string& prefix) {
 }
 
 // The pass's own stop of a program it found hung or unhealthy: a restart
-// follows in a later pass, after the delay this may begin.
-void StopJudged(tclPrc& record, const std::string& prefix, const std::string& why) {
-  LogProgramLine(record.Settings.PrcFileLogging, prefix + why + record.Settings.Launch.AppName);
+// follows in a later pass, after the delay this may begin, unless the
+// program's restarts have run out.
+void StopJudged(tclPrc& record, int32_t n, tclRunEnd end, const std::string& prefix,
+                const std::string& why) {
+  std::string line = prefix + why + record.Settings.Launch.AppName;
+  LogProgramLine(record.Settings.PrcFileLogging, line);
   tclRestartDelay delay;
-  if (record.StopFailed(delay)) LogDelay(record, prefix, delay);
+  if (!record.StopFailed(delay)) return;
+  LogDelay(record, prefix, delay);
+  AnswerStop(record, n, end, line);
 }
 
 }  // namespace
@@ -41,12 +47,12 @@ void tclPrcList::CheckAll() {
     if (IsAutoRestart(n) && !IsPaused(n)) {
       std::string prefix = "Process (" + std::to_string(n) + "): ";
       if (IsNotResponding(n)) {
-        StopJudged(Records[n], prefix, "Program is not responding: ");
+        StopJudged(Records[n], n, tclRunEnd::Hung, prefix, "Program is not responding: ");
       } else if (Records[n].IsUnhealthy()) {
-        StopJudged(Records[n], prefix,
+        StopJudged(Records[n], n, tclRunEnd::Unhealthy, prefix,
                    "The program failed its health check " +
                        std::to_string(Records[n].Settings.Health.Retries) + " times in a row: ");
-      } else if (!IsRunning(n) && RestartDue(Records[n], prefix)) {
+      } else if (!IsRunning(n) && MayRestart(Records[n], n) && RestartDue(Records[n], prefix)) {
         LogProgramLine(IsLogging(n), prefix + "Attempting to restart program: " + AppName(n));
         if (!Start(n))
           LogProgramLine(IsLogging(n), "The program could not be restarted at this time.");

@@ -419,4 +419,47 @@ TEST_F(BackOffTest, HungProgramStoppedByThePassStartsItsDelayThen) {
   EXPECT_TRUE(NewLines().empty());
 }
 
+// --- The failure command ---
+
+// The pass goes on while a command hangs; a failure meanwhile reaches the next.
+TEST_F(CheckAllTest, TheFailureCommandIsNotWaitedForAndFailuresMeanwhileArePassedOn) {
+  const std::string command = "C:\\Tools\\notify.exe";
+  sim::AddProgram(command, kit::Windowless());
+  sim::Program fails;
+  fails.exitAfterMs = 10;
+  fails.exitCode = 3;   // a failure in every pass
+  Table(1, fails);
+  PrcList.Records[0].Settings.ProcessName = "web";
+  PrcList.Records[0].Settings.Failure.Command = command + " -all";
+  PrcList.StartAll();
+  const std::string ended = "Process (0): The failure command was ended after 30000 ms";
+  sim::HoldAt("TerminateJobObject");   // its waiter, at the time-out
+  for (int pass = 0; pass < 3; ++pass) {
+    if (pass == 2) {
+      sim::ReleaseHold();
+      ASSERT_TRUE(kit::WaitUntil([&] { return kit::Count(LogMessages(), ended) == 1; }));
+      EXPECT_FALSE(sim::Process(kit::LastChildOf(command)).alive);
+    }
+    sim::Advance(20);
+    NewLines();
+    Pass();
+    if (pass == 0) {
+      ASSERT_TRUE(sim::WaitHeld());
+    }
+    EXPECT_EQ(NewLines().front(), pass == 1 ? "Process (0): Attempting to restart program: " +
+                                                  AppOf(0)   // the second failure runs none
+                                            : "Process (0): Ran the failure command (exit): " +
+                                                  command + " -all");
+  }
+  std::vector<sim::LaunchRecord> launches = sim::Launches();
+  const sim::LaunchRecord& run = launches[launches.size() - 2];   // before the restart
+  EXPECT_TRUE(!run.inheritHandles && (run.creationFlags & CREATE_NO_WINDOW) &&
+              run.startupShowWindow == SW_HIDE);
+  EXPECT_EQ(run.environment,   // the service's own, sorted as Windows wants
+            (Lines{"=C:=C:\\QuarnLoader", "Path=C:\\Windows", "QL_APP=" + AppOf(0),
+                   "QL_EVENT=exit", "QL_EXITCODE=3", "QL_MISSED=1", "QL_NAME=web", "QL_NUMBER=0",
+                   "QL_RESTARTS=2"}));
+  ASSERT_TRUE(kit::WaitUntil([&] { return kit::Count(LogMessages(), ended) == 2; }));
+}
+
 }  // namespace

@@ -14,7 +14,8 @@ std::vector<std::string> DifferingKeys(const tclPrcSettings& a, const tclPrcSett
   note(a.ProcessName != b.ProcessName, KeyProcessName);
   note(a.Priority != b.Priority, KeyPriority);
   note(a.ShowCommand != b.ShowCommand, KeyWindow);
-  note(a.AutoRestart != b.AutoRestart, KeyAutoRestart);
+  note(a.AutoRestart != b.AutoRestart || a.Failure.OnFailureOnly != b.Failure.OnFailureOnly,
+       KeyAutoRestart);
   note(a.Paused != b.Paused, KeyPaused);
   note(a.StartPause != b.StartPause, KeyStartPause);
   note(a.StopPause != b.StopPause, KeyStopPause);
@@ -31,5 +32,10 @@ std::vector<std::string> DifferingKeys(const tclPrcSettings& a, const tclPrcSett
   note(a.Health.Timeout != b.Health.Timeout, KeyHealthTimeout);
   note(a.Health.Retries != b.Health.Retries, KeyHealthRetries);
   note(a.Health.StartPeriod != b.Health.StartPeriod, KeyHealthStartPeriod);
+  note(a.Failure.SuccessCodes != b.Failure.SuccessCodes, KeySuccessExitCodes);
+  note(a.Failure.MaxRestarts != b.Failure.MaxRestarts, KeyMaxRestarts);
+  note(a.Failure.RestartWindow != b.Failure.RestartWindow, KeyRestartWindow);
+  note(a.Failure.Command != b.Failure.Command, KeyOnFailure);
+  note(a.Failure.CommandTimeout != b.Failure.CommandTimeout, KeyOnFailureTimeout);
   return keys;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/win.h"
 #include "supervision/HealthCheck.h"
+#include "supervision/RestartPolicy.h"
 #include "supervision/StopMethod.h"
 
 // What the child is created with: where two programs agree on these, one may
@@ -32,7 +33,7 @@ struct tclPrcSettings {
   uint32_t Priority = NORMAL_PRIORITY_CLASS;
   bool Paused = false;
   int32_t ShowCommand = SW_SHOWNA;
-  bool AutoRestart = false;
+  bool AutoRestart = false;   // the loop watches it: yes or onfailure
   uint32_t StartPause = 1000;
   uint32_t StopPause = 1000;
   int32_t NumOfRespChecks = 0;
@@ -42,6 +43,7 @@ struct tclPrcSettings {
   bool StopProcessTree = false;
   tclStopMethod StopMethod = tclStopMethod::Quit;
   tclHealthCheck Health;
+  tclFailurePolicy Failure;
 };
 
 // The names of the keys whose values differ, in the order of the file's

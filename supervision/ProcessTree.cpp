@@ -9,16 +9,17 @@ tclProcessTree& tclProcessTree::operator=(tclProcessTree&& other) {
   return *this;
 }
 
-// Not set to end its processes when its handle closes: programs outlive the
-// service's own end. Not inheritable: no child may end its siblings' trees.
-// A child that asks to leave the job may: that is the program's own choice,
-// and refusing it would fail the program's own starts.
-DWORD tclProcessTree::Create() {
+// A program's job is not set to end its processes when its handle closes:
+// programs outlive the service's own end. Not inheritable: no child may end
+// its siblings' trees. A child that asks to leave the job may: that is the
+// program's own choice, and refusing it would fail the program's own starts.
+DWORD tclProcessTree::Create(bool endOnClose) {
   Close();
   Job = CreateJobObjectA(nullptr, nullptr);
   if (Job == nullptr) return GetLastError();
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_BREAKAWAY_OK | (endOnClose ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0);
   if (SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &limits, sizeof limits))
     return 0;
   DWORD error = GetLastError();

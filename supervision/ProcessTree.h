@@ -13,7 +13,9 @@ class tclProcessTree {
   tclProcessTree& operator=(tclProcessTree&& other);
 
   // Makes the job a child will join; the Windows error when it cannot.
-  DWORD Create();
+  // `endOnClose`: what it holds ends when its last handle closes, at the
+  // latest with the service's process.
+  DWORD Create(bool endOnClose = false);
   // Puts a child created suspended into the job and lets it run, whether or
   // not it could join; the Windows error when it could not (the job is let go).
   DWORD Join(const PROCESS_INFORMATION& created);

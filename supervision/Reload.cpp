@@ -55,6 +55,10 @@ std::vector<tclPrc*> tclPrcList::Apply(const tclReloadPlan& plan,
     if (record.Settings.Health.Kind != wanted.Health.Kind ||
         record.Settings.AutoRestart != wanted.AutoRestart)
       record.ForgetHealthChecks();
+    // A program the policy left stopped is restarted again under a new one.
+    if (record.Settings.AutoRestart != wanted.AutoRestart ||
+        !RestartsAlike(record.Settings.Failure, wanted.Failure))
+      record.ForgetRestarts();
     record.Settings = wanted;
   }
   Records.Slots = std::move(next);

@@ -56,6 +56,7 @@ bool ParseProgram(const std::vector<std::string>& f, ProgramStatus& row) {
 const char* ProgramStateWord(const tclPrcFacts& facts, bool waiting) {
   if (facts.Paused) return "paused";
   if (facts.Alive) return facts.HangCount > 0 ? "hung" : facts.Unhealthy ? "unhealthy" : "running";
+  if (facts.GaveUp) return "failed";
   return waiting ? "waiting" : "stopped";
 }
 

@@ -14,7 +14,7 @@ class tclPrcList;
 struct ProgramStatus {
   int32_t Number = 0;
   std::string Name;       // ProcessName, "-" when it has none
-  std::string State;      // running, stopped, paused, waiting, hung or unhealthy
+  std::string State;      // running, stopped, paused, waiting, hung, unhealthy or failed
   std::string ProcessId;  // "-" while no child runs
   std::string Since;
   uint32_t Restarts = 0;

@@ -70,6 +70,7 @@ tclPrcFacts tclPrc::Facts() {
   facts.HangCount = UnresponsiveCount;
   facts.Paused = Paused;
   facts.Unhealthy = facts.Alive && HealthCount.Failures() > 0;
+  facts.GaveUp = Held == Hold::GaveUp;
   return facts;
 }
 
@@ -156,6 +157,7 @@ bool tclPrc::Launch() {
     Running = true;
     ++Generation;
     ++Launches;
+    EndJudged = false;
     GetLocalTime(&Since);
     // A priority set while the child was being created found no child to
     // apply it to; from here on SetPriority finds this one.

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/win.h"
 #include "supervision/BackOff.h"
+#include "supervision/FailureCommand.h"
 #include "supervision/HealthCheck.h"
 #include "supervision/ProcessTree.h"
 #include "supervision/PrcSettings.h"
@@ -21,6 +23,7 @@ struct tclPrcFacts {
   int32_t HangCount = 0;
   bool Paused = false;
   bool Unhealthy = false;   // alive, and its last counted health check failed
+  bool GaveUp = false;      // restarted too often: not restarted until a start
 };
 
 class tclPrc {
@@ -52,8 +55,22 @@ class tclPrc {
   // Whether a restart waits out a delay, and if so for how many more
   // milliseconds. Safe from any thread.
   bool IsWaitingToRestart(uint32_t* remainingMs = nullptr);
-  // A start asked for by an administrator: no delay, no failed runs counted.
+  // A start asked for by an administrator: no delay, no failed runs counted,
+  // no restarts either.
   void ForgetFailedRuns();
+
+  // The exit code of a child that ended by itself, taken once per run by the
+  // pass that finds it ended; false when there is no such run to judge.
+  bool TakeExit(uint32_t& exitCode);
+  // The restart policy's verdict on the run that ended; a restart it allows
+  // counts from now.
+  tclRestartVerdict JudgeEnd(tclRunEnd end, uint32_t exitCode);
+  // Left stopped by the policy (ended cleanly, or given up on): not restarted
+  // until an administrator's start or a reload of its policy.
+  bool IsRestartHeld();
+  void ForgetRestarts();
+  // Run only by the supervision loop.
+  tclFailureCommand FailureCommand;
 
   // Whether a health check of the live child is due now; if so it counts as
   // begun, and `child` tells which run it is about.
@@ -117,6 +134,9 @@ class tclPrc {
   tclHealthCount HealthCount;
   SYSTEMTIME Since;
   uint32_t Launches = 0;
+  bool EndJudged = false;   // the current child's end was judged
+  enum class Hold { None, Ended, GaveUp } Held = Hold::None;
+  std::vector<DWORD> RestartTimes;   // ticks, only those within RestartWindow kept
 
   // Touched only while Busy is held.
   tclProcessTree Tree;

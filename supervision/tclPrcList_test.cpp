@@ -341,6 +341,9 @@ TEST(ReloadPlan, TheKeysTwoSettingsDifferByAreNamedInTheFilesOrder) {
        {"MinUptime", "StopMethod"}},
       {[](tclPrcSettings& s) { s.Health.Port = 8080; s.Health.Retries = 5; },
        {"HealthPort", "HealthRetries"}},
+      {[](tclPrcSettings& s) { s.Failure = {true, {0, 3}, 5, 60000, "notify", 5000, true}; },
+       {"AutoRestart", "SuccessExitCodes", "MaxRestarts", "RestartWindow", "OnFailure",
+        "OnFailureTimeout"}},
   };
   for (const Case& c : cases) {
     tclPrcSettings changed = Program("a");

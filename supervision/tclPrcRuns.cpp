@@ -1,5 +1,7 @@
-// How a record judges the runs of its child for the restart back-off.
+// How a record judges the runs of its child: the restart back-off and policy.
 #include "supervision/tclPrc.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -44,6 +46,42 @@ bool tclPrc::IsWaitingToRestart(uint32_t* remainingMs) {
 }
 
 void tclPrc::ForgetFailedRuns() {
+  ForgetRestarts();
   std::lock_guard<std::mutex> hold(Guard);
   BackOff.Forget();
+}
+
+bool tclPrc::TakeExit(uint32_t& exitCode) {
+  std::lock_guard<std::mutex> hold(Guard);
+  if (EndJudged || ProcessInfo.hProcess == nullptr || IsRunningLocked()) return false;
+  EndJudged = true;
+  DWORD code = 0;
+  GetExitCodeProcess(ProcessInfo.hProcess, &code);
+  exitCode = code;
+  return true;
+}
+
+tclRestartVerdict tclPrc::JudgeEnd(tclRunEnd end, uint32_t exitCode) {
+  std::lock_guard<std::mutex> hold(Guard);
+  DWORD now = GetTickCount();
+  const tclFailurePolicy& policy = Settings.Failure;
+  auto old = [&](DWORD at) { return DWORD(now - at) >= policy.RestartWindow; };
+  RestartTimes.erase(std::remove_if(RestartTimes.begin(), RestartTimes.end(), old),
+                     RestartTimes.end());
+  tclRestartVerdict verdict = DecideRestart(policy, end, exitCode, RestartTimes, now);
+  if (verdict == tclRestartVerdict::Restart && policy.MaxRestarts > 0) RestartTimes.push_back(now);
+  if (verdict == tclRestartVerdict::NotRestarted) Held = Hold::Ended;
+  if (verdict == tclRestartVerdict::GiveUp) Held = Hold::GaveUp;
+  return verdict;
+}
+
+bool tclPrc::IsRestartHeld() {
+  std::lock_guard<std::mutex> hold(Guard);
+  return Held != Hold::None;
+}
+
+void tclPrc::ForgetRestarts() {
+  std::lock_guard<std::mutex> hold(Guard);
+  Held = Hold::None;
+  RestartTimes.clear();
 }

@@ -473,6 +473,7 @@ BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
 }
 
 BOOL TerminateJobObject(HANDLE job, UINT exitCode) {
+  HoldPoint("TerminateJobObject");
   std::lock_guard<std::mutex> hold(Mu());
   int id = ValidJobLocked(job);
   if (id == 0) return Fail(ERROR_INVALID_HANDLE);

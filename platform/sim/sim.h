@@ -219,7 +219,7 @@ int TimeWaitCount();
 
 // --- Races on purpose. The next thread that calls `function`
 // ("CreateProcessA", "WaitForInputIdle", "SendMessageTimeoutA", "PostThreadMessageA",
-// "TerminateProcess", "GenerateConsoleCtrlEvent"; "HandlerRoutine": the thread
+// "TerminateProcess", "TerminateJobObject", "GenerateConsoleCtrlEvent"; "HandlerRoutine": the thread
 // bringing this process its copy of a console event) waits at its start until
 // ReleaseHold, while every other thread goes on. ---
 void HoldAt(const std::string& function);

@@ -1,0 +1,60 @@
+"""When a program fails, on the real platform: AutoRestart=onfailure with
+exit codes 0 and 3, a give-up that "-status" shows as failed until "-start n",
+and a failure command that records the variables it was given."""
+
+import os
+import re
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import (TIMEOUT, Child, SupervisionCase, read_record, section,  # noqa: E402
+                     wait_for_record, wait_in_order)
+
+
+class FailureTest(SupervisionCase):
+
+    def states(self, d, *args):
+        rc, out = self.wine.run(d.winpath(harness.PROGRAM_EXE), list(args), timeout=60)
+        self.assertEqual(rc, 0, out)
+        return {row[0]: row[2] for row in map(str.split, out.split("\n")) if
+                row and re.match(r"^\d+$", row[0])}
+
+    def test_onfailure_give_up_and_the_failure_command(self):
+        d = self.install_dir()
+        clean = Child(self, d, "cln", "--no-window --exit-after 1000 --exit-code 0")
+        fails = Child(self, d, "fls", "--no-window --exit-after 1500 --exit-code 3")
+        cmd = Child(self, d, "cmd", "--no-window --exit-after 0 --report-env")
+        command = cmd.app + " " + cmd.cmd
+        keys = dict(AutoRestart="onfailure", StartPause=100, StopPause=200)
+        self.run_service(d, [
+            section(0, clean.app, CommandLine=clean.cmd, **keys),
+            section(1, fails.app, CommandLine=fails.cmd, ProcessName="fls", MaxRestarts=2,
+                    OnFailure=command, **keys)])
+        first = self.started_index(d)
+        ended = "Process (1): The program ended with exit code 3 (0x00000003): " + fails.app
+        wait_in_order(d, ["Process (0): The program ended by itself with exit code 0; it is "
+                          "not restarted: " + clean.app, ended, ended,
+                          "Process (1): The program was restarted 2 times within 3600000 ms; it "
+                          "is not restarted again until \"-start 1\": " + fails.app,
+                          "Process (1): Ran the failure command (gaveup): " + command,
+                          "Process (1): The failure command ended with exit code 0"], first)
+        wait_for_record(cmd.rec, "env QL_EVENT=gaveup", timeout=TIMEOUT)
+        self.assertEqual((len(clean.starts()), len(fails.starts())), (1, 3))
+        env = [line[4:] for line in read_record(cmd.rec) if line.startswith("env QL_")]
+        self.assertLessEqual({"QL_EVENT=exit", "QL_NUMBER=1", "QL_NAME=fls", "QL_EXITCODE=3",
+                              "QL_APP=" + fails.app, "QL_RESTARTS=2"}, set(env))
+        missed = [int(v[10:]) for v in env if v.startswith("QL_MISSED=")]
+        self.assertEqual(len(missed) + sum(missed), 3, env)   # each failure ran or was passed on
+
+        self.assertEqual(self.states(d, "-status"), {"0": "stopped", "1": "failed"})
+        mark = harness.log_count(d)
+        self.states(d, "-start", "1")
+        fails.wait_start(4)
+        self.assertEqual(self.states(d, "-status")["1"], "running")
+        wait_in_order(d, [ended, "Process (1): Attempting to restart program: " + fails.app], mark)
+
+
+if __name__ == "__main__":
+    unittest.main()
