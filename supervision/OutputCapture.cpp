@@ -168,12 +168,13 @@ bool tclOutputCapture::StartLocked() {
 
 bool tclOutputCapture::Add(const std::shared_ptr<tclCaptureRun>& run, HANDLE outputEnd,
                            HANDLE errorEnd) {
-  bool started;
+  HANDLE port;
+  bool added;
   {
     std::lock_guard<std::mutex> hold(StartLock);
-    started = StartLocked();
+    added = StartLocked();
+    port = Port;
   }
-  bool added = started;
   for (HANDLE end : {outputEnd, errorEnd}) {
     if (end == nullptr) continue;
     std::unique_ptr<tclStream> stream(new tclStream);
@@ -181,8 +182,8 @@ bool tclOutputCapture::Add(const std::shared_ptr<tclCaptureRun>& run, HANDLE out
     stream->Run = run;
     stream->File = end == outputEnd ? run->Output.get() : run->Error.get();
     ++run->OpenStreams;
-    if (added && CreateIoCompletionPort(end, Port, ReadKey, 0) != nullptr &&
-        PostQueuedCompletionStatus(Port, 0, AddKey, &stream->Overlapped)) {
+    if (added && CreateIoCompletionPort(end, port, ReadKey, 0) != nullptr &&
+        PostQueuedCompletionStatus(port, 0, AddKey, &stream->Overlapped)) {
       stream.release();   // the reader's now
       continue;
     }
