@@ -38,7 +38,7 @@ DWORD tclChildStreams::MakePipe(HANDLE& serviceEnd, HANDLE& childEnd) {
                      std::to_string(++PipeCount);
   serviceEnd = Opened(CreateNamedPipeA(
       name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, PipeBuffer, 0, nullptr));
+      PIPE_TYPE_BYTE, 1, 0, PipeBuffer, 0, nullptr));
   if (serviceEnd == nullptr) return GetLastError();
   SECURITY_ATTRIBUTES security = Inheritable();
   childEnd = Opened(

@@ -58,7 +58,6 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_NOT_OWNER 288
 #define ERROR_INVALID_ADDRESS 487
 #define ERROR_NOT_SUPPORTED 50
-#define ERROR_BROKEN_PIPE 109
 #define ERROR_IO_PENDING 997
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_INVALID_THREAD_ID 1444
@@ -190,11 +189,9 @@ struct STARTUPINFOA {
 };
 typedef STARTUPINFOA* LPSTARTUPINFOA;
 
-// Pipes, overlapped reads and the child's inherited handles: the simulation
-// has none of them, and these calls fail.
-typedef uintptr_t ULONG_PTR;
+// Pipes, overlapped reads and the child's handle list: not simulated.
+typedef uintptr_t ULONG_PTR, SIZE_T;
 typedef ULONG_PTR* PULONG_PTR;
-typedef uintptr_t SIZE_T;
 typedef SIZE_T* PSIZE_T;
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define GENERIC_READ 0x80000000u
@@ -206,13 +203,9 @@ typedef SIZE_T* PSIZE_T;
 #define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
 #define PIPE_ACCESS_INBOUND 0x1u
 #define PIPE_TYPE_BYTE 0x0u
-#define PIPE_READMODE_BYTE 0x0u
-#define PIPE_WAIT 0x0u
 #define PROC_THREAD_ATTRIBUTE_HANDLE_LIST 0x00020002u
 struct OVERLAPPED {
   ULONG_PTR Internal, InternalHigh;
-  DWORD Offset, OffsetHigh;
-  HANDLE hEvent;
 };
 typedef OVERLAPPED* LPOVERLAPPED;
 struct SimAttributeList;
@@ -323,22 +316,20 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID in
 BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel,
                      LPFILETIME user);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
-HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
-                        DWORD outBufferSize, DWORD inBufferSize, DWORD defaultTimeout,
-                        LPSECURITY_ATTRIBUTES attributes);
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
+HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD instances,
+                        DWORD outSize, DWORD inSize, DWORD timeout, LPSECURITY_ATTRIBUTES sa);
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 HANDLE CreateIoCompletionPort(HANDLE file, HANDLE port, ULONG_PTR key, DWORD threads);
-BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytes, PULONG_PTR key,
-                               LPOVERLAPPED* overlapped, DWORD milliseconds);
-BOOL PostQueuedCompletionStatus(HANDLE port, DWORD bytes, ULONG_PTR key, LPOVERLAPPED overlapped);
+BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytes, PULONG_PTR key, LPOVERLAPPED* done,
+                               DWORD milliseconds);
+BOOL PostQueuedCompletionStatus(HANDLE port, DWORD bytes, ULONG_PTR key, LPOVERLAPPED done);
 BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD count,
                                        DWORD flags, PSIZE_T size);
-BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags,
-                               DWORD_PTR attribute, LPVOID value, SIZE_T size,
-                               LPVOID previous, PSIZE_T returned);
+BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR what,
+                               LPVOID value, SIZE_T size, LPVOID previous, PSIZE_T returned);
 void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
