@@ -46,6 +46,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_NOACCESS 998
 #define ERROR_SHARING_VIOLATION 32
+#define ERROR_DISK_FULL 112
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_DATA 13
@@ -95,6 +96,13 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_MODIFY_STATE 0x0001u
 #define MUTEX_ALL_ACCESS 0x1F0001u
@@ -214,6 +222,13 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
   DWORD nFileSizeHigh, nFileSizeLow;
 };
 
+// Only the fields the system reads: the volume and index name the file.
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwVolumeSerialNumber, nFileSizeHigh, nFileSizeLow, nFileIndexHigh, nFileIndexLow;
+};
+struct OVERLAPPED;
+typedef OVERLAPPED* LPOVERLAPPED;
+
 struct SYSTEMTIME {
   WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
 };
@@ -266,6 +281,13 @@ DWORD GetFileAttributesA(LPCSTR path);
 BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
 BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// Files only (no devices), opened existing or always; a file held with
+// sim::LockFile cannot be opened for data, a full disk fails every write.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written,
+               LPOVERLAPPED overlapped);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
