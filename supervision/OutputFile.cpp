@@ -185,7 +185,8 @@ bool tclOutputFile::Fail(const tclOutputOptions& options) {
   const DWORD error = GetLastError();
   if (Outage) return false;
   Outage = true;
-  LogProgramLine(options.FileLogging, options.LogPrefix + "The output log cannot be written (error " +
+  LogProgramLine(options.FileLogging, options.LogPrefix +
+                                          "The output log cannot be written (error " +
                                           std::to_string(int32_t(error)) + "): " + Path);
   return false;
 }

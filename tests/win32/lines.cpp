@@ -38,9 +38,11 @@ void Report(const char* path, const std::string& text)
 
 int Flood(DWORD seconds, const char* target, const char* report)
 {
-    HANDLE h = std::strcmp(target, "out") == 0 ? GetStdHandle(STD_OUTPUT_HANDLE)
-               : CreateFileA(std::strcmp(target, "null") == 0 ? "NUL" : target, GENERIC_WRITE,
-                             FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const char* path = std::strcmp(target, "null") == 0 ? "NUL" : target;
+    HANDLE h = std::strcmp(target, "out") == 0
+                   ? GetStdHandle(STD_OUTPUT_HANDLE)
+                   : CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     const std::string line = Numbered("out", 0, 100);
     unsigned long n = 0;
     const DWORD start = GetTickCount();
