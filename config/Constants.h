@@ -55,6 +55,10 @@ inline const std::string KeyHealthCheck = "HealthCheck", KeyHealthPort = "Health
                          KeyHealthPath = "HealthPath", KeyHealthInterval = "HealthInterval",
                          KeyHealthTimeout = "HealthTimeout", KeyHealthRetries = "HealthRetries",
                          KeyHealthStartPeriod = "HealthStartPeriod";
+inline const std::string KeyOutputLog = "OutputLog", KeyErrorLog = "ErrorLog",
+                         KeyOutputLogMaxSize = "OutputLogMaxSize",
+                         KeyOutputLogBackups = "OutputLogBackups",
+                         KeyOutputTimestamps = "OutputTimestamps";
 // Opt-in in both: in the settings it is every program's default.
 inline const std::string KeyStopMethod = "StopMethod";
 // Opt-in in both, numbered from 0: variables set for the programs.

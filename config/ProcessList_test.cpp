@@ -460,3 +460,50 @@ TEST_F(LoadTest, FindByNameWithoutAFileIsMinusOne) {
   EXPECT_EQ(PrcList.FindByName("web"), -1);
   EXPECT_FALSE(sim::FileExists(LogPath));
 }
+
+// A relative file hangs off the executable's folder, "%NAME%" takes the
+// program's variables, a missing folder leaves the program uncaptured, and
+// the numbers are held to their ranges as the log's own are.
+TEST_F(LoadTest, OutputKeysGiveFullPathsAndNumbersInRange) {
+  const std::string folderMissing = "Error: The output log's folder does not exist: ";
+  struct Case {
+    std::string keys;
+    std::string output, error;
+    uint32_t maxSize, backups;
+    bool stamps;
+    std::string logged;
+  } cases[] = {
+      {"", "", "", 10240, 5, false, ""},
+      {"OutputLog=web.log\r\n", "C:\\QuarnLoader\\web.log", "", 10240, 5, false, ""},
+      {"OutputLog=C:\\Logs\\%SITE%.log\r\nErrorLog=\\Logs\\err.txt\r\nEnv_0=SITE=web\r\n",
+       "C:\\Logs\\web.log", "\\Logs\\err.txt", 10240, 5, false, ""},
+      {"ErrorLog=%Path%\\e.log\r\n", "", "C:\\Windows\\e.log", 10240, 5, false, ""},
+      {"OutputLog=C:\\Gone\\web.log\r\nErrorLog=e.log\r\n", "", "", 10240, 5, false,
+       folderMissing + "C:\\Gone"},
+      {"OutputLogMaxSize=-1\r\nOutputLogBackups=0\r\nOutputTimestamps=yes\r\n", "", "", 0, 1,
+       true, ""},
+      {"OutputLogMaxSize=1\r\nOutputLogBackups=150\r\n", "", "", 1, 99, false, ""},
+  };
+  sim::MakeDirectory("C:\\Logs");
+  sim::MakeDirectory("C:\\Windows");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    size_t before = Logged().size();
+    Config(AppSections(0, 0) + c.keys);
+    ASSERT_TRUE(PrcList.LoadFromIni());
+    const tclPrcSettings& s = PrcList.Records[0].Settings;
+    EXPECT_EQ(s.Launch.OutputLog, c.output);
+    EXPECT_EQ(s.Launch.ErrorLog, c.error);
+    EXPECT_EQ(s.OutputLogMaxSize, c.maxSize);
+    EXPECT_EQ(s.OutputLogBackups, c.backups);
+    EXPECT_EQ(s.OutputTimestamps, c.stamps);
+    Lines logged = Logged();
+    logged.erase(logged.begin(), logged.begin() + long(before));
+    EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
+                            [](const std::string& l) { return l.find("output log") != l.npos; }),
+              c.logged.empty() ? 0 : 1);
+    if (!c.logged.empty()) {
+      EXPECT_NE(std::find(logged.begin(), logged.end(), c.logged), logged.end());
+    }
+  }
+}

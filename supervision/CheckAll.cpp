@@ -46,7 +46,8 @@ void tclPrcList::CheckAll() {
         StopJudged(Records[n], prefix,
                    "The program failed its health check " +
                        std::to_string(Records[n].Settings.Health.Retries) + " times in a row: ");
-      } else if (!IsRunning(n) && RestartDue(Records[n], prefix)) {
+      } else if (!IsRunning(n) && RestartDue(Records[n], prefix) &&
+                 Records[n].OutputSettled(prefix)) {
         LogProgramLine(IsLogging(n), prefix + "Attempting to restart program: " + AppName(n));
         if (!Start(n))
           LogProgramLine(IsLogging(n), "The program could not be restarted at this time.");

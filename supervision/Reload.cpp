@@ -23,6 +23,7 @@ bool tclPrcList::MakeNew(const tclReloadPlan& plan, const std::vector<tclPrcSett
     bool own = plan.Programs[n].From < 0 || plan.Programs[n].Restart;
     fresh.push_back(own ? Make(file[n]) : nullptr);
     if (own && !fresh.back()) return false;
+    if (own) fresh.back()->Number = int32_t(n);
   }
   return true;
 }
@@ -56,6 +57,8 @@ std::vector<tclPrc*> tclPrcList::Apply(const tclReloadPlan& plan,
         record.Settings.AutoRestart != wanted.AutoRestart)
       record.ForgetHealthChecks();
     record.Settings = wanted;
+    record.Number = int32_t(n);
+    record.ApplyOutputOptions();
   }
   Records.Slots = std::move(next);
   Count = int32_t(Records.Slots.size());

@@ -341,12 +341,15 @@ TEST(ReloadPlan, TheKeysTwoSettingsDifferByAreNamedInTheFilesOrder) {
        {"MinUptime", "StopMethod"}},
       {[](tclPrcSettings& s) { s.Health.Port = 8080; s.Health.Retries = 5; },
        {"HealthPort", "HealthRetries"}},
+      {[](tclPrcSettings& s) { s.Launch.ErrorLog = "C:\\e.log"; s.OutputLogBackups = 9; },
+       {"ErrorLog", "OutputLogBackups"}},
   };
   for (const Case& c : cases) {
     tclPrcSettings changed = Program("a");
     c.change(changed);
     EXPECT_EQ(DifferingKeys(Program("a"), changed), c.keys);
-    EXPECT_EQ(Program("a").Launch == changed.Launch, c.keys.empty() || c.keys[0] != "StartDir");
+    bool launch = !c.keys.empty() && (c.keys[0] == "StartDir" || c.keys[0] == "ErrorLog");
+    EXPECT_EQ(Program("a").Launch == changed.Launch, !launch);
   }
 }
 

@@ -58,6 +58,9 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_DIRECTORY 267
 #define ERROR_NOT_OWNER 288
 #define ERROR_INVALID_ADDRESS 487
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_BROKEN_PIPE 109
+#define ERROR_IO_PENDING 997
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_INVALID_THREAD_ID 1444
 #define ERROR_TIMEOUT 1460
@@ -92,6 +95,8 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define STARTF_USESHOWWINDOW 0x1u
+#define STARTF_USESTDHANDLES 0x100u
+#define EXTENDED_STARTUPINFO_PRESENT 0x00080000u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
@@ -187,8 +192,43 @@ struct STARTUPINFOA {
   DWORD cb;
   DWORD dwFlags;
   WORD wShowWindow;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
 };
 typedef STARTUPINFOA* LPSTARTUPINFOA;
+
+// Pipes, overlapped reads and the child's inherited handles: the simulation
+// has none of them, and these calls fail.
+typedef uintptr_t ULONG_PTR;
+typedef ULONG_PTR* PULONG_PTR;
+typedef uintptr_t SIZE_T;
+typedef SIZE_T* PSIZE_T;
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define OPEN_EXISTING 3u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
+#define PIPE_ACCESS_INBOUND 0x1u
+#define PIPE_TYPE_BYTE 0x0u
+#define PIPE_READMODE_BYTE 0x0u
+#define PIPE_WAIT 0x0u
+#define PROC_THREAD_ATTRIBUTE_HANDLE_LIST 0x00020002u
+struct OVERLAPPED {
+  ULONG_PTR Internal, InternalHigh;
+  DWORD Offset, OffsetHigh;
+  HANDLE hEvent;
+};
+typedef OVERLAPPED* LPOVERLAPPED;
+struct SimAttributeList;
+typedef SimAttributeList* LPPROC_THREAD_ATTRIBUTE_LIST;
+struct STARTUPINFOEXA {
+  STARTUPINFOA StartupInfo;
+  LPPROC_THREAD_ATTRIBUTE_LIST lpAttributeList;
+};
 
 struct PROCESS_INFORMATION {
   HANDLE hProcess;
@@ -305,6 +345,21 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID in
 BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel,
                      LPFILETIME user);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
+HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
+                        DWORD outBufferSize, DWORD inBufferSize, DWORD defaultTimeout,
+                        LPSECURITY_ATTRIBUTES attributes);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
+HANDLE CreateIoCompletionPort(HANDLE file, HANDLE port, ULONG_PTR key, DWORD threads);
+BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytes, PULONG_PTR key,
+                               LPOVERLAPPED* overlapped, DWORD milliseconds);
+BOOL PostQueuedCompletionStatus(HANDLE port, DWORD bytes, ULONG_PTR key, LPOVERLAPPED overlapped);
+BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD count,
+                                       DWORD flags, PSIZE_T size);
+BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags,
+                               DWORD_PTR attribute, LPVOID value, SIZE_T size,
+                               LPVOID previous, PSIZE_T returned);
+void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
 BOOL ReleaseMutex(HANDLE mutex);
