@@ -46,6 +46,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_NOACCESS 998
 #define ERROR_SHARING_VIOLATION 32
+#define ERROR_DISK_FULL 112
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_DATA 13
@@ -99,6 +100,13 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_MODIFY_STATE 0x0001u
 #define MUTEX_ALL_ACCESS 0x1F0001u
@@ -193,12 +201,8 @@ typedef STARTUPINFOA* LPSTARTUPINFOA;
 typedef uintptr_t ULONG_PTR, SIZE_T;
 typedef ULONG_PTR* PULONG_PTR;
 typedef SIZE_T* PSIZE_T;
-#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
-#define FILE_SHARE_READ 0x1u
-#define FILE_SHARE_WRITE 0x2u
-#define OPEN_EXISTING 3u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 #define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
 #define PIPE_ACCESS_INBOUND 0x1u
@@ -245,6 +249,11 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
   DWORD nFileSizeHigh, nFileSizeLow;
+};
+
+// Only the fields the system reads: the volume and index name the file.
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwVolumeSerialNumber, nFileSizeHigh, nFileSizeLow, nFileIndexHigh, nFileIndexLow;
 };
 
 struct SYSTEMTIME {
@@ -299,6 +308,13 @@ DWORD GetFileAttributesA(LPCSTR path);
 BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
 BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// Files only (no devices), opened existing or always; a file held with
+// sim::LockFile cannot be opened for data, a full disk fails every write.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written,
+               LPOVERLAPPED overlapped);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
@@ -318,8 +334,6 @@ BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFIL
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
 HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD instances,
                         DWORD outSize, DWORD inSize, DWORD timeout, LPSECURITY_ATTRIBUTES sa);
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
-                   DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 HANDLE CreateIoCompletionPort(HANDLE file, HANDLE port, ULONG_PTR key, DWORD threads);
