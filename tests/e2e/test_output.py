@@ -1,7 +1,5 @@
 """Each program's output in files of its own under Wine: merged and separate
-streams, rotation with retention, a file held and one deleted while the
-program writes, the last words before a restart, and a program without the
-keys left as it was."""
+streams, rotation, a held and a deleted file, the last words, no keys."""
 
 import os
 import re
@@ -18,29 +16,26 @@ LINE_RE = re.compile(r"^(out|err) (\d+) \.*\r\n$")
 
 
 def numbers(path, stream):
-    """The line numbers of one stream in the file, in file order; any line
-    that is not a whole numbered line fails the parse."""
+    """One stream's line numbers in file order; every line must be whole."""
     with open(path, "rb") as f:
         matches = [LINE_RE.match(line) for line in f.read().decode("ascii").splitlines(True)]
     assert all(matches), "a line that is not whole in " + path
     return [int(m.group(2)) for m in matches if m.group(1) == stream]
 
 
-def is_run_of(seq, top):
-    """0..top-1 again and again, the last run possibly cut short."""
-    return bool(seq) and all(n == i % top for i, n in enumerate(seq))
-
-
 class OutputCaptureTest(SupervisionCase):
-
-    def copy_lines(self, d, tag):
-        shutil.copy2(self.wine.bin("lines.exe"), d.path(tag + ".exe"))
-        return d.winpath(tag + ".exe")
 
     def test_output_goes_to_rotating_files_and_nothing_is_lost(self):
         d = self.install_dir()
         os.makedirs(d.path("logs"))
-        apps = [self.copy_lines(d, t) for t in ("merged", "rotated", "held", "deleted", "plain")]
+        tags = ("merged", "rotated", "held", "deleted", "plain")
+        for tag in tags:
+            shutil.copy2(self.wine.bin("lines.exe"), d.path(tag + ".exe"))
+
+        def prog(n, cmd, restart="no", **keys):
+            return section(n, d.winpath(tags[n] + ".exe"), CommandLine=cmd, AutoRestart=restart,
+                           StartPause=0, **keys)
+
         # Held without sharing before the service first opens it, and let go
         # while the program still writes.
         out = d.path("hold.out")
@@ -48,17 +43,12 @@ class OutputCaptureTest(SupervisionCase):
                                  stdout_path=out)
         harness.wait_until(lambda: "held" in harness.read_record(out), 20, "holdfile holds")
         name = self.run_service(d, [
-            section(0, apps[0], CommandLine="40 20 both 100 3", AutoRestart="yes", StartPause=0,
-                    OutputLog="merged.log"),
-            section(1, apps[1], CommandLine="150 5 both", AutoRestart="no", StartPause=0,
-                    Env_0="STREAM=err", OutputLog="logs\\out.log",
-                    ErrorLog="logs\\%STREAM%.log", OutputLogMaxSize=1, OutputLogBackups=3),
-            section(2, apps[2], CommandLine="400 20 out", AutoRestart="no", StartPause=0,
-                    OutputLog="held.log"),
-            section(3, apps[3], CommandLine="300 20 out", AutoRestart="no", StartPause=0,
-                    OutputLog=d.winpath("deleted.log")),
-            section(4, apps[4], CommandLine="5 10 out 100 0 " + d.winpath("plain.rep"),
-                    AutoRestart="no", StartPause=0),
+            prog(0, "40 20 both 100 3", "yes", OutputLog="merged.log"),
+            prog(1, "150 5 both", Env_0="STREAM=err", OutputLog="logs\\out.log",
+                 ErrorLog="logs\\%STREAM%.log", OutputLogMaxSize=1, OutputLogBackups=3),
+            prog(2, "400 20 out", OutputLog="held.log"),
+            prog(3, "300 20 out", OutputLog=d.winpath("deleted.log")),
+            prog(4, "5 10 out 100 0 " + d.winpath("plain.rep")),
         ])
         held = d.path("held.log")
         deleted = d.path("deleted.log")
@@ -77,9 +67,11 @@ class OutputCaptureTest(SupervisionCase):
         self.scm.wait(name, harness.STOPPED, 30000)
         log = harness.read_log(d, strip=True)
 
-        # Merged: both streams in one file, each in its order, every run whole.
+        # Merged: both streams in one file, each in its order, every run whole
+        # (0..39 again and again, the last one cut short by the stop).
         for stream in ("out", "err"):
-            self.assertTrue(is_run_of(numbers(d.path("merged.log"), stream), 40), stream)
+            seq = numbers(d.path("merged.log"), stream)
+            self.assertTrue(seq and all(n == i % 40 for i, n in enumerate(seq)), stream)
         after = [x for x in log[log.index(last_words) + 1:] if x.startswith("Process (0)")]
         self.assertTrue(after[0].startswith("Process (0): Attempting to restart program: "))
 
