@@ -27,7 +27,7 @@ from watch import BenchError  # noqa: E402
 
 
 PHASES = ("start", "restart", "hang", "pass", "crashloop", "heldlog", "stopmethod",
-          "parallelstop", "command", "reload", "health", "failure", "idle")
+          "parallelstop", "command", "reload", "health", "failure", "output", "idle")
 
 
 def main(argv):

@@ -12,6 +12,7 @@ import failure
 import harness as h
 import health
 import heldlog
+import output
 import parallelstop
 import reload
 import stopmethod
@@ -43,19 +44,19 @@ class Bench:
         self.tag = "%d" % os.getpid()
 
     # services
-    def install(self, key, settings, programs):
+    def install(self, key, settings, programs, app="qtprog.exe",
+                programs_copied=("QuarnLoader.exe", "qtprog.exe", "nullsvc.exe")):
         """An install folder C:\\qt\\bench_<key>\\ with an ini of the given
-        [Settings] and [Process_n] sections (dicts), the service installed
-        with the product's own -install. "{dir}" in a value stands for the
-        folder."""
-        d = h.make_install_dir(self.wine, "bench_" + key,
-                               programs=("QuarnLoader.exe", "qtprog.exe", "nullsvc.exe"))
+        [Settings] and [Process_n] sections (dicts) running `app`, the service
+        installed with the product's own -install. "{dir}" in a value stands
+        for the folder."""
+        d = h.make_install_dir(self.wine, "bench_" + key, programs=programs_copied)
         name = "QLBench_%s_%s" % (key, self.tag)
         lines = ["[Settings]", "ServiceName=" + name]
         lines += ["%s=%s" % kv for kv in settings.items()]
         for n, prog in enumerate(programs):
             lines.append("[Process_%d]" % n)
-            lines.append("AppName=" + d.winpath("qtprog.exe"))
+            lines.append("AppName=" + d.winpath(app))
             lines += ["%s=%s" % (k, str(v).replace("{dir}", d.win)) for k, v in prog.items()]
         h.write_ini(d, "\n".join(lines) + "\n")
         self.scm.track(name)
@@ -305,6 +306,10 @@ class Bench:
     # -- a log line while the log file is held ----------------------------------
     def bench_heldlog(self, window_ms=3000):
         heldlog.measure(self, window_ms)
+
+    # -- programs' output captured to files ---------------------------------------
+    def bench_output(self):
+        output.measure(self)
 
     # -- health checks: the pass with failing checks, and the start period -----
     def bench_health(self):

@@ -58,6 +58,30 @@ def table(r):
         rows.append(("log line, file held, 1 MiB kept", fmt(s["limit_lines_per_s"], " lines/s"),
                      "no limit " + fmt(s["no_limit_lines_per_s"], " lines/s"),
                      "x%s with LogMaxSize" % fmt(s["ratio"])))
+    s = r.get("output")
+    if s:
+        f, e, m = s["flood"], s["held"], s["many"]
+        mb = lambda b: fmt(b / 1e6, " MB/s")  # noqa: E731
+        rows.append(("output captured, flood %ds" % f["seconds"], mb(f["captured_bytes_per_s"]),
+                     "own file %s, null %s" % (mb(f["own_file_bytes_per_s"]),
+                                               mb(f["null_bytes_per_s"])),
+                     "x%s of own file, %d lost" % (fmt(f["ratio_to_own_file"]), f["lines_lost"])))
+        rows.append(("  file held %d ms, 100 lines/s" % e["hold_ms"],
+                     fmt(e["program_lines_per_s"], " lines/s"),
+                     "slowest write " + fmt(e["slowest_write_ms"], " ms"),
+                     "%d lost, %s" % (e["lines_lost"],
+                                      "in order" if e["in_order"] else "DISORDER")))
+        on, off = m["captured"], m["not_captured"]
+        rows.append(("  %d programs, 20 lines/s, pass" % m["programs"],
+                     fmt(on["pass_median_ms"], " ms"),
+                     "not captured " + fmt(off["pass_median_ms"], " ms"),
+                     "ratio " + fmt(m["pass_ratio"])))
+        mib = lambda b: None if b is None else b / 1048576.0  # noqa: E731
+        rows.append(("    service CPU / working set",
+                     "%s / %s" % (fmt(on["service_cpu_s"], " s"), fmt(mib(on["ws_bytes"]), " MiB")),
+                     "not captured %s / %s" % (fmt(off["service_cpu_s"], " s"),
+                                               fmt(mib(off["ws_bytes"]), " MiB")),
+                     "+" + fmt(mib(m["ws_growth_bytes"]), " MiB")))
     s = r.get("health")
     if s:
         for key, label in (("pass_closed", "pass, 126 checks, closed port"),

@@ -23,6 +23,7 @@ set(QL_SIM_SOURCES
   platform/sim/sockets.cpp
   platform/sim/environment.cpp
   platform/sim/eventlog.cpp
+  platform/sim/pipes.cpp
 )
 # The simulated Windows stands in for the platform.
 add_library(ql_platform STATIC ${QL_SIM_SOURCES})

@@ -60,6 +60,10 @@ inline const std::string KeySuccessExitCodes = "SuccessExitCodes",
                          KeyOnFailureTimeout = "OnFailureTimeout";
 // The third AutoRestart word: restarted only after a failure.
 inline const std::string OnFailureWord = "onfailure";
+inline const std::string KeyOutputLog = "OutputLog", KeyErrorLog = "ErrorLog",
+                         KeyOutputLogMaxSize = "OutputLogMaxSize",
+                         KeyOutputLogBackups = "OutputLogBackups",
+                         KeyOutputTimestamps = "OutputTimestamps";
 // Opt-in in both: in the settings it is every program's default.
 inline const std::string KeyStopMethod = "StopMethod", KeyOnFailure = "OnFailure";
 // Opt-in in both, numbered from 0: variables set for the programs.

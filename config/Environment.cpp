@@ -75,6 +75,10 @@ std::vector<std::string> ServiceEnvironment() {
   return variables;
 }
 
+void WarnUndefined(const std::string& name) {
+  Ini.Error("Warning: Undefined environment variable kept as written: %" + name + "%");
+}
+
 }  // namespace
 
 std::vector<std::string> ReadEnvironmentEntries(const std::string& section) {
@@ -135,13 +139,22 @@ tclEnvironment BuildEnvironment(const std::vector<std::string>& inherited,
   return built;
 }
 
+std::string ExpandForProgram(const std::string& value, const std::vector<std::string>& entries) {
+  tclEnvironment built = BuildEnvironment(ServiceEnvironment(), entries);
+  std::vector<std::string> variables;
+  for (const char* v = built.Block.data(); *v != '\0'; v += strlen(v) + 1) variables.push_back(v);
+  std::vector<std::string> undefined;
+  std::string expanded = Expand(value, variables, undefined);
+  for (const std::string& name : undefined) WarnUndefined(name);
+  return expanded;
+}
+
 std::string ProgramEnvironment(const std::vector<std::string>& entries) {
   if (entries.empty()) return "";
   tclEnvironment built = BuildEnvironment(ServiceEnvironment(), entries);
   std::string names;
   for (const std::string& name : built.Names) names += (names.empty() ? "" : ", ") + name;
   if (Ini.Echo) Log.FileLine("   Environment variables set: " + names, true);
-  for (const std::string& name : built.Undefined)
-    Ini.Error("Warning: Undefined environment variable kept as written: %" + name + "%");
+  for (const std::string& name : built.Undefined) WarnUndefined(name);
   return built.Block;
 }

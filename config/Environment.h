@@ -24,6 +24,11 @@ struct tclEnvironment {
 tclEnvironment BuildEnvironment(const std::vector<std::string>& inherited,
                                 const std::vector<std::string>& entries);
 
+// `value` with its "%NAME%" references taken from the environment the
+// program gets (`entries` applied to ours); a name nothing defines is
+// reported and stays as written.
+std::string ExpandForProgram(const std::string& value, const std::vector<std::string>& entries);
+
 // The block a program is started with, built against this process's own
 // environment and accounted for in the log by names only; empty without
 // entries, so that the program simply inherits.

@@ -2,6 +2,7 @@
 
 #include "config/Constants.h"
 #include "config/Environment.h"
+#include "config/OutputPaths.h"
 #include "config/Words.h"
 #include "log/tclLog.h"
 #include "platform/win.h"
@@ -32,6 +33,11 @@ bool HasFailureKey(tclSectionRead& r, const std::string& key) {
 uint32_t ReadFailureNumber(tclSectionRead& r, const std::string& key, int32_t defaultValue) {
   return HasFailureKey(r, key) ? Milliseconds(r.Ini.ReadInteger(r.Section, key, defaultValue))
                                : uint32_t(defaultValue);
+}
+
+// Where a key is present, its value; else none.
+std::string OptionalValue(tclSectionRead& r, const std::string& key) {
+  return r.Ini.HasKey(r.Section, key) ? r.Ini.ReadValue(r.Section, key, "") : "";
 }
 
 using tclKeyReader = void (*)(tclSectionRead& r, const std::string& key);
@@ -138,6 +144,24 @@ const tclKeyRow KeyRows[] = {
     {KeyOnFailureTimeout, [](tclSectionRead& r, const std::string& key) {
        r.Prc.Failure.CommandTimeout = ReadFailureNumber(r, key, 30000);
      }},
+    // As written; made full paths once the program's environment is known.
+    {KeyOutputLog, [](tclSectionRead& r, const std::string& key) {
+       r.Prc.Launch.OutputLog = OptionalValue(r, key);
+     }},
+    {KeyErrorLog, [](tclSectionRead& r, const std::string& key) {
+       r.Prc.Launch.ErrorLog = OptionalValue(r, key);
+     }},
+    {KeyOutputLogMaxSize, [](tclSectionRead& r, const std::string& key) {
+       int32_t kib = r.Ini.ReadOptionalInteger(r.Section, key, 10240);
+       r.Prc.OutputLogMaxSize = kib < 0 ? 0u : uint32_t(kib);
+     }},
+    {KeyOutputLogBackups, [](tclSectionRead& r, const std::string& key) {
+       int32_t backups = r.Ini.ReadOptionalInteger(r.Section, key, 5);
+       r.Prc.OutputLogBackups = uint32_t(backups < 1 ? 1 : backups > 99 ? 99 : backups);
+     }},
+    {KeyOutputTimestamps, [](tclSectionRead& r, const std::string& key) {
+       r.Prc.OutputTimestamps = r.Ini.ReadOptionalYesNo(r.Section, key, false);
+     }},
 };
 
 bool IsExistingFile(const std::string& path) {
@@ -167,8 +191,10 @@ tclPrcSettings ReadSection(tclIni& ini, int32_t n, tclStopMethod fallback,
     prc.Health.Kind = tclHealthKind::None;
   }
   prc.Health.Port = uint16_t(read.Port);
-  prc.Launch.Environment = ProgramEnvironment(
-      MergeEnvironment(commonEnvironment, ReadEnvironmentEntries(read.Section)));
+  std::vector<std::string> entries =
+      MergeEnvironment(commonEnvironment, ReadEnvironmentEntries(read.Section));
+  prc.Launch.Environment = ProgramEnvironment(entries);
+  ResolveOutputLogs(ini, prc.Launch, entries);
   prc.Launch.FullCommandLine = ProgramForCommandLine(prc.Launch.AppName) + " " +
                                prc.Launch.CommandLine;
   return prc;

@@ -19,6 +19,7 @@ void StopService(std::string& message) {
   Service.SetState(SERVICE_STOPPED);
   WaitForStartUp(nullptr);
   PrcList.StopAll(true);
+  PrcList.Capture.Finish(OutputDrainBound);
   WriteStatus();   // final before stopped is reported
   if (!Service.ReportCurrent()) message = StatusError();
 }

@@ -179,7 +179,7 @@ TEST(Reload, ARestartedProgramStartsWithoutTheOldBackOff) {
   sim::Program brief;
   brief.exitAfterMs = 10;
   Begin(brief);
-  for (const std::string& env : {"", "Env_0=PORT=9\r\n"}) {
+  for (std::string env : {"", "Env_0=PORT=9\r\n"}) {
     sim::WriteFile(kit::IniPath, Section(0, A, 0) + Section(1, B, 1, "MinUptime=60000\r\n" + env));
     AskForReload();
     ReloadIfAsked();

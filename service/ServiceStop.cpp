@@ -39,6 +39,7 @@ void ReportProgress() { Service.ReportStopPending(TimeStillNeeded()); }
 void StopEveryProgram() {
   WaitForStartUp(ReportProgress);
   uint32_t terminated = PrcList.StopTogether(ReportProgress);
+  PrcList.Capture.Finish(OutputDrainBound);
   // "-status" trusts the file of a stopped service only when it says so.
   Service.SetState(SERVICE_STOPPED);
   WriteStatus();   // final before stopped is reported

@@ -52,7 +52,8 @@ void tclPrcList::CheckAll() {
         StopJudged(Records[n], n, tclRunEnd::Unhealthy, prefix,
                    "The program failed its health check " +
                        std::to_string(Records[n].Settings.Health.Retries) + " times in a row: ");
-      } else if (!IsRunning(n) && MayRestart(Records[n], n) && RestartDue(Records[n], prefix)) {
+      } else if (!IsRunning(n) && Records[n].OutputSettled(prefix) && MayRestart(Records[n], n) &&
+                 RestartDue(Records[n], prefix)) {
         LogProgramLine(IsLogging(n), prefix + "Attempting to restart program: " + AppName(n));
         if (!Start(n))
           LogProgramLine(IsLogging(n), "The program could not be restarted at this time.");

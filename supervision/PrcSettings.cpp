@@ -11,6 +11,8 @@ std::vector<std::string> DifferingKeys(const tclPrcSettings& a, const tclPrcSett
   note(a.Launch.CommandLine != b.Launch.CommandLine, KeyCommandLine);
   note(a.Launch.StartDir != b.Launch.StartDir, KeyStartDir);
   note(a.Launch.Environment != b.Launch.Environment, KeyEnvPrefix);
+  note(a.Launch.OutputLog != b.Launch.OutputLog, KeyOutputLog);
+  note(a.Launch.ErrorLog != b.Launch.ErrorLog, KeyErrorLog);
   note(a.ProcessName != b.ProcessName, KeyProcessName);
   note(a.Priority != b.Priority, KeyPriority);
   note(a.ShowCommand != b.ShowCommand, KeyWindow);
@@ -37,5 +39,8 @@ std::vector<std::string> DifferingKeys(const tclPrcSettings& a, const tclPrcSett
   note(a.Failure.RestartWindow != b.Failure.RestartWindow, KeyRestartWindow);
   note(a.Failure.Command != b.Failure.Command, KeyOnFailure);
   note(a.Failure.CommandTimeout != b.Failure.CommandTimeout, KeyOnFailureTimeout);
+  note(a.OutputLogMaxSize != b.OutputLogMaxSize, KeyOutputLogMaxSize);
+  note(a.OutputLogBackups != b.OutputLogBackups, KeyOutputLogBackups);
+  note(a.OutputTimestamps != b.OutputTimestamps, KeyOutputTimestamps);
   return keys;
 }

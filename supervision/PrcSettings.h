@@ -17,13 +17,18 @@ struct tclLaunchSettings {
   std::string CommandLine;
   std::string StartDir;      // the effective one: the program's own folder when unset
   std::string Environment;   // the whole block; empty: it inherits ours
+  // Full paths of the files its output goes to; both empty: not captured.
+  std::string OutputLog;
+  std::string ErrorLog;
   std::string FullCommandLine;   // derived from the others, not compared
 
   bool operator==(const tclLaunchSettings& other) const {
     return AppName == other.AppName && CommandLine == other.CommandLine &&
-           StartDir == other.StartDir && Environment == other.Environment;
+           StartDir == other.StartDir && Environment == other.Environment &&
+           OutputLog == other.OutputLog && ErrorLog == other.ErrorLog;
   }
   bool operator!=(const tclLaunchSettings& other) const { return !(*this == other); }
+  bool IsCaptured() const { return !OutputLog.empty() || !ErrorLog.empty(); }
 };
 
 struct tclPrcSettings {
@@ -44,6 +49,9 @@ struct tclPrcSettings {
   tclStopMethod StopMethod = tclStopMethod::Quit;
   tclHealthCheck Health;
   tclFailurePolicy Failure;
+  uint32_t OutputLogMaxSize = 10240;   // KiB; 0: no limit
+  uint32_t OutputLogBackups = 5;
+  bool OutputTimestamps = false;
 };
 
 // The names of the keys whose values differ, in the order of the file's

@@ -23,6 +23,7 @@ bool tclPrcList::MakeNew(const tclReloadPlan& plan, const std::vector<tclPrcSett
     bool own = plan.Programs[n].From < 0 || plan.Programs[n].Restart;
     fresh.push_back(own ? Make(file[n]) : nullptr);
     if (own && !fresh.back()) return false;
+    if (own) fresh.back()->Number = int32_t(n);
   }
   return true;
 }
@@ -60,6 +61,8 @@ std::vector<tclPrc*> tclPrcList::Apply(const tclReloadPlan& plan,
         !RestartsAlike(record.Settings.Failure, wanted.Failure))
       record.ForgetRestarts();
     record.Settings = wanted;
+    record.Number = int32_t(n);
+    record.ApplyOutputOptions();
   }
   Records.Slots = std::move(next);
   Count = int32_t(Records.Slots.size());

@@ -107,10 +107,12 @@ bool tclPrc::Launch() {
   if (Settings.StopProcessTree)
     if (DWORD error = tree.Create()) WarnTreeNotStopped(error);
 
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOWNA;
+  STARTUPINFOEXA startup = {};
+  startup.StartupInfo.cb = sizeof startup.StartupInfo;
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+  startup.StartupInfo.wShowWindow = SW_SHOWNA;
+  tclChildStreams streams;
+  bool captured = Settings.Launch.IsCaptured() && PrepareCapture(streams, startup);
   // Handles to this child must not leak into the children started after it.
   SECURITY_ATTRIBUTES security = {};
   security.nLength = sizeof security;
@@ -123,18 +125,21 @@ bool tclPrc::Launch() {
   uint32_t createdWith = PriorityClass;
   // Suspended until it is in its job, so that nothing it starts escapes.
   DWORD flags = createdWith | StopMethodCreationFlags(Settings.StopMethod) |
-                (tree.Holds() ? CREATE_SUSPENDED : 0);
+                (tree.Holds() ? CREATE_SUSPENDED : 0) |
+                (captured ? EXTENDED_STARTUPINFO_PRESENT : 0);
   // An empty directory string makes the call fail; none means "inherit ours".
-  // Nothing is inherited: a child holding the log open would keep it from
-  // being renamed or deleted for as long as it runs.
+  // Nothing else is inherited: a child holding the log open would keep it
+  // from being renamed or deleted for as long as it runs, and one holding
+  // another program's pipe would keep that open as long as it lives.
   // Not while attached to another program's console: it would share that one.
   std::unique_lock<std::mutex> console = ExcludeConsoleAttach();
   BOOL ok = CreateProcessA(
-      nullptr, commandLine.data(), &security, &security, FALSE, flags,
+      nullptr, commandLine.data(), &security, &security, captured ? TRUE : FALSE, flags,
       Settings.Launch.Environment.empty() ? nullptr : &Settings.Launch.Environment[0],
-      Settings.Launch.StartDir.empty() ? nullptr : Settings.Launch.StartDir.c_str(), &startup,
-      &created);
+      Settings.Launch.StartDir.empty() ? nullptr : Settings.Launch.StartDir.c_str(),
+      &startup.StartupInfo, &created);
   DWORD launchError = ok ? 0 : GetLastError();   // before the unlock can change it
+  streams.CloseChildEnds();
   console.unlock();
   if (!ok) {
     LogProgramLine(Settings.PrcFileLogging, "Error ( " + std::to_string(int32_t(launchError)) +
@@ -147,8 +152,10 @@ bool tclPrc::Launch() {
   Tree = std::move(tree);
   CloseHandle(created.hThread);
   created.hThread = nullptr;
+  std::shared_ptr<tclCaptureRun> run = captured ? BeginCapture(streams) : nullptr;
   {
     std::lock_guard<std::mutex> hold(Guard);
+    Output = run;
     BackOff.RunBegins(GetTickCount());
     HealthCount.LaunchBegins(GetTickCount());
     ProcessInfo = created;
@@ -321,6 +328,7 @@ bool tclPrc::StopChild(BusyWait busy, RunEnd end, tclRestartDelay* delay) {
     std::lock_guard<std::mutex> hold(Guard);
     tclRestartDelay verdict = EndRunLocked(end == RunEnd::AsFailed);   // before the handle goes
     if (delay != nullptr) *delay = verdict;
+    if (Output) Output->Stopped = true;
     CloseHandle(ProcessInfo.hProcess);
     ProcessInfo.hProcess = nullptr;
     ProcessInfo.dwProcessId = NoProcessId;

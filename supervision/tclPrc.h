@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -10,7 +11,9 @@
 #include "platform/win.h"
 #include "supervision/BackOff.h"
 #include "supervision/FailureCommand.h"
+#include "supervision/ChildStreams.h"
 #include "supervision/HealthCheck.h"
+#include "supervision/OutputCapture.h"
 #include "supervision/ProcessTree.h"
 #include "supervision/PrcSettings.h"
 
@@ -77,6 +80,14 @@ class tclPrc {
   bool HealthCheckDue(uint32_t& child);
   // Counts a finished check of that run; `failures` is the count it leaves.
   tclHealthVerdict CountHealthCheck(uint32_t child, bool passed, uint32_t& failures);
+  // Called by the pass that found the program gone, before its restart:
+  // whether its output has been written (or waited for long enough); then
+  // its last words are logged, once, if it ended by itself.
+  bool OutputSettled(const std::string& prefix);
+  // The file options of the settings and number as they are now, applied to
+  // the current run's files.
+  void ApplyOutputOptions();
+
   // The live child failed its checks the configured number of times in a row.
   bool IsUnhealthy();
   // The check counted so far no longer stands: counting begins again.
@@ -106,6 +117,11 @@ class tclPrc {
   // Stops that had to terminate the program, for the service stop's summary.
   std::atomic<uint32_t> Terminations{0};
 
+  // Set by the table: where captured output is read, and the number the
+  // output's log lines name.
+  tclOutputCapture* Capture = nullptr;
+  std::atomic<int32_t> Number{0};
+
   // The table's start block, tested again once Busy is held, so that a stop
   // sequence that has passed this record finds no child created behind it.
   const std::atomic<bool>* StartsBlocked = nullptr;
@@ -121,6 +137,8 @@ class tclPrc {
   bool StopChild(BusyWait busy, RunEnd end, tclRestartDelay* delay);
   void WarnTreeNotStopped(DWORD error);
   tclRestartDelay EndRunLocked(bool mayFail);
+  bool PrepareCapture(tclChildStreams& streams, STARTUPINFOEXA& startup);
+  std::shared_ptr<tclCaptureRun> BeginCapture(tclChildStreams& streams);
 
   // Guards the child's handles and what is known about it, which both the
   // supervision pass and the control handler read.
@@ -137,6 +155,7 @@ class tclPrc {
   bool EndJudged = false;   // the current child's end was judged
   enum class Hold { None, Ended, GaveUp } Held = Hold::None;
   std::vector<DWORD> RestartTimes;   // ticks, only those within RestartWindow kept
+  std::shared_ptr<tclCaptureRun> Output;   // the current run's, if captured
 
   // Touched only while Busy is held.
   tclProcessTree Tree;

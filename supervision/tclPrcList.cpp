@@ -95,6 +95,7 @@ bool tclPrcList::Allocate(const std::vector<tclPrcSettings>& programs) {
       Clear();
       return false;
     }
+    record->Number = Count;
     Records.Slots.push_back(std::move(record));
     ++Count;
   }
@@ -103,7 +104,9 @@ bool tclPrcList::Allocate(const std::vector<tclPrcSettings>& programs) {
 
 std::unique_ptr<tclPrc> tclPrcList::Make(const tclPrcSettings& settings) {
   std::unique_ptr<tclPrc> record(new (std::nothrow) tclPrc(settings));
-  if (record) record->StartsBlocked = &StartsBlocked;
+  if (!record) return record;
+  record->StartsBlocked = &StartsBlocked;
+  record->Capture = &Capture;
   return record;
 }
 

@@ -142,6 +142,9 @@ class tclPrcList {
   // A reload waiting for the loop: the pass in progress ends at the next
   // program instead of making it wait out the rest of RestartInterval.
   std::atomic<bool> ReloadAsked{false};
+  // Reads every captured program's output; the service's stop ends it once
+  // the programs are stopped.
+  tclOutputCapture Capture;
 
  private:
   void DropEndedLeaving();   // the table is held

@@ -344,12 +344,15 @@ TEST(ReloadPlan, TheKeysTwoSettingsDifferByAreNamedInTheFilesOrder) {
       {[](tclPrcSettings& s) { s.Failure = {true, {0, 3}, 5, 60000, "notify", 5000, true}; },
        {"AutoRestart", "SuccessExitCodes", "MaxRestarts", "RestartWindow", "OnFailure",
         "OnFailureTimeout"}},
+      {[](tclPrcSettings& s) { s.Launch.ErrorLog = "C:\\e.log"; s.OutputLogBackups = 9; },
+       {"ErrorLog", "OutputLogBackups"}},
   };
   for (const Case& c : cases) {
     tclPrcSettings changed = Program("a");
     c.change(changed);
     EXPECT_EQ(DifferingKeys(Program("a"), changed), c.keys);
-    EXPECT_EQ(Program("a").Launch == changed.Launch, c.keys.empty() || c.keys[0] != "StartDir");
+    bool launch = !c.keys.empty() && (c.keys[0] == "StartDir" || c.keys[0] == "ErrorLog");
+    EXPECT_EQ(Program("a").Launch == changed.Launch, !launch);
   }
 }
 

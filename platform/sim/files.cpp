@@ -7,6 +7,10 @@
 #include <set>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/sim/sim_internal.h"
 
 namespace fs = std::filesystem;
@@ -20,6 +24,7 @@ std::string g_root;
 std::set<std::string> g_locked;   // host paths
 std::string g_modulePath = DefaultModulePath;
 bool g_diskFull = false;
+sim::detail::Objects<SimObject> g_files;   // every file handle until Reset
 
 // Removes the last root when the test program ends.
 struct RootCleaner {
@@ -74,11 +79,27 @@ void ResetFiles() {
   std::error_code ec;
   if (!g_root.empty()) fs::remove_all(g_root, ec);
   MakeRootLocked();
+  for (auto& file : g_files.all)
+    if (!file->closed) close(file->fd);
+  g_files = {};
   g_locked.clear();
   g_modulePath = DefaultModulePath;
   g_diskFull = false;
   // The module's own folder exists, as it would on the machine it runs on.
   fs::create_directories(fs::path(HostPathLocked(g_modulePath)).parent_path(), ec);
+}
+
+bool IsFileHandle(HANDLE handle) {
+  std::lock_guard<std::mutex> hold(Mu());
+  return g_files.Has(handle);
+}
+
+BOOL CloseFileHandle(HANDLE handle) {
+  std::lock_guard<std::mutex> hold(Mu());
+  if (handle->closed) return Fail(ERROR_INVALID_HANDLE);
+  handle->closed = true;
+  close(handle->fd);
+  return TRUE;
 }
 
 }  // namespace detail
@@ -237,4 +258,41 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   std::memcpy(buffer, path.data(), size - 1);
   buffer[size - 1] = '\0';
   return sim::detail::Fail(ERROR_INSUFFICIENT_BUFFER, size);
+}
+
+// The host's unlink and rename work on open files, as sharing for delete
+// lets them on Windows.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD, HANDLE) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  std::string host = HostPathLocked(path);
+  if (access != 0 && g_locked.count(host) != 0)
+    return sim::detail::Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+  int flags = access == 0 ? O_RDONLY : O_WRONLY | O_APPEND;
+  if (disposition == OPEN_ALWAYS) flags |= O_CREAT;
+  SimObject file;
+  file.kind = SimObject::FileHandle;
+  file.fd = open(host.c_str(), flags, 0644);
+  if (file.fd >= 0) return g_files.Add(file);
+  return sim::detail::Fail(errno == ENOENT && disposition == OPEN_ALWAYS ? ERROR_PATH_NOT_FOUND
+                                                                         : ERROR_FILE_NOT_FOUND,
+                           INVALID_HANDLE_VALUE);
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, LPOVERLAPPED) {
+  std::lock_guard<std::mutex> hold(sim::detail::Mu());
+  *written = 0;
+  if (g_diskFull) return sim::detail::Fail(ERROR_DISK_FULL);
+  ssize_t done = write(file->fd, buffer, size);
+  if (done < 0) return sim::detail::Fail(ERROR_INVALID_HANDLE);
+  *written = DWORD(done);
+  return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+  struct stat s;
+  if (fstat(file->fd, &s) != 0) return sim::detail::Fail(ERROR_INVALID_HANDLE);
+  *information = {DWORD(s.st_dev), DWORD(uint64_t(s.st_size) >> 32), DWORD(s.st_size),
+                  DWORD(uint64_t(s.st_ino) >> 32), DWORD(s.st_ino)};
+  return TRUE;
 }

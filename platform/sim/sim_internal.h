@@ -24,14 +24,15 @@ struct MutexRec;
 }  // namespace detail
 }  // namespace sim
 
-// What a HANDLE points at: a process, its primary thread, a job or a mutex.
+// What a HANDLE points at: a process, its primary thread, a job, a mutex or a file.
 struct SimObject {
-  enum Kind { ProcessHandle, ThreadHandle, JobHandle, MutexHandle } kind = ProcessHandle;
+  enum Kind { ProcessHandle, ThreadHandle, JobHandle, MutexHandle, FileHandle } kind = ProcessHandle;
   sim::detail::ProcRec* process = nullptr;   // null for a job or a mutex
   bool closed = false;
   sim::detail::MutexRec* mutex = nullptr;
   int job = 0;
   DWORD access = 0;   // what a mutex handle was granted
+  int fd = -1;        // a file's host descriptor
 };
 
 namespace sim {
@@ -92,6 +93,10 @@ void ResetSockets();
 bool IsMutexHandle(HANDLE handle);
 BOOL CloseMutexHandle(HANDLE handle);
 DWORD WaitForMutex(HANDLE handle, DWORD milliseconds);
+
+// File handles (files.cpp); call without Mu().
+bool IsFileHandle(HANDLE handle);
+BOOL CloseFileHandle(HANDLE handle);
 
 // Where a test may hold a thread (holds.cpp); call without Mu().
 void HoldPoint(const char* function);

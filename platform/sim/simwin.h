@@ -46,6 +46,7 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_NOACCESS 998
 #define ERROR_SHARING_VIOLATION 32
+#define ERROR_DISK_FULL 112
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_DATA 13
@@ -57,6 +58,8 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define ERROR_DIRECTORY 267
 #define ERROR_NOT_OWNER 288
 #define ERROR_INVALID_ADDRESS 487
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_IO_PENDING 997
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_INVALID_THREAD_ID 1444
 #define ERROR_TIMEOUT 1460
@@ -92,10 +95,19 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define CREATE_BREAKAWAY_FROM_JOB 0x01000000u
 #define STARTF_USESHOWWINDOW 0x1u
+#define STARTF_USESTDHANDLES 0x100u
+#define EXTENDED_STARTUPINFO_PRESENT 0x00080000u
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_SHARE_READ 0x1u
+#define FILE_SHARE_WRITE 0x2u
+#define FILE_SHARE_DELETE 0x4u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_MODIFY_STATE 0x0001u
 #define MUTEX_ALL_ACCESS 0x1F0001u
@@ -180,8 +192,33 @@ struct STARTUPINFOA {
   DWORD cb;
   DWORD dwFlags;
   WORD wShowWindow;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
 };
 typedef STARTUPINFOA* LPSTARTUPINFOA;
+
+// Pipes, overlapped reads and the child's handle list: not simulated.
+typedef uintptr_t ULONG_PTR, SIZE_T;
+typedef ULONG_PTR* PULONG_PTR;
+typedef SIZE_T* PSIZE_T;
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
+#define PIPE_ACCESS_INBOUND 0x1u
+#define PIPE_TYPE_BYTE 0x0u
+#define PROC_THREAD_ATTRIBUTE_HANDLE_LIST 0x00020002u
+struct OVERLAPPED {
+  ULONG_PTR Internal, InternalHigh;
+};
+typedef OVERLAPPED* LPOVERLAPPED;
+struct SimAttributeList;
+typedef SimAttributeList* LPPROC_THREAD_ATTRIBUTE_LIST;
+struct STARTUPINFOEXA {
+  STARTUPINFOA StartupInfo;
+  LPPROC_THREAD_ATTRIBUTE_LIST lpAttributeList;
+};
 
 struct PROCESS_INFORMATION {
   HANDLE hProcess;
@@ -214,6 +251,11 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
   DWORD nFileSizeHigh, nFileSizeLow;
+};
+
+// Only the fields the system reads: the volume and index name the file.
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwVolumeSerialNumber, nFileSizeHigh, nFileSizeLow, nFileIndexHigh, nFileIndexLow;
 };
 
 struct SYSTEMTIME {
@@ -268,6 +310,13 @@ DWORD GetFileAttributesA(LPCSTR path);
 BOOL GetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
 BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// Files only (no devices), opened existing or always; a file held with
+// sim::LockFile cannot be opened for data, a full disk fails every write.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written,
+               LPOVERLAPPED overlapped);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
@@ -285,6 +334,19 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS infoClass, LPVOID in
 BOOL GetProcessTimes(HANDLE process, LPFILETIME creation, LPFILETIME exit, LPFILETIME kernel,
                      LPFILETIME user);
 BOOL TerminateJobObject(HANDLE job, UINT exitCode);
+HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD instances,
+                        DWORD outSize, DWORD inSize, DWORD timeout, LPSECURITY_ATTRIBUTES sa);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
+HANDLE CreateIoCompletionPort(HANDLE file, HANDLE port, ULONG_PTR key, DWORD threads);
+BOOL GetQueuedCompletionStatus(HANDLE port, LPDWORD bytes, PULONG_PTR key, LPOVERLAPPED* done,
+                               DWORD milliseconds);
+BOOL PostQueuedCompletionStatus(HANDLE port, DWORD bytes, ULONG_PTR key, LPOVERLAPPED done);
+BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD count,
+                                       DWORD flags, PSIZE_T size);
+BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR what,
+                               LPVOID value, SIZE_T size, LPVOID previous, PSIZE_T returned);
+void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 HANDLE OpenMutexA(DWORD desiredAccess, BOOL inheritHandle, LPCSTR name);
 BOOL ReleaseMutex(HANDLE mutex);

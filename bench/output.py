@@ -1,0 +1,146 @@
+"""Programs' output captured to files: a program writing as fast as it can,
+captured against its own file and the null device; a captured file held
+without sharing while a program writes 100 lines a second; 127 programs
+writing 20 lines a second, captured and not."""
+
+import os
+import re
+import statistics
+import time
+
+import harness as h
+from harness_procs import cpu_ticks
+from watch import BenchError, find_linux_pid, wait_for, wait_line, windows_pids
+
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+LINES = {"app": "lines.exe", "programs_copied": ("QuarnLoader.exe", "lines.exe", "holdfile.exe")}
+QUIET = {"StartPause": 0, "StopPause": 0, "PrcFileLogging": "no"}
+
+
+def report(path, timeout):
+    """The key=value report a lines.exe run writes when it ends."""
+    wait_for("report " + os.path.basename(path), lambda: os.path.exists(path) and
+             os.path.getsize(path) > 0, timeout)
+    with open(path) as f:
+        return {k: int(v) for k, v in (kv.split("=") for kv in f.read().split())}
+
+
+def numbers(path, stream="out"):
+    """The line numbers of one stream in a captured file, in file order."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return [int(m.group(1)) for m in re.finditer(rb"^%s (\d+) " % stream.encode(), f.read(),
+                                                     re.M)]
+
+
+def settled(path, quiet_s=2.0):
+    """Waits until a captured file has stopped growing."""
+    last = [None, time.monotonic()]
+
+    def still():
+        size = os.path.getsize(path) if os.path.exists(path) else -1
+        if size != last[0]:
+            last[:] = [size, time.monotonic()]
+        return time.monotonic() - last[1] >= quiet_s
+    wait_for("%s settled" % os.path.basename(path), still, 120)
+
+
+def flood(bench, seconds):
+    d, _ = bench.install("out_flood", {"RestartInterval": 1000}, [dict(
+        QUIET, CommandLine="flood %d out {dir}\\captured.txt" % seconds, AutoRestart="no",
+        OutputLog="{dir}\\flood.log", OutputLogMaxSize=0)], **LINES)
+    bench.start(d)
+    captured = report(d.path("captured.txt"), seconds + 60)
+    settled(d.path("flood.log"))
+    got = len(numbers(d.path("flood.log")))
+    bench.finish()
+    rates = {"captured": got * 100.0 * 1000 / captured["ms"]}
+    for target in ("own", "null"):
+        where = d.winpath("own.log") if target == "own" else "null"
+        bench.wine.run(d.path("lines.exe"), ["flood", seconds, where, d.winpath(target + ".txt")],
+                       timeout=seconds + 60)
+        own = report(d.path(target + ".txt"), 10)
+        rates[target] = own["lines"] * 100.0 * 1000 / own["ms"]
+    return {
+        "seconds": seconds, "lines_written": captured["lines"], "lines_in_file": got,
+        "lines_lost": captured["lines"] - got,
+        "captured_bytes_per_s": round(rates["captured"]),
+        "own_file_bytes_per_s": round(rates["own"]),
+        "null_bytes_per_s": round(rates["null"]),
+        "ratio_to_own_file": rates["captured"] / rates["own"],
+    }
+
+
+def held(bench, hold_ms):
+    count = 3 * hold_ms // 10   # 100 lines a second, three times the hold
+    d, _ = bench.install("out_held", {"RestartInterval": 1000}, [dict(
+        QUIET, CommandLine="%d 10 out 100 0 {dir}\\pace.txt" % count, AutoRestart="no",
+        OutputLog="{dir}\\held.log", PrcFileLogging="yes")], **LINES)
+    out = d.path("hold.out")
+    holder = bench.wine.start(d.path("holdfile.exe"), [d.winpath("held.log"), hold_ms],
+                              stdout_path=out)
+    wait_for("holdfile holds", lambda: "held" in h.read_record(out), 30)
+    t_hold = time.monotonic()
+    log = bench.start(d)
+    _, t_started, _ = wait_line(log, r"^Started program ", 0, 30)
+    wait_for("holdfile ends", lambda: holder.poll() is not None, hold_ms / 1000.0 + 30)
+    overlap = time.monotonic() - max(t_hold, t_started)
+    pace = report(d.path("pace.txt"), count / 100 + 60)
+    settled(d.path("held.log"))
+    got = numbers(d.path("held.log"))
+    outage = sum(1 for _, t in log.lines if "The output log cannot be written" in t)
+    bench.finish()
+    return {
+        "hold_ms": hold_ms, "hold_while_running_ms": round(overlap * 1000),
+        "lines_written": count, "lines_in_file": len(got),
+        "lines_lost": count - len(set(got)), "in_order": got == sorted(got),
+        "program_lines_per_s": count * 1000.0 / pace["ms"], "nominal_lines_per_s": 100,
+        "slowest_write_ms": pace["slowest"], "outage_log_lines": outage,
+    }
+
+
+def many(bench, count, seconds, captured):
+    """Program 0 writes a line and exits, so each pass restarts it: the time
+    between its restarts is one pass."""
+    key = "out_many_%s" % ("on" if captured else "off")
+    progs = [dict(QUIET, CommandLine="1 0 out", PrcFileLogging="yes")]
+    progs += [dict(QUIET, CommandLine="1000000 50 out") for _ in range(count - 1)]
+    if captured:
+        for n, p in enumerate(progs):
+            p["OutputLog"] = "{dir}\\out%d.log" % n
+    d, _ = bench.install(key, {"RestartInterval": 1000}, progs, **LINES)
+    log = bench.start(d, timeout=120)
+    wait_for("%d programs started" % count, lambda: sum(
+        1 for _, t in log.lines if t.startswith("Started program ")) >= count + 2, 60 + 2 * count)
+    pid = find_linux_pid(bench.wine.prefix, key + "\\QuarnLoader.exe")
+    wpids = windows_pids(bench.wine, "QuarnLoader.exe")
+    cpu0, t0 = cpu_ticks(pid), time.monotonic()
+    wait_for("the window", lambda: time.monotonic() - t0 >= seconds, seconds + 5)
+    cpu = (cpu_ticks(pid) - cpu0) / CLK_TCK
+    ws = bench.scm.mem(wpids[0])["ws"] if len(wpids) == 1 else None
+    tries = [t for t, x in log.lines if t >= t0 and
+             x.startswith("Process (0): Attempting to restart program: ")]
+    passes = [b - a for a, b in zip(tries, tries[1:])]
+    bench.finish()
+    return {"service_cpu_s": cpu, "ws_bytes": ws,
+            "pass_median_ms": round(statistics.median(passes) * 1000, 1) if passes else None}
+
+
+def measure(bench, seconds=10, hold_ms=10000, count=127, window=60):
+    results = {"flood": flood(bench, seconds), "held": held(bench, hold_ms)}
+    on, off = many(bench, count, window, True), many(bench, count, window, False)
+    ratio = on["pass_median_ms"] / off["pass_median_ms"] if on["pass_median_ms"] and \
+        off["pass_median_ms"] else None
+    grown = on["ws_bytes"] - off["ws_bytes"] if on["ws_bytes"] and off["ws_bytes"] else None
+    results["many"] = {"programs": count, "seconds": window, "captured": on, "not_captured": off,
+                       "pass_ratio": ratio, "ws_growth_bytes": grown}
+    if results["flood"]["lines_written"] == 0:
+        raise BenchError("the flooding program wrote nothing")
+    bench.results["output"] = dict(
+        results, method="lines.exe: 'flood' writes one 100-byte line as fast as it can for the "
+        "seconds given (captured: OutputLog without a limit; own file; null device), rates from "
+        "its own count and time; 'held': holdfile.exe holds OutputLog from before the start, "
+        "the program's pace and its slowest write from its own report; 'many': program 0 "
+        "writes a line and exits (one restart per pass), the others 20 lines a second, CPU "
+        "and working set of the service over the window")

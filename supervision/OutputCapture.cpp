@@ -1,0 +1,205 @@
+#include "supervision/OutputCapture.h"
+
+#include <system_error>
+#include <vector>
+
+#include "supervision/OutputLines.h"
+
+namespace {
+
+const DWORD TendInterval = 1000;
+const DWORD ReadSize = 64 * 1024;
+// Completion keys of the packets that are no read of a stream.
+const ULONG_PTR ReadKey = 0, AddKey = 1, FinishKey = 2;
+
+// One stream of one run. The overlapped record comes first: a completion
+// gives back its address.
+struct tclStream {
+  OVERLAPPED Overlapped = {};
+  HANDLE Pipe = nullptr;
+  std::shared_ptr<tclCaptureRun> Run;
+  tclOutputFile* File = nullptr;
+  tclLineAssembler Lines;
+  std::vector<char> Buffer = std::vector<char>(ReadSize);
+};
+
+tclStream* StreamOf(LPOVERLAPPED overlapped) { return reinterpret_cast<tclStream*>(overlapped); }
+
+class tclReader {
+ public:
+  explicit tclReader(HANDLE port) : Port(port) {}
+  void Run();
+
+ private:
+  void Take(tclStream* stream);
+  void Completed(tclStream* stream, DWORD bytes);
+  void Read(tclStream* stream);
+  void End(tclStream* stream);
+  void Tend();
+  void CutOff();
+
+  HANDLE Port;
+  std::vector<std::unique_ptr<tclStream>> Streams;
+  // Tended while a stream or the program's record still has them.
+  std::vector<std::shared_ptr<tclCaptureRun>> Runs;
+};
+
+void tclReader::Run() {
+  bool finishing = false;
+  DWORD finishBegan = 0, bound = 0, lastTend = GetTickCount();
+  for (;;) {
+    DWORD bytes = 0;
+    ULONG_PTR key = ReadKey;
+    LPOVERLAPPED overlapped = nullptr;
+    BOOL ok = GetQueuedCompletionStatus(Port, &bytes, &key, &overlapped, TendInterval);
+    if (overlapped != nullptr) {
+      if (key == AddKey)
+        Take(StreamOf(overlapped));
+      else
+        Completed(StreamOf(overlapped), ok ? bytes : 0);   // an error ends the stream
+    } else if (ok && key == FinishKey) {
+      finishing = true;
+      finishBegan = GetTickCount();
+      bound = bytes;
+    } else if (!ok && GetLastError() != WAIT_TIMEOUT) {
+      break;   // the port is gone: nothing more can come
+    }
+    DWORD now = GetTickCount();
+    if (now - lastTend >= TendInterval) {
+      Tend();
+      lastTend = now;
+    }
+    if (finishing && (Streams.empty() || now - finishBegan >= bound)) break;
+  }
+  CutOff();
+}
+
+void tclReader::Take(tclStream* stream) {
+  Streams.emplace_back(stream);
+  bool known = false;
+  for (const std::shared_ptr<tclCaptureRun>& run : Runs) known = known || run == stream->Run;
+  if (!known) Runs.push_back(stream->Run);
+  Read(stream);
+}
+
+// A completion is posted for a read done at once as for one that waited.
+void tclReader::Read(tclStream* stream) {
+  stream->Overlapped = OVERLAPPED();
+  if (!ReadFile(stream->Pipe, stream->Buffer.data(), ReadSize, nullptr, &stream->Overlapped) &&
+      GetLastError() != ERROR_IO_PENDING)
+    End(stream);
+}
+
+void tclReader::Completed(tclStream* stream, DWORD bytes) {
+  if (bytes == 0) {
+    End(stream);
+    return;
+  }
+  std::vector<std::string> lines;
+  stream->Lines.Take(stream->Buffer.data(), bytes, lines);
+  if (!lines.empty()) stream->File->Write(lines);
+  Read(stream);
+}
+
+void tclReader::End(tclStream* stream) {
+  std::vector<std::string> lines;
+  stream->Lines.Finish(lines);
+  if (!lines.empty()) stream->File->Write(lines);
+  CloseHandle(stream->Pipe);
+  --stream->Run->OpenStreams;
+  for (size_t i = 0; i < Streams.size(); ++i)
+    if (Streams[i].get() == stream) Streams.erase(Streams.begin() + long(i));
+}
+
+// A run whose streams have ended and that its record has let go of is done.
+void tclReader::Tend() {
+  for (size_t i = Runs.size(); i-- > 0;) {
+    tclCaptureRun& run = *Runs[i];
+    if (run.Output) run.Output->Tend();
+    if (run.Error) run.Error->Tend();
+    if (run.OpenStreams == 0 && Runs[i].use_count() == 1) Runs.erase(Runs.begin() + long(i));
+  }
+}
+
+// What still reads is cancelled; its buffer is let go only once the
+// cancellation has come back, or the process ends with it.
+void tclReader::CutOff() {
+  for (const std::unique_ptr<tclStream>& stream : Streams) CancelIoEx(stream->Pipe, nullptr);
+  const DWORD cancelWait = 1000;
+  DWORD began = GetTickCount();
+  while (!Streams.empty() && GetTickCount() - began < cancelWait) {
+    DWORD bytes = 0;
+    ULONG_PTR key = ReadKey;
+    LPOVERLAPPED overlapped = nullptr;
+    GetQueuedCompletionStatus(Port, &bytes, &key, &overlapped, cancelWait);
+    if (overlapped != nullptr && key == ReadKey) End(StreamOf(overlapped));
+  }
+  for (std::unique_ptr<tclStream>& stream : Streams) stream.release();
+  Tend();
+}
+
+}  // namespace
+
+bool tclDrainWait::Over(bool streamsOpen, DWORD now) {
+  if (!streamsOpen) return true;
+  if (!Waiting) {
+    Waiting = true;
+    Began = now;
+  }
+  return now - Began >= OutputDrainBound;
+}
+
+void tclCaptureRun::SetOptions(const tclOutputOptions& options) {
+  if (Output) Output->SetOptions(options);
+  if (Error) Error->SetOptions(options);
+}
+
+bool tclOutputCapture::StartLocked() {
+  if (Reader.joinable()) return true;
+  if (Port == nullptr) Port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (Port == nullptr) return false;
+  try {
+    Reader = std::thread([port = Port] { tclReader(port).Run(); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+bool tclOutputCapture::Add(const std::shared_ptr<tclCaptureRun>& run, HANDLE outputEnd,
+                           HANDLE errorEnd) {
+  HANDLE port;
+  bool added;
+  {
+    std::lock_guard<std::mutex> hold(StartLock);
+    added = StartLocked();
+    port = Port;
+  }
+  for (HANDLE end : {outputEnd, errorEnd}) {
+    if (end == nullptr) continue;
+    std::unique_ptr<tclStream> stream(new tclStream);
+    stream->Pipe = end;
+    stream->Run = run;
+    stream->File = end == outputEnd ? run->Output.get() : run->Error.get();
+    ++run->OpenStreams;
+    if (added && CreateIoCompletionPort(end, port, ReadKey, 0) != nullptr &&
+        PostQueuedCompletionStatus(port, 0, AddKey, &stream->Overlapped)) {
+      stream.release();   // the reader's now
+      continue;
+    }
+    added = false;
+    CloseHandle(end);
+    --run->OpenStreams;
+  }
+  return added;
+}
+
+void tclOutputCapture::Finish(DWORD boundMs) {
+  std::lock_guard<std::mutex> hold(StartLock);
+  if (Reader.joinable()) {
+    if (PostQueuedCompletionStatus(Port, boundMs, FinishKey, nullptr)) Reader.join();
+    else Reader.detach();   // it cannot be told: it ends with the process
+  }
+  if (Port != nullptr) CloseHandle(Port);
+  Port = nullptr;
+}
