@@ -101,12 +101,8 @@ typedef SimScObject* SERVICE_STATUS_HANDLE;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 #define MOVEFILE_REPLACE_EXISTING 0x1u
-#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define FILE_APPEND_DATA 0x0004u
-#define FILE_SHARE_READ 0x1u
-#define FILE_SHARE_WRITE 0x2u
 #define FILE_SHARE_DELETE 0x4u
-#define OPEN_EXISTING 3u
 #define OPEN_ALWAYS 4u
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_MODIFY_STATE 0x0001u
@@ -266,8 +262,6 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
 struct BY_HANDLE_FILE_INFORMATION {
   DWORD dwVolumeSerialNumber, nFileSizeHigh, nFileSizeLow, nFileIndexHigh, nFileIndexLow;
 };
-struct OVERLAPPED;
-typedef OVERLAPPED* LPOVERLAPPED;
 
 struct SYSTEMTIME {
   WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
