@@ -1,6 +1,6 @@
 // Numbered lines "out n ...." / "err n ....", unbuffered, one per stream per
 // interval; REPORT gets "lines=L ms=T slowest=S" (the longest write). Or one
-// 100-byte line as fast as it can for SECONDS.
+// 100-byte line on stdout as fast as it can for SECONDS.
 
 #include <windows.h>
 
@@ -35,22 +35,17 @@ void Report(const char* path, unsigned long lines, DWORD start, const std::strin
 int main(int argc, char** argv)
 {
     const DWORD start = GetTickCount();
-    if (argc >= 5 && std::strcmp(argv[1], "flood") == 0) {
-        const char* to = std::strcmp(argv[3], "null") == 0 ? "NUL" : argv[3];
-        HANDLE h = std::strcmp(to, "out") == 0
-                       ? GetStdHandle(STD_OUTPUT_HANDLE)
-                       : CreateFileA(to, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (argc >= 4 && std::strcmp(argv[1], "flood") == 0) {
         const std::string line = Numbered("out", 0, 100);
         unsigned long n = 0;
         while (GetTickCount() - start < std::strtoul(argv[2], nullptr, 10) * 1000)
-            for (int i = 0; i < 100; ++i) n += Put(h, line);
-        Report(argv[4], n, start, "");
+            for (int i = 0; i < 100; ++i) n += Put(GetStdHandle(STD_OUTPUT_HANDLE), line);
+        Report(argv[3], n, start, "");
         return 0;
     }
     if (argc < 4) {
         std::puts("usage: lines COUNT INTERVAL-MS out|err|both [BYTES(100) [EXIT-CODE [REPORT]]]"
-                  "\n       lines flood SECONDS out|null|FILE REPORT");
+                  "\n       lines flood SECONDS REPORT");
         return 1;
     }
     const unsigned long count = std::strtoul(argv[1], nullptr, 10);
