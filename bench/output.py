@@ -48,7 +48,7 @@ def settled(path, quiet_s=2.0):
 
 def flood(bench, seconds):
     d, _ = bench.install("out_flood", {"RestartInterval": 1000}, [dict(
-        QUIET, CommandLine="flood %d out {dir}\\captured.txt" % seconds, AutoRestart="no",
+        QUIET, CommandLine="flood %d {dir}\\captured.txt" % seconds, AutoRestart="no",
         OutputLog="{dir}\\flood.log", OutputLogMaxSize=0)], **LINES)
     bench.start(d)
     captured = report(d.path("captured.txt"), seconds + 60)
@@ -56,11 +56,12 @@ def flood(bench, seconds):
     got = len(numbers(d.path("flood.log")))
     bench.finish()
     rates = {"captured": got * 100.0 * 1000 / captured["ms"]}
-    for target in ("own", "null"):
-        where = d.winpath("own.log") if target == "own" else "null"
-        bench.wine.run(d.path("lines.exe"), ["flood", seconds, where, d.winpath(target + ".txt")],
-                       timeout=seconds + 60)
-        own = report(d.path(target + ".txt"), 10)
+    # Its own file and the null device: its standard output, as Wine hands it a Unix file.
+    for target, path in (("own", d.path("own.log")), ("null", os.devnull)):
+        args = ["flood", seconds, d.winpath(target + ".txt")]
+        proc = bench.wine.start(d.path("lines.exe"), args, stdout_path=path)
+        own = report(d.path(target + ".txt"), seconds + 60)
+        bench.wine.stop(proc, timeout=30)
         rates[target] = own["lines"] * 100.0 * 1000 / own["ms"]
     return {
         "seconds": seconds, "lines_written": captured["lines"], "lines_in_file": got,
@@ -101,11 +102,13 @@ def held(bench, hold_ms):
 
 
 def many(bench, count, seconds, captured):
-    """Program 0 writes a line and exits, so each pass restarts it: the time
-    between its restarts is one pass."""
+    """Program 0 exits at once, so each pass restarts it: the time between
+    its restarts is one pass. Every start is logged, so that the start of all
+    of them can be seen."""
     key = "out_many_%s" % ("on" if captured else "off")
-    progs = [dict(QUIET, CommandLine="1 0 out", PrcFileLogging="yes")]
-    progs += [dict(QUIET, CommandLine="1000000 50 out") for _ in range(count - 1)]
+    progs = [dict(QUIET, CommandLine="0 0 out", PrcFileLogging="yes")]
+    progs += [dict(QUIET, CommandLine="1000000 50 out", PrcFileLogging="yes")
+              for _ in range(count - 1)]
     if captured:
         for n, p in enumerate(progs):
             p["OutputLog"] = "{dir}\\out%d.log" % n
@@ -139,8 +142,9 @@ def measure(bench, seconds=10, hold_ms=10000, count=127, window=60):
         raise BenchError("the flooding program wrote nothing")
     bench.results["output"] = dict(
         results, method="lines.exe: 'flood' writes one 100-byte line as fast as it can for the "
-        "seconds given (captured: OutputLog without a limit; own file; null device), rates from "
+        "seconds given on its standard output (captured: OutputLog without a limit; its own file "
+        "and the null device: a Unix file and /dev/null handed to it by Wine), rates from "
         "its own count and time; 'held': holdfile.exe holds OutputLog from before the start, "
         "the program's pace and its slowest write from its own report; 'many': program 0 "
-        "writes a line and exits (one restart per pass), the others 20 lines a second, CPU "
+        "exits at once (one restart per pass), the others write 20 lines a second, CPU "
         "and working set of the service over the window")

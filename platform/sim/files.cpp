@@ -89,17 +89,12 @@ void ResetFiles() {
   fs::create_directories(fs::path(HostPathLocked(g_modulePath)).parent_path(), ec);
 }
 
-bool IsFileHandle(HANDLE handle) {
-  std::lock_guard<std::mutex> hold(Mu());
-  return g_files.Has(handle);
-}
-
+// FALSE with no error set: not a file handle.
 BOOL CloseFileHandle(HANDLE handle) {
   std::lock_guard<std::mutex> hold(Mu());
-  if (handle->closed) return Fail(ERROR_INVALID_HANDLE);
+  if (!g_files.Has(handle) || handle->closed) return FALSE;
   handle->closed = true;
-  close(handle->fd);
-  return TRUE;
+  return close(handle->fd) == 0;
 }
 
 }  // namespace detail
@@ -271,12 +266,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   int flags = access == 0 ? O_RDONLY : O_WRONLY | O_APPEND;
   if (disposition == OPEN_ALWAYS) flags |= O_CREAT;
   SimObject file;
-  file.kind = SimObject::FileHandle;
   file.fd = open(host.c_str(), flags, 0644);
   if (file.fd >= 0) return g_files.Add(file);
-  return sim::detail::Fail(errno == ENOENT && disposition == OPEN_ALWAYS ? ERROR_PATH_NOT_FOUND
-                                                                         : ERROR_FILE_NOT_FOUND,
-                           INVALID_HANDLE_VALUE);
+  DWORD error = disposition == OPEN_ALWAYS ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+  return sim::detail::Fail(error, INVALID_HANDLE_VALUE);
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, LPOVERLAPPED) {

@@ -334,7 +334,7 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
 
 BOOL CloseHandle(HANDLE handle) {
   if (IsMutexHandle(handle)) return CloseMutexHandle(handle);
-  if (IsFileHandle(handle)) return CloseFileHandle(handle);
+  if (CloseFileHandle(handle)) return TRUE;
   std::lock_guard<std::mutex> hold(Mu());
   SimObject* h = ValidHandleLocked(handle);
   if (h == nullptr) return Fail(ERROR_INVALID_HANDLE);

@@ -24,15 +24,15 @@ struct MutexRec;
 }  // namespace detail
 }  // namespace sim
 
-// What a HANDLE points at: a process, its primary thread, a job, a mutex or a file.
+// What a HANDLE points at: a process, its primary thread, a job or a mutex.
 struct SimObject {
-  enum Kind { ProcessHandle, ThreadHandle, JobHandle, MutexHandle, FileHandle } kind = ProcessHandle;
+  enum Kind { ProcessHandle, ThreadHandle, JobHandle, MutexHandle } kind = ProcessHandle;
   sim::detail::ProcRec* process = nullptr;   // null for a job or a mutex
   bool closed = false;
   sim::detail::MutexRec* mutex = nullptr;
   int job = 0;
   DWORD access = 0;   // what a mutex handle was granted
-  int fd = -1;        // a file's host descriptor
+  int fd = -1;        // a file's (files.cpp)
 };
 
 namespace sim {
@@ -95,7 +95,6 @@ BOOL CloseMutexHandle(HANDLE handle);
 DWORD WaitForMutex(HANDLE handle, DWORD milliseconds);
 
 // File handles (files.cpp); call without Mu().
-bool IsFileHandle(HANDLE handle);
 BOOL CloseFileHandle(HANDLE handle);
 
 // Where a test may hold a thread (holds.cpp); call without Mu().
