@@ -20,7 +20,9 @@ struct tclStream {
   std::shared_ptr<tclCaptureRun> Run;
   tclOutputFile* File = nullptr;
   tclLineAssembler Lines;
-  std::vector<char> Buffer = std::vector<char>(ReadSize);
+  // Not cleared: a page only counts once a read has reached it, and most
+  // reads are a line or two, so 127 programs do not cost 127 full buffers.
+  std::unique_ptr<char[]> Buffer{new char[ReadSize]};
 };
 
 tclStream* StreamOf(LPOVERLAPPED overlapped) { return reinterpret_cast<tclStream*>(overlapped); }
@@ -85,7 +87,7 @@ void tclReader::Take(tclStream* stream) {
 // A completion is posted for a read done at once as for one that waited.
 void tclReader::Read(tclStream* stream) {
   stream->Overlapped = OVERLAPPED();
-  if (!ReadFile(stream->Pipe, stream->Buffer.data(), ReadSize, nullptr, &stream->Overlapped) &&
+  if (!ReadFile(stream->Pipe, stream->Buffer.get(), ReadSize, nullptr, &stream->Overlapped) &&
       GetLastError() != ERROR_IO_PENDING)
     End(stream);
 }
@@ -96,7 +98,7 @@ void tclReader::Completed(tclStream* stream, DWORD bytes) {
     return;
   }
   std::vector<std::string> lines;
-  stream->Lines.Take(stream->Buffer.data(), bytes, lines);
+  stream->Lines.Take(stream->Buffer.get(), bytes, lines);
   if (!lines.empty()) stream->File->Write(lines);
   Read(stream);
 }

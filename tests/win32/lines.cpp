@@ -44,13 +44,15 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc < 4) {
-        std::puts("usage: lines COUNT INTERVAL-MS out|err|both [BYTES(100) [EXIT-CODE [REPORT]]]"
+        std::puts("usage: lines COUNT INTERVAL-MS out|err|both|none [BYTES(100) [EXIT-CODE [REPORT]]]"
                   "\n       lines flood SECONDS REPORT");
         return 1;
     }
     const unsigned long count = std::strtoul(argv[1], nullptr, 10);
     const DWORD interval = std::strtoul(argv[2], nullptr, 10);
-    const bool out = std::strcmp(argv[3], "err") != 0, err = std::strcmp(argv[3], "out") != 0;
+    const bool both = std::strcmp(argv[3], "both") == 0;
+    const bool out = both || std::strcmp(argv[3], "out") == 0;
+    const bool err = both || std::strcmp(argv[3], "err") == 0;
     const size_t bytes = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 100;
     DWORD slowest = 0;
     for (unsigned long n = 0; n < count; ++n) {
