@@ -8,7 +8,10 @@
 namespace {
 
 const DWORD TendInterval = 1000;
-const DWORD ReadSize = 64 * 1024;
+// Each stream holds a read of this size pending all the time: 127 programs
+// with 64 KiB each cost the service 8 MiB more. A program writing faster than
+// one read takes only makes the reads come back sooner.
+const DWORD ReadSize = 4 * 1024;
 // Completion keys of the packets that are no read of a stream.
 const ULONG_PTR ReadKey = 0, AddKey = 1, FinishKey = 2;
 
@@ -20,8 +23,6 @@ struct tclStream {
   std::shared_ptr<tclCaptureRun> Run;
   tclOutputFile* File = nullptr;
   tclLineAssembler Lines;
-  // Not cleared: a page only counts once a read has reached it, and most
-  // reads are a line or two, so 127 programs do not cost 127 full buffers.
   std::unique_ptr<char[]> Buffer{new char[ReadSize]};
 };
 
