@@ -113,6 +113,8 @@ void WINAPI ControlHandler(DWORD control) {
         DWORD operation = DWORD(PendingCommand);
         PendingCommand = 0;
         message = CarryOut(operation, control);
+        // A "-status" right after the command must not show the state before it.
+        WriteStatus();
       }
       break;
   }

@@ -30,21 +30,24 @@ std::vector<std::string> ServiceEnvironment() {
 // On a thread of its own: the loop and the controls never wait for a command.
 void WaitFor(tclProcessTree& job, std::atomic<bool>& busy, HANDLE process, uint32_t timeout,
              const std::string& prefix, bool fileLogging) {
-  if (WaitForSingleObject(process, timeout) == WAIT_TIMEOUT) {
-    if (!job.End()) TerminateProcess(process, 1);
+  bool ended = WaitForSingleObject(process, timeout) == WAIT_TIMEOUT;
+  if (ended && !job.End()) TerminateProcess(process, 1);
+  DWORD code = 0;
+  if (!ended) GetExitCodeProcess(process, &code);
+  job = tclProcessTree();   // what it left running ends with the job
+  CloseHandle(process);
+  // The next failure may run its command once this one is gone, not only
+  // once its end is told.
+  busy = false;
+  if (ended) {
     std::string line =
         prefix + "The failure command was ended after " + std::to_string(timeout) + " ms";
     LogProgramLine(fileLogging, line);
     EventLog.Report(tclEventId::FailureCommandFailed, line);
   } else {
-    DWORD code = 0;
-    GetExitCodeProcess(process, &code);
     LogProgramLine(fileLogging, prefix + "The failure command ended with exit code " +
                                     std::to_string(int32_t(code)));
   }
-  job = tclProcessTree();   // what it left running ends with the job
-  CloseHandle(process);
-  busy = false;
 }
 
 }  // namespace
