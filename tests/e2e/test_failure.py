@@ -34,8 +34,10 @@ class FailureTest(SupervisionCase):
                     OnFailure=command, **keys)])
         first = self.started_index(d)
         ended = "Process (1): The program ended with exit code 3 (0x00000003): " + fails.app
+        # Each program's lines in their order; the two programs' lines interleave as they will.
         wait_in_order(d, ["Process (0): The program ended by itself with exit code 0; it is "
-                          "not restarted: " + clean.app, ended, ended,
+                          "not restarted: " + clean.app], first)
+        wait_in_order(d, [ended, ended,
                           "Process (1): The program was restarted 2 times within 3600000 ms; it "
                           "is not restarted again until \"-start 1\": " + fails.app,
                           "Process (1): Ran the failure command (gaveup): " + command,
