@@ -9,6 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
+from harness_log import wait_until  # noqa: E402
 from harness import (TIMEOUT, Child, SupervisionCase, read_record, section,  # noqa: E402
                      wait_for_record, wait_in_order)
 
@@ -50,6 +51,10 @@ class FailureTest(SupervisionCase):
         missed = [int(v[10:]) for v in env if v.startswith("QL_MISSED=")]
         self.assertEqual(len(missed) + sum(missed), 3, env)   # each failure ran or was passed on
 
+        # The status file follows the loop's turns: the give-up shows from the next one.
+        status = d.path("QuarnLoader.status")
+        wait_until(lambda: "\r\nProgram\t1\tfls\tfailed\t" in open(status, "rb").read().decode(),
+                   TIMEOUT, "program 1 shown failed in the status file")
         self.assertEqual(self.states(d, "-status"), {"0": "stopped", "1": "failed"})
         mark = harness.log_count(d)
         self.states(d, "-start", "1")
