@@ -175,7 +175,11 @@ class SupervisionCase(E2ETestCase):
                      "RestartInterval=%d\n%s%s" % (name, interval, settings, "".join(sections)))
         ok, err = self.scm.create(name, d.winpath(PROGRAM_EXE), INTERACTIVE_OWN_PROCESS)
         self.assertTrue(ok, "create failed: error %s" % err)
-        self.start(name)
+        try:
+            self.start(name)
+        except HarnessError as e:
+            raise HarnessError("%s (now %s); the log ends:\n%s"
+                               % (e, self.scm.query(name), log_tail(d, 15))) from None
         return name
 
     def start(self, name):
