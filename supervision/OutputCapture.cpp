@@ -12,6 +12,13 @@ const DWORD TendInterval = 1000;
 // with 64 KiB each cost the service 8 MiB more. A program writing faster than
 // one read takes only makes the reads come back sooner.
 const DWORD ReadSize = 4 * 1024;
+// A stream that brought less than BusyBytes in its last RestPause is read
+// again only after a pause: a program writing a line at a time then costs a
+// read per pause, not a read per line, and its pipe's 64 KiB take what it
+// writes meanwhile. A busier one is read at once, so that its pipe never
+// fills and its writes never wait for a pause.
+const DWORD RestPause = 100;
+const uint32_t BusyBytes = 4 * ReadSize;
 // Completion keys of the packets that are no read of a stream.
 const ULONG_PTR ReadKey = 0, AddKey = 1, FinishKey = 2;
 
@@ -24,6 +31,8 @@ struct tclStream {
   tclOutputFile* File = nullptr;
   tclLineAssembler Lines;
   std::unique_ptr<char[]> Buffer{new char[ReadSize]};
+  DWORD PeriodBegan = 0;   // what the stream brings is judged once a RestPause
+  uint32_t PeriodBytes = 0;
 };
 
 tclStream* StreamOf(LPOVERLAPPED overlapped) { return reinterpret_cast<tclStream*>(overlapped); }
@@ -37,12 +46,15 @@ class tclReader {
   void Take(tclStream* stream);
   void Completed(tclStream* stream, DWORD bytes);
   void Read(tclStream* stream);
+  void ReadRested(DWORD now);
   void End(tclStream* stream);
   void Tend();
   void CutOff();
 
   HANDLE Port;
   std::vector<std::unique_ptr<tclStream>> Streams;
+  std::vector<tclStream*> Resting;   // no read pending until RestPause after RestingSince
+  DWORD RestingSince = 0;
   // Tended while a stream or the program's record still has them.
   std::vector<std::shared_ptr<tclCaptureRun>> Runs;
 };
@@ -54,7 +66,12 @@ void tclReader::Run() {
     DWORD bytes = 0;
     ULONG_PTR key = ReadKey;
     LPOVERLAPPED overlapped = nullptr;
-    BOOL ok = GetQueuedCompletionStatus(Port, &bytes, &key, &overlapped, TendInterval);
+    DWORD wait = TendInterval;
+    if (!Resting.empty()) {
+      DWORD rested = GetTickCount() - RestingSince;
+      wait = rested >= RestPause ? 0 : RestPause - rested;
+    }
+    BOOL ok = GetQueuedCompletionStatus(Port, &bytes, &key, &overlapped, wait);
     if (overlapped != nullptr) {
       if (key == AddKey)
         Take(StreamOf(overlapped));
@@ -68,6 +85,7 @@ void tclReader::Run() {
       break;   // the port is gone: nothing more can come
     }
     DWORD now = GetTickCount();
+    ReadRested(now);
     if (now - lastTend >= TendInterval) {
       Tend();
       lastTend = now;
@@ -101,7 +119,27 @@ void tclReader::Completed(tclStream* stream, DWORD bytes) {
   std::vector<std::string> lines;
   stream->Lines.Take(stream->Buffer.get(), bytes, lines);
   if (!lines.empty()) stream->File->Write(lines);
+  stream->PeriodBytes += bytes;
+  DWORD now = GetTickCount();
+  // A full read leaves more waiting; a period is judged when it has passed.
+  if (bytes < ReadSize && now - stream->PeriodBegan >= RestPause) {
+    bool busy = stream->PeriodBytes >= BusyBytes;
+    stream->PeriodBegan = now;
+    stream->PeriodBytes = 0;
+    if (!busy) {
+      if (Resting.empty()) RestingSince = now;
+      Resting.push_back(stream);
+      return;
+    }
+  }
   Read(stream);
+}
+
+void tclReader::ReadRested(DWORD now) {
+  if (Resting.empty() || now - RestingSince < RestPause) return;
+  std::vector<tclStream*> rested;
+  rested.swap(Resting);
+  for (tclStream* stream : rested) Read(stream);
 }
 
 void tclReader::End(tclStream* stream) {
@@ -127,6 +165,8 @@ void tclReader::Tend() {
 // What still reads is cancelled; its buffer is let go only once the
 // cancellation has come back, or the process ends with it.
 void tclReader::CutOff() {
+  for (tclStream* stream : Resting) End(stream);   // nothing pending: nothing to wait for
+  Resting.clear();
   for (const std::unique_ptr<tclStream>& stream : Streams) CancelIoEx(stream->Pipe, nullptr);
   const DWORD cancelWait = 1000;
   DWORD began = GetTickCount();
