@@ -1,7 +1,6 @@
 // The back-off on its own, where the pass cannot reach: ticks are plain
 // numbers, so the wrap and the fallback without process times are cheap to show.
 #include "supervision/BackOff.h"
-#include "supervision/OutputCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -31,23 +30,3 @@ TEST(BackOff, WithoutALifetimeARunCountsFromItsLaunchAcrossTheWrapAndIsJudgedOnc
 }
 
 }  // namespace
-
-// The restart after a captured program's end waits for its output, but not
-// on whatever it left holding the pipe: at most the bound from the first ask.
-TEST(OutputDrain, TheRestartWaitsForTheStreamsAtMostTheBoundFromTheFirstAsk) {
-  const DWORD first = 0xFFFFF000u, bound = OutputDrainBound;   // across the wrap
-  struct Ask {
-    bool open;
-    DWORD at;
-    bool over;
-  };
-  const std::vector<std::vector<Ask>> cases = {
-      {{false, first, true}},
-      {{true, first, false}, {true, first + 1000, false}, {false, first + 1500, true}},
-      {{true, first, false}, {true, first + bound - 1, false}, {true, first + bound, true}},
-  };
-  for (size_t i = 0; i < cases.size(); ++i) {
-    tclDrainWait wait;
-    for (const Ask& ask : cases[i]) EXPECT_EQ(wait.Over(ask.open, ask.at), ask.over) << i;
-  }
-}

@@ -5,7 +5,7 @@
 //   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
 //          [--no-window] [--record FILE] [--report-handles] [--child FILE]
 //          [--breakaway] [--console-server] [--report-env]
-//          [anything else is ignored]
+//          [--lines COUNT MS out|err|both] [anything else is ignored]
 //
 // --child starts one more qtprog, window-less, recording to FILE: a program
 // that leaves a process of its own behind; with --breakaway it asks to
@@ -22,6 +22,9 @@
 // "exit <code>", "child pid=<n>" or "child error=<n>", and with --report-handles "handles self=yes|no log=none" or
 // "handles self=.. log=0x<handle> <path>" for each inherited log handle,
 // and with --report-env "env NAME=value" for each variable it got.
+//
+// --lines writes COUNT numbered 100-byte lines ("out 7 ....") to standard
+// output, error or both, one per stream every MS, before it goes on.
 
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600 // GetFinalPathNameByHandleA
@@ -46,6 +49,9 @@ struct Options {
     bool ReportHandles = false;
     bool ConsoleServer = false;
     bool ReportEnv = false;
+    long LineCount = 0;
+    DWORD LineInterval = 0;
+    std::string LineStreams;
     std::string RecordFile;
     std::string ChildRecord;
 };
@@ -126,6 +132,10 @@ void ParseArgs(int argc, char** argv)
             gOpt.ReportHandles = true;
         } else if (a == "--breakaway") {
             gOpt.Breakaway = true;
+        } else if (a == "--lines" && i + 3 < argc) {
+            gOpt.LineCount = std::strtol(argv[++i], nullptr, 10);
+            gOpt.LineInterval = std::strtoul(argv[++i], nullptr, 10);
+            gOpt.LineStreams = argv[++i];
         } else if (a == "--report-env") {
             gOpt.ReportEnv = true;
         } else if (a == "--console-server") {
@@ -269,6 +279,23 @@ int RunConsoleServer()
     }
 }
 
+void WriteLines()
+{
+    for (long n = 0; n < gOpt.LineCount; ++n) {
+        Sleep(gOpt.LineInterval);
+        for (const char* stream : {"out", "err"}) {
+            if (gOpt.LineStreams != stream && gOpt.LineStreams != "both") {
+                continue;
+            }
+            std::string line = std::string(stream) + " " + std::to_string(n) + " ";
+            line += std::string(98 - line.size(), '.') + "\r\n";
+            DWORD written = 0;
+            WriteFile(GetStdHandle(stream[0] == 'o' ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                      line.data(), DWORD(line.size()), &written, nullptr);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -297,6 +324,7 @@ int main(int argc, char** argv)
     if (!gOpt.ChildRecord.empty()) {
         StartChild();
     }
+    WriteLines();
 
     if (gOpt.ExitAfter >= 0) {
         HANDLE t = CreateThread(nullptr, 0, ExitThreadProc, nullptr, 0, nullptr);
