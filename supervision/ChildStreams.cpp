@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 namespace {
 
@@ -94,14 +95,6 @@ void tclChildStreams::CloseChildEnds() {
   Close(Null);
 }
 
-HANDLE tclChildStreams::TakeOutputEnd() {
-  HANDLE end = OutputEnd;
-  OutputEnd = nullptr;
-  return end;
-}
+HANDLE tclChildStreams::TakeOutputEnd() { return std::exchange(OutputEnd, nullptr); }
 
-HANDLE tclChildStreams::TakeErrorEnd() {
-  HANDLE end = ErrorEnd;
-  ErrorEnd = nullptr;
-  return end;
-}
+HANDLE tclChildStreams::TakeErrorEnd() { return std::exchange(ErrorEnd, nullptr); }
