@@ -415,18 +415,16 @@ TEST_F(LogTest, ALineTheFullDiskDidNotTakeIsNotTakenAsWritten) {
 TEST(EventLog, EachIdHasItsTypeAndItsMessage) {
   std::ifstream file(QL_SOURCE_DIR "/log/EventMessages.mc");
   std::string table(std::istreambuf_iterator<char>(file), {});
-  const std::tuple<tclEventId, std::string, WORD> cases[] = {   // 4 information, 2 warning, 1 error
-      {tclEventId::ServiceStarted, "100\nSymbolicName=ServiceStarted", 4},
-      {tclEventId::ServiceStopped, "101\nSymbolicName=ServiceStopped", 4},
-      {tclEventId::ReloadRefused, "102\nSymbolicName=ReloadRefused", 2},
-      {tclEventId::ProgramFailed, "200\nSymbolicName=ProgramFailed", 2},
-      {tclEventId::GaveUp, "201\nSymbolicName=GaveUp", 1},
-      {tclEventId::FailureCommandFailed, "202\nSymbolicName=FailureCommandFailed", 2}};
-  for (const auto& [id, message, type] : cases) {
-    EXPECT_EQ(std::to_string(uint32_t(id)), message.substr(0, 3));
-    EXPECT_EQ(EventTypeOf(id), type) << message;
-    std::string entry = "MessageId=" + message + "\nLanguage=English\n%1\n.\n";
-    EXPECT_NE(table.find(entry), std::string::npos) << message;
+  using E = tclEventId;
+  const std::tuple<E, uint32_t, const char*, WORD> cases[] = {   // the README's fixed ids
+      {E::ServiceStarted, 100, "ServiceStarted", 4}, {E::ServiceStopped, 101, "ServiceStopped", 4},
+      {E::ReloadRefused, 102, "ReloadRefused", 2}, {E::ProgramFailed, 200, "ProgramFailed", 2},
+      {E::GaveUp, 201, "GaveUp", 1}, {E::FailureCommandFailed, 202, "FailureCommandFailed", 2}};
+  for (const auto& [id, number, name, type] : cases) {
+    EXPECT_EQ(uint32_t(id), number) << name;
+    EXPECT_EQ(EventTypeOf(id), type) << name;   // 4 information, 2 warning, 1 error
+    std::string entry = "MessageId=" + std::to_string(number) + "\nSymbolicName=" + name;
+    EXPECT_NE(table.find(entry + "\nLanguage=English\n%1\n.\n"), std::string::npos) << name;
   }
 }
 

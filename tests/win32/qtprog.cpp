@@ -283,15 +283,13 @@ void WriteLines()
 {
     for (long n = 0; n < gOpt.LineCount; ++n) {
         Sleep(gOpt.LineInterval);
-        for (const char* stream : {"out", "err"}) {
-            if (gOpt.LineStreams != stream && gOpt.LineStreams != "both") {
-                continue;
-            }
-            std::string line = std::string(stream) + " " + std::to_string(n) + " ";
+        for (std::string stream : {"out", "err"}) {
+            std::string line = stream + " " + std::to_string(n) + " ";
             line += std::string(98 - line.size(), '.') + "\r\n";
             DWORD written = 0;
-            WriteFile(GetStdHandle(stream[0] == 'o' ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
-                      line.data(), DWORD(line.size()), &written, nullptr);
+            if (gOpt.LineStreams == stream || gOpt.LineStreams == "both")
+                WriteFile(GetStdHandle(stream == "out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                          line.data(), DWORD(line.size()), &written, nullptr);
         }
     }
 }
