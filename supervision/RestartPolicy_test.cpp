@@ -32,7 +32,6 @@ TEST(RestartPolicy, DecidesFromTheEndTheCodesAndTheRestartsWithinTheWindow) {
       {true, {0}, 0, E::Unhealthy, 0, none, V::Restart, "unhealthy"},
       {false, {0}, 0, E::Exited, 3, five, V::Restart, "exit"},
       {false, {0}, 5, E::Exited, 3, five, V::GiveUp, "gaveup"},
-      {false, {0}, 5, E::Hung, 0, five, V::GiveUp, "gaveup"},
       {false, {0}, 5, E::Exited, 3, oneOld, V::Restart, "exit"},
       {false, {0}, 5, E::Exited, 3, wrapped, V::GiveUp, "gaveup"},
   };

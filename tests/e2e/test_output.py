@@ -28,20 +28,15 @@ class OutputCaptureTest(SupervisionCase):
     def test_output_goes_through_pipes_to_files_and_nothing_is_lost(self):
         d = self.install_dir()
         os.makedirs(d.path("logs"))
-        progs = [Child(self, d, tag, "--no-window --exit-after 0 --lines " + lines) for tag, lines in
-                 (("mrg", "40 20 both --exit-code 3"), ("sep", "150 5 both"))]
-
-        def prog(n, restart="no", **keys):
-            return section(n, progs[n].app, CommandLine=progs[n].cmd, AutoRestart=restart,
-                           StartPause=0, **keys)
-
+        mrg, sep = (Child(self, d, tag, "--no-window --exit-after 0 --lines " + lines)
+                    for tag, lines in (("mrg", "40 20 both --exit-code 3"), ("sep", "150 5 both")))
         name = self.run_service(d, [
-            prog(0, "yes", OutputLog="merged.log"),
-            prog(1, Env_0="STREAM=err", OutputLog="logs\\out.log", ErrorLog="logs\\%STREAM%.log"),
-        ])
+            section(0, mrg.app, CommandLine=mrg.cmd, StartPause=0, OutputLog="merged.log"),
+            section(1, sep.app, CommandLine=sep.cmd, StartPause=0, AutoRestart="no",
+                    OutputLog="logs\\out.log", ErrorLog="logs\\err.log")])
         last_words = "Process (0): Last output: " + "err 39 ".ljust(98, ".")
         harness.wait_for_log(d, last_words, timeout=30)
-        harness.wait_for_record(progs[1].rec, "exit 0", timeout=20)
+        harness.wait_for_record(sep.rec, "exit 0", timeout=20)
         self.scm.control(name, SERVICE_CONTROL_STOP)
         self.scm.wait(name, harness.STOPPED, 30000)
         log = harness.read_log(d, strip=True)
