@@ -21,10 +21,8 @@
 // ShowWindow), "quit", "quit ignored", "show 1", "show 0", "hang",
 // "exit <code>", "child pid=<n>" or "child error=<n>", and with --report-handles "handles self=yes|no log=none" or
 // "handles self=.. log=0x<handle> <path>" for each inherited log handle,
-// and with --report-env "env NAME=value" for each variable it got.
-//
-// --lines writes COUNT numbered 100-byte lines ("out 7 ....") to standard
-// output, error or both, one per stream every MS, before it goes on.
+// and with --report-env "env NAME=value" for each variable it got. --lines
+// writes numbered 100-byte lines ("out 7 ....") to the streams named.
 
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600 // GetFinalPathNameByHandleA
