@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/Loader.h"
@@ -482,20 +483,18 @@ TEST_F(LoadTest, FindByNameWithoutAFileIsMinusOne) {
 // A relative file hangs off the executable's folder, "%NAME%" takes the
 // program's variables, and a missing folder leaves the program uncaptured.
 TEST_F(LoadTest, OutputKeysGiveFullPathsOrNoCapture) {
-  struct Case {
-    std::string keys, output, error;
-  } cases[] = {
+  const std::tuple<std::string, std::string, std::string> cases[] = {   // keys, output, error
       {"OutputLog=web.log\r\n", "C:\\QuarnLoader\\web.log", ""},
       {"OutputLog=C:\\Logs\\%SITE%.log\r\nErrorLog=\\Logs\\err.txt\r\nEnv_0=SITE=web\r\n",
        "C:\\Logs\\web.log", "\\Logs\\err.txt"},
       {"OutputLog=C:\\Gone\\web.log\r\nErrorLog=e.log\r\n", "", ""},
   };
   sim::MakeDirectory("C:\\Logs");
-  for (const Case& c : cases) {
-    Config(AppSections(0, 0) + c.keys);
+  for (const auto& [keys, output, error] : cases) {
+    Config(AppSections(0, 0) + keys);
     ASSERT_TRUE(PrcList.LoadFromIni());
-    EXPECT_EQ(PrcList.Records[0].Settings.Launch.OutputLog, c.output) << c.keys;
-    EXPECT_EQ(PrcList.Records[0].Settings.Launch.ErrorLog, c.error) << c.keys;
+    EXPECT_EQ(PrcList.Records[0].Settings.Launch.OutputLog, output) << keys;
+    EXPECT_EQ(PrcList.Records[0].Settings.Launch.ErrorLog, error) << keys;
   }
   EXPECT_EQ(kit::Count(Logged(), "Error: The output log's folder does not exist: C:\\Gone"), 1u);
 }

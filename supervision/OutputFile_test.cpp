@@ -2,6 +2,7 @@
 #include "supervision/OutputFile.h"
 
 #include <numeric>
+#include <tuple>
 
 #include "supervision/OutputLines.h"
 #include "tests/unit/TestKit.h"
@@ -52,34 +53,31 @@ TEST(OutputFile, RotationKeepsTheNewestLinesOnceInOrderWithinTheLimit) {
 }
 
 TEST(OutputFile, LinesWaitOutAnOutageInOrderAndTheLossIsCounted) {
-  struct Case {
-    void (*begin)(), (*end)();
-    int error;
-    std::string lineEnd;
-  } cases[] = {
+  using Step = void (*)();
+  const std::tuple<Step, Step, int, std::string> cases[] = {   // begin, end, error, line end
       {[] { sim::MakeDirectory(Folder), sim::LockFile(Path, true); },
        [] { sim::LockFile(Path, false); }, 32, "\r\n"},
       {[] { sim::MakeDirectory(Folder), sim::SetDiskFull(true); },
        [] { sim::SetDiskFull(false); }, 112, "\n"},
       {[] {}, [] { sim::MakeDirectory(Folder); }, 3, "\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [begin, end, error, lineEnd] : cases) {
     sim::Reset();
     kit::FreshLog();
     Log.KeepUnwrittenLines(true);   // as the service does: the log shares the full disk
-    c.begin();
+    begin();
     auto file = Open(0, 5);
-    for (int n = 0; n < 10500; n += 500) file->Write(Numbered(n, n + 500, c.lineEnd));
+    for (int n = 0; n < 10500; n += 500) file->Write(Numbered(n, n + 500, lineEnd));
     file->Tend();
-    c.end();
+    end();
     Log.WriteKeptLines();
     file->Tend();
-    file->Write(Numbered(10500, 10501, c.lineEnd));
-    const std::string lost = "15 output lines were lost" + c.lineEnd;
-    EXPECT_EQ(sim::ReadFile(Path), Text(Numbered(0, 10485, c.lineEnd)) + lost +
-                                       Text(Numbered(10500, 10501, c.lineEnd)));
+    file->Write(Numbered(10500, 10501, lineEnd));
+    const std::string lost = "15 output lines were lost" + lineEnd;
+    EXPECT_EQ(sim::ReadFile(Path), Text(Numbered(0, 10485, lineEnd)) + lost +
+                                       Text(Numbered(10500, 10501, lineEnd)));
     EXPECT_EQ(kit::LogMessages(), Lines{"Process (3): The output log cannot be written (error " +
-                                        std::to_string(c.error) + "): " + Path});
+                                        std::to_string(error) + "): " + Path});
   }
 }
 

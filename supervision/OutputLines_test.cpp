@@ -3,29 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using Lines = std::vector<std::string>;
 
 TEST(OutputLines, BytesBecomeWholeLinesWithTheProgramsLineEnds) {
   const std::string x(tclLineAssembler::MaxLine, 'x');
-  struct Case {
-    Lines chunks;
-    bool finished;
-    Lines lines;
-  } cases[] = {
+  const std::tuple<Lines, bool, Lines> cases[] = {   // chunks, finished, lines
       {{"a\r", "\nb\n", "\n", "c"}, true, {"a\r\n", "b\n", "\n", "c\r\n"}},
-      {{"tail"}, false, {}},
       {{"x\r"}, true, {"x\r\n"}},
       {{x + "\r", "\n"}, false, {x + "\r\n"}},
       {{x + x + "y", "z\n"}, false, {x + "\r\n", x + "\r\n", "yz\n"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [chunks, finished, expected] : cases) {
     tclLineAssembler assembler;
     Lines lines;
-    for (const std::string& chunk : c.chunks) assembler.Take(chunk.data(), chunk.size(), lines);
-    if (c.finished) assembler.Finish(lines);
-    EXPECT_EQ(lines, c.lines) << c.chunks[0].substr(0, 4);
+    for (const std::string& chunk : chunks) assembler.Take(chunk.data(), chunk.size(), lines);
+    if (finished) assembler.Finish(lines);
+    EXPECT_EQ(lines, expected) << chunks[0].substr(0, 4);
   }
 }
 
