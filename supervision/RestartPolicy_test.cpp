@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using V = tclRestartVerdict;
@@ -12,16 +14,10 @@ TEST(RestartPolicy, DecidesFromTheEndTheCodesAndTheRestartsWithinTheWindow) {
   const DWORD now = 10000000;
   const std::vector<DWORD> none, five(5, now - 1000), oneOld = {now - 3600000, 1, 2, 3, 4},
                                  wrapped(5, now - 1000 - 0xFFFFFFFFu);
-  const struct {
-    bool onFailure;
-    std::vector<uint32_t> ok;
-    uint32_t maxRestarts;
-    E end;
-    uint32_t code;
-    const std::vector<DWORD>& restarts;
-    V expected;
-    const char* word;
-  } rows[] = {
+  // onfailure, SuccessExitCodes, MaxRestarts, the end, its code, earlier restarts: verdict, word
+  const std::tuple<bool, std::vector<uint32_t>, uint32_t, E, uint32_t, const std::vector<DWORD>&,
+                   V, const char*>
+      rows[] = {
       {false, {0}, 0, E::Exited, 0, none, V::Restart, "exit"},
       {true, {0}, 0, E::Exited, 0, none, V::NotRestarted, "exit"},
       {true, {0}, 5, E::Exited, 0, five, V::NotRestarted, "exit"},
@@ -36,13 +32,13 @@ TEST(RestartPolicy, DecidesFromTheEndTheCodesAndTheRestartsWithinTheWindow) {
       {false, {0}, 5, E::Exited, 3, wrapped, V::GiveUp, "gaveup"},
   };
   int row = 0;
-  for (const auto& r : rows) {
+  for (const auto& [onFailure, ok, maxRestarts, end, code, restarts, expected, word] : rows) {
     tclFailurePolicy p;
-    p.OnFailureOnly = r.onFailure;
-    p.SuccessCodes = r.ok;
-    p.MaxRestarts = r.maxRestarts;
-    EXPECT_EQ(DecideRestart(p, r.end, r.code, r.restarts, now), r.expected) << "row " << row;
-    EXPECT_EQ(EventWord(r.end, r.expected), r.word) << "row " << row++;
+    p.OnFailureOnly = onFailure;
+    p.SuccessCodes = ok;
+    p.MaxRestarts = maxRestarts;
+    EXPECT_EQ(DecideRestart(p, end, code, restarts, now), expected) << "row " << row;
+    EXPECT_EQ(EventWord(end, expected), word) << "row " << row++;
   }
 }
 
