@@ -15,7 +15,7 @@ them; the command's end is timed from its "Ran" line."""
 import statistics
 import time
 
-from watch import wait_for, wait_line
+from watch import pass_times, wait_for, wait_line
 
 CRASHER = {"CommandLine": "--no-window --exit-after 0 --exit-code 3", "StartPause": 0,
            "StopPause": 0}
@@ -45,14 +45,7 @@ def crash_loop(bench):
 def passes(bench, key, extra, count=12):
     d, _ = bench.install(key, {"RestartInterval": INTERVAL}, [dict(CRASHER, **extra)])
     log = bench.start(d)
-    rx_try = r"^Process \(0\): Attempting to restart program: "
-    i, _, _ = wait_line(log, rx_try, 0, 60)   # the first pass: warm-up
-    tries, launches = [], []
-    while len(tries) < count + 1:
-        i, t_try, _ = wait_line(log, rx_try, i + 1, 60)
-        _, t_started, _ = wait_line(log, r"^Started program ", i + 1, 60)
-        tries.append(t_try)
-        launches.append(t_started - t_try)
+    tries, launches = pass_times(log, count, 60, 60)
     ends = []
     if extra:
         j = 0

@@ -16,7 +16,7 @@ import socket
 import statistics
 import subprocess
 
-from watch import BenchError, wait_line
+from watch import BenchError, pass_times
 
 RESTART_INTERVAL = 1000
 HEALTH_TIMEOUT = 2000
@@ -52,14 +52,7 @@ def pass_lengths(bench, key, port, passes):
                "HealthRetries": 1000000} for _ in range(PROGRAMS)]
     d, _ = bench.install(key, {"RestartInterval": RESTART_INTERVAL}, progs)
     log = bench.start(d, timeout=180)
-    rx_try = r"^Process \(0\): Attempting to restart program: "
-    i, _, _ = wait_line(log, rx_try, 0, 240)   # the first pass: warm-up
-    attempts, launches = [], []
-    while len(attempts) < passes + 1:
-        i, t_try, _ = wait_line(log, rx_try, i + 1, 60)
-        _, t_started, _ = wait_line(log, r"^Started program ", i + 1, 60)
-        attempts.append(t_try)
-        launches.append(t_started - t_try)
+    attempts, launches = pass_times(log, passes, 240, 60)
     bench.finish()
     lengths = [(b - a) * 1000.0 for a, b in zip(attempts, attempts[1:])]
     net = [x - l * 1000.0 for x, l in zip(lengths, launches)]

@@ -17,8 +17,8 @@ import parallelstop
 import reload
 import stopmethod
 from harness_procs import cpu_ticks, proc_alive, rss_kb
-from watch import (WATCHED, BenchError, Tail, find_linux_pid, own_wine_processes, wait_for,
-                   wait_line, windows_pids)
+from watch import (WATCHED, BenchError, Tail, find_linux_pid, own_wine_processes, pass_times,
+                   wait_for, wait_line, windows_pids)
 
 PROBE_TIMEOUT_MS = 1000  # the service's wait for a window to answer WM_NULL
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -265,14 +265,7 @@ class Bench:
                        "PrcFileLogging": "no"} for _ in range(count - 1)]
             d, name = self.install(key, {"RestartInterval": ri}, progs)
             log = self.start(d, timeout=120)
-            rx_try = r"^Process \(0\): Attempting to restart program: "
-            i, _, _ = wait_line(log, rx_try, 0, 60 + count)  # the first pass: warm-up
-            attempts, launches = [], []
-            while len(attempts) < passes + 1:
-                i, t_try, _ = wait_line(log, rx_try, i + 1, 30)
-                _, t_started, _ = wait_line(log, r"^Started program ", i + 1, 30)
-                attempts.append(t_try)
-                launches.append(t_started - t_try)
+            attempts, launches = pass_times(log, passes, 60 + count, 30)
             lengths = [b - a for a, b in zip(attempts, attempts[1:])]
             net = [x - l for x, l in zip(lengths, launches)]
             nominal = count * (ri // count)

@@ -58,6 +58,21 @@ def wait_line(tail, pattern, start, timeout, what=None):
     return wait_for(what or pattern, lambda: tail.find(pattern, start), timeout)
 
 
+def pass_times(tail, passes, first_timeout, timeout):
+    """The moments of passes + 1 "Process (0): Attempting to restart" lines
+    after a first one (the warm-up), each the start of a pass, and the time
+    the launch in each took (to its "Started program" line)."""
+    rx_try = r"^Process \(0\): Attempting to restart program: "
+    i, _, _ = wait_line(tail, rx_try, 0, first_timeout)
+    attempts, launches = [], []
+    while len(attempts) < passes + 1:
+        i, t_try, _ = wait_line(tail, rx_try, i + 1, timeout)
+        _, t_started, _ = wait_line(tail, r"^Started program ", i + 1, timeout)
+        attempts.append(t_try)
+        launches.append(t_started - t_try)
+    return attempts, launches
+
+
 def own_wine_processes(prefix):
     """{linux pid: command line} of the processes running in our own prefix."""
     return {pid: " ".join(args) for pid, args in prefix_processes(prefix).items()}
