@@ -31,6 +31,7 @@ struct Dispatcher {
   std::thread mainThread;
   bool startedByServiceManager = false;
   std::vector<SERVICE_STATUS> reports;
+  DWORD lastEvent = 0;
 };
 
 // All guarded by Mu().
@@ -160,6 +161,11 @@ std::vector<SERVICE_STATUS> StatusReports() {
   return g_disp.reports;
 }
 
+DWORD LastEventReported() {
+  std::lock_guard<std::mutex> hold(Mu());
+  return g_disp.lastEvent;
+}
+
 bool WaitServiceMainReturned(int realTimeoutMs) {
   std::unique_lock<std::mutex> lock(Mu());
   if (!g_disp.mainStarted) return false;
@@ -195,6 +201,13 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
   g_changed.notify_all();
   SetServiceSide(wasServiceSide);
   return result;
+}
+
+// Entries are kept nowhere, as under Wine: only the last one's id, for the tests.
+BOOL ReportEventA(HANDLE, WORD, WORD, DWORD eventId, LPVOID, WORD, DWORD, LPCSTR*, LPVOID) {
+  std::lock_guard<std::mutex> hold(Mu());
+  g_disp.lastEvent = eventId;
+  return TRUE;
 }
 
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler) {

@@ -1,14 +1,12 @@
 // Simulated event log, as Wine has it: a placeholder source whose entries
-// are taken and kept nowhere. The registry calls for a source's key succeed
-// and keep nothing.
+// are taken and kept nowhere (ReportEventA is the dispatcher's). The
+// registry calls for a source's key succeed and keep nothing.
 #include "platform/sim/sim_internal.h"
 
 HANDLE RegisterEventSourceA(LPCSTR, LPCSTR) {
   static SimObject source;
   return &source;
 }
-
-BOOL ReportEventA(HANDLE, WORD, WORD, DWORD, LPVOID, WORD, DWORD, LPCSTR*, LPVOID) { return TRUE; }
 
 LONG RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
                      HKEY* result, LPDWORD) {

@@ -179,6 +179,8 @@ bool DeliverControl(DWORD control);
 DWORD DeliverShutdown();
 // Every SERVICE_STATUS the service reported with SetServiceStatus, in order.
 std::vector<SERVICE_STATUS> StatusReports();
+// The id of the last entry given to ReportEventA, 0 for none.
+DWORD LastEventReported();
 // Waits (really, bounded) until the service main thread has returned.
 bool WaitServiceMainReturned(int realTimeoutMs);
 
