@@ -29,7 +29,7 @@ class OutputCaptureTest(SupervisionCase):
         d = self.install_dir()
         os.makedirs(d.path("logs"))
         mrg, sep = (Child(self, d, tag, "--no-window --exit-after 0 --lines " + lines)
-                    for tag, lines in (("mrg", "40 20 both --exit-code 3"), ("sep", "150 5 both")))
+                    for tag, lines in (("mrg", "40 20 --exit-code 3"), ("sep", "150 5")))
         name = self.run_service(d, [
             section(0, mrg.app, CommandLine=mrg.cmd, StartPause=0, OutputLog="merged.log"),
             section(1, sep.app, CommandLine=sep.cmd, StartPause=0, AutoRestart="no",

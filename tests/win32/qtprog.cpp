@@ -5,7 +5,7 @@
 //   qtprog [--exit-after MS] [--exit-code C] [--hang-after MS] [--ignore-quit]
 //          [--no-window] [--record FILE] [--report-handles] [--child FILE]
 //          [--breakaway] [--console-server] [--report-env]
-//          [--lines COUNT MS out|err|both] [anything else is ignored]
+//          [--lines COUNT MS] [anything else is ignored]
 //
 // --child starts one more qtprog, window-less, recording to FILE: a program
 // that leaves a process of its own behind; with --breakaway it asks to
@@ -22,7 +22,7 @@
 // "exit <code>", "child pid=<n>" or "child error=<n>", and with --report-handles "handles self=yes|no log=none" or
 // "handles self=.. log=0x<handle> <path>" for each inherited log handle,
 // and with --report-env "env NAME=value" for each variable it got. --lines
-// writes numbered 100-byte lines ("out 7 ....") to the streams named.
+// writes numbered 100-byte lines ("out 7 ....", "err 7 ....") to both streams.
 
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600 // GetFinalPathNameByHandleA
@@ -49,7 +49,6 @@ struct Options {
     bool ReportEnv = false;
     long LineCount = 0;
     DWORD LineInterval = 0;
-    std::string LineStreams;
     std::string RecordFile;
     std::string ChildRecord;
 };
@@ -130,10 +129,9 @@ void ParseArgs(int argc, char** argv)
             gOpt.ReportHandles = true;
         } else if (a == "--breakaway") {
             gOpt.Breakaway = true;
-        } else if (a == "--lines" && i + 3 < argc) {
+        } else if (a == "--lines" && i + 2 < argc) {
             gOpt.LineCount = std::strtol(argv[++i], nullptr, 10);
             gOpt.LineInterval = std::strtoul(argv[++i], nullptr, 10);
-            gOpt.LineStreams = argv[++i];
         } else if (a == "--report-env") {
             gOpt.ReportEnv = true;
         } else if (a == "--console-server") {
@@ -285,9 +283,8 @@ void WriteLines()
             std::string line = stream + " " + std::to_string(n) + " ";
             line += std::string(98 - line.size(), '.') + "\r\n";
             DWORD written = 0;
-            if (gOpt.LineStreams == stream || gOpt.LineStreams == "both")
-                WriteFile(GetStdHandle(stream == "out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
-                          line.data(), DWORD(line.size()), &written, nullptr);
+            WriteFile(GetStdHandle(stream == "out" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                      line.data(), DWORD(line.size()), &written, nullptr);
         }
     }
 }
