@@ -1,7 +1,5 @@
-"""When a program fails, on the real platform: AutoRestart=onfailure with a
-failing exit code (the codes' table is the unit tests'), a give-up that
-"-status" shows as failed until "-start n", and a failure command that
-records the variables it was given."""
+"""A failing program under Wine: restarted on its exit code, given up, shown
+failed until "-start n"; the failure command records its variables."""
 
 import os
 import re

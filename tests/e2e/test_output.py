@@ -1,6 +1,5 @@
-"""Each program's output in files of its own under Wine: merged and separate
-streams through real pipes, and the last words. Rotation, outages, a file
-taken away and a program without the keys are shown natively."""
+"""Output captured under Wine: merged and separate streams through real pipes
+and the last words; rotation, outages and taken files are shown natively."""
 
 import os
 import re
