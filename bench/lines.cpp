@@ -1,6 +1,8 @@
 // Numbered lines "out n ...." / "err n ....", unbuffered, one per stream per
 // interval; REPORT gets "lines=L ms=T slowest=S" (the longest write). Or one
-// 100-byte line on stdout as fast as it can for SECONDS.
+// 100-byte line on stdout as fast as it can for SECONDS; or that flood into a
+// plain pipe that this process reads as fast as it can (the platform's own
+// pipe rate, with no service in the way), printing "read=BYTES".
 
 #include <windows.h>
 
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,6 +33,34 @@ void Report(const char* path, unsigned long lines, DWORD start, const std::strin
             std::fclose(f);
 }
 
+int PipeFlood(const char* seconds, const char* report)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 65536)) return 2;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command = std::string("\"") + self + "\" flood " + seconds + " " + report;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writeEnd;
+    PROCESS_INFORMATION child;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &child))
+        return 2;
+    CloseHandle(writeEnd);   // the child's end alone keeps the pipe open
+    std::vector<char> buffer(65536);
+    unsigned long long total = 0;
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer.data(), DWORD(buffer.size()), &got, nullptr) && got > 0)
+        total += got;
+    WaitForSingleObject(child.hProcess, INFINITE);
+    std::printf("read=%llu\n", total);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -43,9 +74,10 @@ int main(int argc, char** argv)
         Report(argv[3], n, start, "");
         return 0;
     }
+    if (argc >= 4 && std::strcmp(argv[1], "pipe") == 0) return PipeFlood(argv[2], argv[3]);
     if (argc < 4) {
         std::puts("usage: lines COUNT INTERVAL-MS out|err|both|none [BYTES(100) [EXIT-CODE [REPORT]]]"
-                  "\n       lines flood SECONDS REPORT");
+                  "\n       lines flood|pipe SECONDS REPORT");
         return 1;
     }
     const unsigned long count = std::strtoul(argv[1], nullptr, 10);

@@ -56,20 +56,26 @@ def flood(bench, seconds):
     got = len(numbers(d.path("flood.log")))
     bench.finish()
     rates = {"captured": got * 100.0 * 1000 / captured["ms"]}
-    # Its own file and the null device: its standard output, as Wine hands it a Unix file.
-    for target, path in (("own", d.path("own.log")), ("null", os.devnull)):
-        args = ["flood", seconds, d.winpath(target + ".txt")]
+    # Its own file and the null device: its standard output, as Wine hands it
+    # a Unix file. A plain pipe: lines.exe reads its own flooding child's.
+    for target, path in (("own", d.path("own.log")), ("null", os.devnull),
+                         ("pipe", d.path("pipe.out"))):
+        args = ["pipe" if target == "pipe" else "flood", seconds, d.winpath(target + ".txt")]
         proc = bench.wine.start(d.path("lines.exe"), args, stdout_path=path)
         own = report(d.path(target + ".txt"), seconds + 60)
         bench.wine.stop(proc, timeout=30)
         rates[target] = own["lines"] * 100.0 * 1000 / own["ms"]
+        if target == "pipe" and h.read_record(path) != ["read=%d" % (own["lines"] * 100)]:
+            raise BenchError("the plain pipe's reader missed bytes: %s" % h.read_record(path))
     return {
         "seconds": seconds, "lines_written": captured["lines"], "lines_in_file": got,
         "lines_lost": captured["lines"] - got,
         "captured_bytes_per_s": round(rates["captured"]),
         "own_file_bytes_per_s": round(rates["own"]),
         "null_bytes_per_s": round(rates["null"]),
+        "plain_pipe_bytes_per_s": round(rates["pipe"]),
         "ratio_to_own_file": rates["captured"] / rates["own"],
+        "ratio_to_plain_pipe": rates["captured"] / rates["pipe"],
     }
 
 
@@ -145,7 +151,8 @@ def measure(bench, seconds=10, hold_ms=10000, count=127, window=60):
     bench.results["output"] = dict(
         results, method="lines.exe: 'flood' writes one 100-byte line as fast as it can for the "
         "seconds given on its standard output (captured: OutputLog without a limit; its own file "
-        "and the null device: a Unix file and /dev/null handed to it by Wine), rates from "
+        "and the null device: a Unix file and /dev/null handed to it by Wine; a plain pipe: "
+        "'lines pipe' reads its flooding child's anonymous pipe in 64 KiB reads), rates from "
         "its own count and time; 'held': holdfile.exe holds OutputLog from before the start, "
         "the program's pace and its slowest write from its own report; 'many': program 0 "
         "exits at once (one restart per pass), the others write 20 lines a second, CPU "

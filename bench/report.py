@@ -66,6 +66,8 @@ def table(r):
                      "own file %s, null %s" % (mb(f["own_file_bytes_per_s"]),
                                                mb(f["null_bytes_per_s"])),
                      "x%s of own file, %d lost" % (fmt(f["ratio_to_own_file"]), f["lines_lost"])))
+        rows.append(("  the flood into a plain pipe", mb(f["plain_pipe_bytes_per_s"]),
+                     "read by its parent", "captured x%s of it" % fmt(f["ratio_to_plain_pipe"])))
         rows.append(("  file held %d ms, 100 lines/s" % e["hold_ms"],
                      fmt(e["program_lines_per_s"], " lines/s"),
                      "slowest write " + fmt(e["slowest_write_ms"], " ms"),
