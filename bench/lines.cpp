@@ -1,8 +1,9 @@
 // Numbered lines "out n ...." / "err n ....", unbuffered, one per stream per
 // interval; REPORT gets "lines=L ms=T slowest=S" (the longest write). Or one
-// 100-byte line on stdout as fast as it can for SECONDS; or that flood into a
-// plain pipe that this process reads as fast as it can (the platform's own
-// pipe rate, with no service in the way), printing "read=BYTES".
+// 100-byte line on stdout as fast as it can for SECONDS. "pipe ARGS..." runs
+// lines ARGS... into a plain pipe that this process reads as fast as it can
+// (the platform's own pipe, with no service in the way), then prints
+// "read=BYTES".
 
 #include <windows.h>
 
@@ -33,7 +34,7 @@ void Report(const char* path, unsigned long lines, DWORD start, const std::strin
             std::fclose(f);
 }
 
-int PipeFlood(const char* seconds, const char* report)
+int ReadChild(int argc, char** argv)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readEnd, writeEnd;
@@ -41,7 +42,8 @@ int PipeFlood(const char* seconds, const char* report)
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string command = std::string("\"") + self + "\" flood " + seconds + " " + report;
+    std::string command = std::string("\"") + self + "\"";
+    for (int i = 0; i < argc; ++i) command += std::string(" ") + argv[i];
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -74,10 +76,10 @@ int main(int argc, char** argv)
         Report(argv[3], n, start, "");
         return 0;
     }
-    if (argc >= 4 && std::strcmp(argv[1], "pipe") == 0) return PipeFlood(argv[2], argv[3]);
+    if (argc >= 3 && std::strcmp(argv[1], "pipe") == 0) return ReadChild(argc - 2, argv + 2);
     if (argc < 4) {
         std::puts("usage: lines COUNT INTERVAL-MS out|err|both|none [BYTES(100) [EXIT-CODE [REPORT]]]"
-                  "\n       lines flood|pipe SECONDS REPORT");
+                  "\n       lines flood SECONDS REPORT\n       lines pipe ARGS...");
         return 1;
     }
     const unsigned long count = std::strtoul(argv[1], nullptr, 10);

@@ -60,7 +60,8 @@ def flood(bench, seconds):
     # a Unix file. A plain pipe: lines.exe reads its own flooding child's.
     for target, path in (("own", d.path("own.log")), ("null", os.devnull),
                          ("pipe", d.path("pipe.out"))):
-        args = ["pipe" if target == "pipe" else "flood", seconds, d.winpath(target + ".txt")]
+        args = ["flood", seconds, d.winpath(target + ".txt")]
+        args = ["pipe"] + args if target == "pipe" else args
         proc = bench.wine.start(d.path("lines.exe"), args, stdout_path=path)
         own = report(d.path(target + ".txt"), seconds + 60)
         bench.wine.stop(proc, timeout=30)
@@ -107,17 +108,19 @@ def held(bench, hold_ms):
     }
 
 
-def many(bench, count, seconds, captured):
+def many(bench, count, seconds, mode):
     """Program 0 exits at once, so each pass restarts it: the time between
     its restarts is one pass. Every start is logged, so that the start of all
-    of them can be seen."""
-    key = "out_many_%s" % ("on" if captured else "off")
+    of them can be seen. Modes: "captured"; "piped", each program writing into
+    a plain pipe that its own parent reads (the same writes, no service
+    reading them); "off", writing nothing: under Wine each would draw its
+    lines in a console of its own, a load on the machine that is no cost of
+    the service."""
+    key = "out_many_" + mode
     progs = [dict(QUIET, CommandLine="0 0 out", PrcFileLogging="yes")]
-    # Uncaptured, they write nothing: under Wine each would draw its lines in a
-    # console of its own, a load on the machine that is no cost of the service.
-    progs += [dict(QUIET, CommandLine="1000000 50 %s" % ("out" if captured else "none"),
-                   PrcFileLogging="yes") for _ in range(count - 1)]
-    if captured:
+    line = {"captured": "1000000 50 out", "piped": "pipe 1000000 50 out", "off": "1000000 50 none"}
+    progs += [dict(QUIET, CommandLine=line[mode], PrcFileLogging="yes") for _ in range(count - 1)]
+    if mode == "captured":
         for n, p in enumerate(progs):
             p["OutputLog"] = "{dir}\\out%d.log" % n
     d, _ = bench.install(key, {"RestartInterval": 1000}, progs, **LINES)
@@ -140,12 +143,15 @@ def many(bench, count, seconds, captured):
 
 def measure(bench, seconds=10, hold_ms=10000, count=127, window=60):
     results = {"flood": flood(bench, seconds), "held": held(bench, hold_ms)}
-    on, off = many(bench, count, window, True), many(bench, count, window, False)
-    ratio = on["pass_median_ms"] / off["pass_median_ms"] if on["pass_median_ms"] and \
-        off["pass_median_ms"] else None
+    on, piped, off = (many(bench, count, window, mode) for mode in ("captured", "piped", "off"))
+
+    def ratio(a, b):
+        return a["pass_median_ms"] / b["pass_median_ms"] if a["pass_median_ms"] and \
+            b["pass_median_ms"] else None
     grown = on["ws_bytes"] - off["ws_bytes"] if on["ws_bytes"] and off["ws_bytes"] else None
     results["many"] = {"programs": count, "seconds": window, "captured": on, "not_captured": off,
-                       "pass_ratio": ratio, "ws_growth_bytes": grown}
+                       "piped_elsewhere": piped, "pass_ratio": ratio(on, off),
+                       "piped_pass_ratio": ratio(piped, off), "ws_growth_bytes": grown}
     if results["flood"]["lines_written"] == 0:
         raise BenchError("the flooding program wrote nothing")
     bench.results["output"] = dict(

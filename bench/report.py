@@ -78,6 +78,9 @@ def table(r):
                      fmt(on["pass_median_ms"], " ms"),
                      "not captured " + fmt(off["pass_median_ms"], " ms"),
                      "ratio " + fmt(m["pass_ratio"])))
+        rows.append(("    the same writes, piped elsewhere",
+                     fmt(m["piped_elsewhere"]["pass_median_ms"], " ms"),
+                     "each read by its own parent", "ratio " + fmt(m["piped_pass_ratio"])))
         mib = lambda b: None if b is None else b / 1048576.0  # noqa: E731
         rows.append(("    service CPU / working set",
                      "%s / %s" % (fmt(on["service_cpu_s"], " s"), fmt(mib(on["ws_bytes"]), " MiB")),
