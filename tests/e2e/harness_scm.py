@@ -52,10 +52,14 @@ class Scm:
         self.records = []
 
     def tool(self, *args, timeout=None):
-        """Run scmtool; returns (rc, stdout stripped)."""
-        rc, out = self.wine.run(self.wine.bin("scmtool.exe"), list(args),
-                                timeout=timeout or self.timeout)
-        return rc, out.strip()
+        """Run scmtool; returns (rc, stdout stripped). Each of its ends prints
+        a line: a failure with none is Wine's start of it, tried once more."""
+        for _ in range(2):
+            rc, out = self.wine.run(self.wine.bin("scmtool.exe"), list(args),
+                                    timeout=timeout or self.timeout)
+            if rc == 0 or out.strip():
+                break
+        return rc, out.strip() or self.wine.last_stderr.strip()[-300:]
 
     def _ok(self, *args, timeout=None):
         rc, out = self.tool(*args, timeout=timeout)
