@@ -203,7 +203,6 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
   return result;
 }
 
-// Entries are kept nowhere, as under Wine: only the last one's id, for the tests.
 BOOL ReportEventA(HANDLE, WORD, WORD, DWORD eventId, LPVOID, WORD, DWORD, LPCSTR*, LPVOID) {
   std::lock_guard<std::mutex> hold(Mu());
   g_disp.lastEvent = eventId;

@@ -52,8 +52,7 @@ class Scm:
         self.records = []
 
     def tool(self, *args, timeout=None):
-        """Run scmtool; returns (rc, stdout stripped). Each of its ends prints
-        a line: a failure with none is Wine's start of it, tried once more."""
+        """(rc, stdout stripped); scmtool always prints: silence is Wine's failed start."""
         for _ in range(2):
             rc, out = self.wine.run(self.wine.bin("scmtool.exe"), list(args),
                                     timeout=timeout or self.timeout)
