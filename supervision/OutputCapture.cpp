@@ -46,6 +46,7 @@ class tclReader {
   void Take(tclStream* stream);
   void Completed(tclStream* stream, DWORD bytes);
   void Read(tclStream* stream);
+  DWORD UntilRested(DWORD now) const;
   void ReadRested(DWORD now);
   void End(tclStream* stream);
   void Tend();
@@ -66,11 +67,7 @@ void tclReader::Run() {
     DWORD bytes = 0;
     ULONG_PTR key = ReadKey;
     LPOVERLAPPED overlapped = nullptr;
-    DWORD wait = TendInterval;
-    if (!Resting.empty()) {
-      DWORD rested = GetTickCount() - RestingSince;
-      wait = rested >= RestPause ? 0 : RestPause - rested;
-    }
+    DWORD wait = Resting.empty() ? TendInterval : UntilRested(GetTickCount());
     BOOL ok = GetQueuedCompletionStatus(Port, &bytes, &key, &overlapped, wait);
     if (overlapped != nullptr) {
       if (key == AddKey)
@@ -135,8 +132,13 @@ void tclReader::Completed(tclStream* stream, DWORD bytes) {
   Read(stream);
 }
 
+DWORD tclReader::UntilRested(DWORD now) const {
+  DWORD rested = now - RestingSince;
+  return rested >= RestPause ? 0 : RestPause - rested;
+}
+
 void tclReader::ReadRested(DWORD now) {
-  if (Resting.empty() || now - RestingSince < RestPause) return;
+  if (Resting.empty() || UntilRested(now) > 0) return;
   std::vector<tclStream*> rested;
   rested.swap(Resting);
   for (tclStream* stream : rested) Read(stream);
